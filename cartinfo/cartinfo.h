@@ -1,0 +1,36 @@
+// The cartridge lister's own interface: one operand's listing and the three
+// parts it prints. Every printing function writes to `out`.
+#ifndef QUILLKIT_CARTINFO_CARTINFO_H
+#define QUILLKIT_CARTINFO_CARTINFO_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "support.h"
+
+// Size of the buffer that every converted ZX name goes through.
+constexpr size_t NAME_BUFFER_SIZE = 91;
+
+// Lists the MDR image at `path`: the summary, then its blocks when
+// `list_blocks` is set, else its files. Returns 0, 1 when the file cannot be
+// read or the cartridge not handled, or libspectrum's error code when the
+// image is rejected (nothing is printed then).
+[[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks);
+
+// Prints the heading for `path` and the name, block count, free space and
+// write-protection lines of a cartridge of `blocks` blocks.
+void print_cartridge_summary(std::FILE* out, libspectrum_microdrive* cartridge, const char* path,
+                             uint64_t blocks);
+
+// Prints the 10-byte ZX name converted to UTF-8; prints nothing for a null
+// name or one that does not convert.
+void print_zx_name(std::FILE* out, const unsigned char* name);
+
+// Describes every block of the cartridge.
+void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks);
+
+// Prints the file count and a paragraph per file; prints nothing when the
+// catalogue cannot be built.
+void print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge);
+
+#endif

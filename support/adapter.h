@@ -1,0 +1,119 @@
+// Bridge between the tools and the installed libspectrum: whole-file input,
+// per-block Microdrive accessors, ZX-name conversion and the four-field edge
+// record, built on the calls that libspectrum 1.5.0 actually offers.
+//
+// Everything lives in namespace `adapter`, so no name here can clash with a
+// symbol that some libspectrum release defines.
+#ifndef QUILLKIT_SUPPORT_ADAPTER_H
+#define QUILLKIT_SUPPORT_ADAPTER_H
+
+#include <libspectrum.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace adapter {
+
+// ---------------------------------------------------------------------------
+// Whole-file input.
+
+// Zero bytes kept after the file's bytes (not counted in `length`), so that a
+// reader which runs a little past its buffer sees zeros in memory we own.
+constexpr size_t FILE_PADDING = 512;
+
+// One whole input file. `bytes` is owned (C heap) and released by
+// file_clear(); `name` points at the caller's path and is not owned.
+struct File {
+  unsigned char* bytes;
+  size_t length;
+  libspectrum_id_t type;
+  const char* name;
+};
+
+// Empties the record; it holds no memory afterwards.
+void file_init(File* file);
+
+// Reads the whole of `path` (regular file, pipe or device) into `file` and
+// identifies its type. Returns 0, or LIBSPECTRUM_ERROR_MEMORY /
+// LIBSPECTRUM_ERROR_UNKNOWN after reporting the reason through
+// libspectrum_error_function; on failure `file` holds no memory.
+[[nodiscard]] int file_open(File* file, const char* path);
+
+// Releases the bytes and empties the record. Harmless on an empty record.
+void file_clear(File* file);
+
+// ---------------------------------------------------------------------------
+// Microdrive blocks. An MDR image is a run of 543-byte blocks; block `b`
+// starts at b * 543 in libspectrum's raw cartridge data:
+//
+//   offset  size  field
+//        0     1  header flag (bit 0: header block)
+//        1     1  block number
+//        2     2  header unused word, little-endian
+//        4    10  cartridge name
+//       14     1  header checksum
+//       15     1  record flags (bit 1: end of file, bit 2: non-PRINT)
+//       16     1  record number
+//       17     2  record length, little-endian
+//       19    10  record name
+//       29     1  record checksum
+//       30   512  data
+//      542     1  data checksum
+constexpr size_t MDR_BLOCK_SIZE = 543;
+constexpr size_t MDR_NAME_SIZE = 10;
+constexpr size_t MDR_DATA_SIZE = 512;
+
+uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge);
+uint8_t microdrive_block_header_flag(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_number(const libspectrum_microdrive* cartridge, uint64_t block);
+uint16_t microdrive_block_header_unused(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_header_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_record_flags(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_record_number(const libspectrum_microdrive* cartridge, uint64_t block);
+uint16_t microdrive_block_record_length(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_record_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
+uint8_t microdrive_block_data_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
+
+// The pointer-returning accessors copy the bytes out of the cartridge into a
+// buffer of this module, one buffer per accessor. A returned pointer stays
+// valid, with its bytes unchanged, until the next call of the *same*
+// accessor; calls of the other accessors leave it alone. They return null for
+// a block index at or past the block count.
+const unsigned char* microdrive_block_cartridge_name(const libspectrum_microdrive* cartridge,
+                                                     uint64_t block);
+const unsigned char* microdrive_block_record_name(const libspectrum_microdrive* cartridge,
+                                                  uint64_t block);
+const unsigned char* microdrive_block_data(const libspectrum_microdrive* cartridge,
+                                           uint64_t block);
+
+// ---------------------------------------------------------------------------
+// ZX names.
+
+// Converts `source_length` bytes of Spectrum text to NUL-terminated UTF-8 in
+// `output`. Trailing spaces are dropped, control codes become '?', block
+// graphics and UDGs become backslash escapes and tokens their keywords.
+// Returns 0 on success; non-zero when `output` or `source` is null or the
+// text and its NUL do not fit `capacity` (the output is then unspecified).
+[[nodiscard]] int zx_string_to_utf8(char* output, size_t capacity, const unsigned char* source,
+                                    size_t source_length);
+
+// ---------------------------------------------------------------------------
+// Edges.
+
+// One record of the tape's edge walk.
+struct EdgeRecord {
+  uint32_t duration;  // T-states covered by this record
+  int32_t level;      // signal level after the record: 0 low, 1 high
+  uint32_t edge;      // non-zero when the record ends with a real edge
+  uint32_t flags;     // libspectrum's LIBSPECTRUM_TAPE_FLAGS_* bits
+};
+
+// Fetches the next record of `tape` into `record`. The record must be zeroed
+// before the first call: the level is carried over from the previous call.
+// Returns libspectrum's error code unchanged, leaving `record` untouched on
+// failure.
+[[nodiscard]] int tape_get_next_edge(EdgeRecord* record, libspectrum_tape* tape);
+
+}  // namespace adapter
+
+#endif

@@ -1,0 +1,133 @@
+// The Microdrive file catalogue: joins a cartridge's blocks into files.
+#include <cstdlib>
+#include <cstring>
+
+#include "support.h"
+
+namespace {
+
+testing_seams::CatalogueCalloc catalogue_calloc = std::calloc;
+
+bool is_valid_length(uint16_t length) { return length >= 1 && length <= MAX_RECORD_LENGTH; }
+
+// The first of `count` entries whose name equals `name`, or null.
+CatalogueEntry* find_entry(CatalogueEntry* entries, uint64_t count, const unsigned char* name) {
+  for (uint64_t i = 0; i < count; ++i) {
+    if (std::memcmp(entries[i].name, name, adapter::MDR_NAME_SIZE) == 0) {
+      return &entries[i];
+    }
+  }
+  return nullptr;
+}
+
+uint16_t read_le16(const unsigned char* bytes) {
+  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+}  // namespace
+
+namespace testing_seams {
+void set_catalogue_calloc(CatalogueCalloc allocate) {
+  catalogue_calloc = allocate != nullptr ? allocate : std::calloc;
+}
+}  // namespace testing_seams
+
+int decode_file_header(FileHeader* header, const unsigned char* bytes, uint64_t size) {
+  if (header == nullptr || bytes == nullptr || size < FILE_HEADER_SIZE) {
+    return 1;
+  }
+  header->type = bytes[0];
+  header->data_length = read_le16(bytes + 1);
+  header->param1 = read_le16(bytes + 3);
+  header->param2 = read_le16(bytes + 5);
+  header->param3 = read_le16(bytes + 7);
+  return 0;
+}
+
+int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry** entries,
+                              uint64_t* count) {
+  if (entries == nullptr || count == nullptr || cartridge == nullptr) {
+    return 1;
+  }
+  *entries = nullptr;
+  *count = 0;
+
+  // One slot per block: the most files a cartridge can hold.
+  uint64_t blocks = adapter::microdrive_block_count(cartridge);
+  auto* found = static_cast<CatalogueEntry*>(
+      catalogue_calloc(static_cast<size_t>(blocks), sizeof(CatalogueEntry)));
+  *entries = found;
+  if (found == nullptr && blocks > 0) {
+    return 1;
+  }
+  if (blocks == 0) {
+    return 0;
+  }
+
+  // First pass: find the files and size each one's data.
+  uint64_t files = 0;
+  for (uint64_t b = 0; b < blocks; ++b) {
+    uint8_t flags = adapter::microdrive_block_record_flags(cartridge, b);
+    uint16_t length = adapter::microdrive_block_record_length(cartridge, b);
+    if (!is_valid_length(length)) {
+      continue;
+    }
+    const unsigned char* name = adapter::microdrive_block_record_name(cartridge, b);
+    CatalogueEntry* entry = find_entry(found, files, name);
+    if (entry == nullptr) {
+      entry = &found[files++];
+      std::memcpy(entry->name, name, adapter::MDR_NAME_SIZE);
+      entry->flags = flags;
+    }
+    entry->block_count += 1;
+    entry->length += length;
+    if (flags & RECORD_FLAG_EOF) {
+      entry->has_eof = 1;
+    }
+    if (libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b)) != 0) {
+      entry->checksum_error = 1;
+    }
+    uint64_t end = adapter::microdrive_block_record_number(cartridge, b) * uint64_t{512} + length;
+    if (entry->data_size < end) {
+      entry->data_size = end;
+    }
+  }
+  *count = files;
+  if (files == 0) {
+    return 0;
+  }
+
+  for (uint64_t i = 0; i < files; ++i) {
+    found[i].data = static_cast<unsigned char*>(
+        catalogue_calloc(static_cast<size_t>(found[i].data_size), 1));
+    if (found[i].data == nullptr) {
+      release_catalogue(found, files);
+      *entries = nullptr;
+      *count = 0;
+      return 1;
+    }
+  }
+
+  // Second pass: copy each record to its place in its file.
+  for (uint64_t b = 0; b < blocks; ++b) {
+    uint16_t length = adapter::microdrive_block_record_length(cartridge, b);
+    if (!is_valid_length(length)) {
+      continue;
+    }
+    CatalogueEntry* entry =
+        find_entry(found, files, adapter::microdrive_block_record_name(cartridge, b));
+    uint64_t offset = adapter::microdrive_block_record_number(cartridge, b) * uint64_t{512};
+    std::memcpy(entry->data + offset, adapter::microdrive_block_data(cartridge, b), length);
+  }
+  return 0;
+}
+
+void release_catalogue(CatalogueEntry* entries, uint64_t count) {
+  if (entries == nullptr) {
+    return;
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    std::free(entries[i].data);
+  }
+  std::free(entries);
+}

@@ -1,0 +1,110 @@
+// Shared tool support for cartinfo and edgedump: the program name used by
+// every diagnostic, libspectrum start-up, whole-file input, the Microdrive
+// file catalogue, and the creator-record and file-output services.
+#ifndef QUILLKIT_SUPPORT_SUPPORT_H
+#define QUILLKIT_SUPPORT_SUPPORT_H
+
+#include <libspectrum.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "adapter.h"
+
+// argv[0] exactly as received; set first thing in main, never changed.
+extern const char* program_name;
+
+// The oldest libspectrum the tools accept.
+constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
+
+// Checks that the linked libspectrum is at least `required`, installs the
+// tools' error handler and zeroing allocators, and initialises the library.
+// Returns 0 when ready, 1 otherwise (after the version message, if that was
+// the reason). library_startup() passes REQUIRED_LIBSPECTRUM_VERSION.
+[[nodiscard]] int library_startup_requiring(const char* required);
+[[nodiscard]] int library_startup();
+
+// Reads the whole of `path` into `file`. Returns 0, or libspectrum's error
+// code after printing "couldn't read" on standard error; the buffer then
+// holds nothing. On success the caller releases it with adapter::file_clear.
+[[nodiscard]] int load_input_file(const char* path, adapter::File* file);
+
+// ---------------------------------------------------------------------------
+// Microdrive file catalogue.
+
+constexpr uint8_t RECORD_FLAG_EOF = 0x02;
+constexpr uint8_t RECORD_FLAG_NON_PRINT = 0x04;
+constexpr uint16_t MAX_RECORD_LENGTH = 512;
+
+// The 9-byte header at the start of a non-PRINT file:
+//   byte 0 type, bytes 1-2 data length, bytes 3-4 start address,
+//   bytes 5-6 program length or array name, bytes 7-8 autostart line;
+// words are little-endian.
+struct FileHeader {
+  uint8_t type;
+  uint16_t data_length;
+  uint16_t param1;
+  uint16_t param2;
+  uint16_t param3;
+};
+constexpr uint64_t FILE_HEADER_SIZE = 9;
+
+// One file found on a cartridge, with its blocks' data joined in record order.
+struct CatalogueEntry {
+  unsigned char name[adapter::MDR_NAME_SIZE];  // as on the cartridge, not terminated
+  uint8_t flags;                               // record flags of its first block
+  uint64_t block_count;
+  uint64_t length;     // sum of the record lengths
+  int has_eof;         // 1 when any block is marked end of file
+  int checksum_error;  // 1 when any block fails a checksum
+  unsigned char* data; // data_size bytes, zero where no block supplied any
+  uint64_t data_size;  // max over blocks of record number * 512 + record length
+};
+
+// Fills `header` from the first 9 of `size` bytes. Returns 0, or 1 (header
+// untouched) when an argument is null or fewer than 9 bytes are given.
+[[nodiscard]] int decode_file_header(FileHeader* header, const unsigned char* bytes,
+                                     uint64_t size);
+
+// Gathers the files of a parsed cartridge. On success (0) `*entries` is a
+// heap array with one slot per block, the first `*count` holding files in
+// order of their first block; release it with release_catalogue. On failure
+// (1) nothing is held, and `*entries`/`*count` are null/0 unless one of them
+// was null.
+[[nodiscard]] int catalogue_cartridge_files(libspectrum_microdrive* cartridge,
+                                            CatalogueEntry** entries, uint64_t* count);
+
+// Releases every entry's data and the array. A null array does nothing.
+void release_catalogue(CatalogueEntry* entries, uint64_t count);
+
+namespace testing_seams {
+// The allocator the catalogue uses (calloc by default), so that tests can
+// make an allocation fail. Pass null to restore calloc.
+using CatalogueCalloc = void* (*)(size_t count, size_t size);
+void set_catalogue_calloc(CatalogueCalloc allocate);
+}  // namespace testing_seams
+
+// ---------------------------------------------------------------------------
+// Creator record, host description and output files.
+
+// Package version packed for a creator record: major = a*256+b,
+// minor = c*256+d for the version "a.b.c.d", each part capped at 255.
+void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor);
+
+// Builds a creator record naming `program`, with the package version and a
+// custom text of the libspectrum version and the host. Returns 0 with the
+// record in `*creator` (release it with libspectrum_creator_free), 1 when the
+// host cannot be described, else libspectrum's error code; on failure no
+// record is left for the caller.
+[[nodiscard]] int make_creator_record(libspectrum_creator** creator, const char* program);
+
+// Writes "sysname machine release" into `buffer` (at most `size` bytes with
+// the NUL; longer text is cut). Returns 0, or 1 after a message when uname
+// fails.
+[[nodiscard]] int describe_host_system(char* buffer, size_t size);
+
+// Writes `size` bytes to `path`, creating or replacing it. Returns 0, or 1
+// after a message.
+[[nodiscard]] int save_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+
+#endif
