@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Set-up, demonstration and test runner for quillkit on Debian.
+#   ./dev.sh demo   install what is missing, build, list the bundled sample cartridge
+#   ./dev.sh test   install what is missing, build and run the whole suite twice:
+#                   a normal build with -Werror, and one with ASan and UBSan
+# Both are safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev)
+  local missing=()
+  for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+      missing+=("$package")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+case "${1:-}" in
+  demo)
+    install_missing
+    build build -DQUILLKIT_WERROR=ON >/dev/null
+    mkdir -p build/samples
+    build/tests/make_fixtures build/samples
+    build/cartinfo/cartinfo build/samples/sample.mdr
+    build/cartinfo/cartinfo -b build/samples/sample.mdr | head -n 40
+    ;;
+  test)
+    install_missing
+    build build -DQUILLKIT_WERROR=ON
+    ctest --test-dir build -j "$jobs" --output-on-failure
+    build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir build-asan -j "$jobs" --output-on-failure
+    ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac
