@@ -1,6 +1,8 @@
 // cartinfo as its users run it: options, operands, messages, exit status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <libspectrum.h>
 
 #include "fixtures/mdr_builder.h"
@@ -204,4 +206,30 @@ TEST_F(CartinfoCli, SampleCartridgeListing) {
                 "  PRINT file: \"notes\"\n"
                 "  Length: 17 bytes in 1 block\n"
                 "  Status: complete\n\n");
+}
+
+// Real cartridges from other projects, when the corpus is beside the tree.
+TEST(CartinfoCorpus, RealCartridgesListCleanly) {
+  const std::string corpus = CORPUS_DIR "/mdr";
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no corpus at " << corpus;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    for (const char* mode : {"", "-b"}) {
+      std::vector<std::string> args = {entry.path().string()};
+      if (*mode != '\0') {
+        args.insert(args.begin(), mode);
+      }
+      auto r = run(CARTINFO, "cartinfo", args);
+      EXPECT_EQ(r.status, 0) << entry.path();
+      EXPECT_EQ(r.err, "") << entry.path();
+      for (char c : r.out) {
+        ASSERT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << entry.path();
+      }
+    }
+  }
+  auto r = run(CARTINFO, "cartinfo", {corpus + "/gdstest_181.mdr"});
+  EXPECT_NE(r.out.find("  Program: \"bastest\" LINE 1234\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  Character Array: \"ctest\" DATA A$()\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  Number Array: \"ntest\" DATA B()\n"), std::string::npos);
 }
