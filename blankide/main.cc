@@ -1,0 +1,119 @@
+// blankide: creates a blank IDE hard-disk image in HDF format.
+#include <getopt.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "config.h"
+#include "image.h"
+
+const char* program_name = "";
+
+namespace {
+
+const struct option long_options[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void print_help() {
+  std::printf(
+      "Usage: %s [OPTION]... <cylinders> <heads> <sectors> <file>\n"
+      "Creates a blank image of an IDE hard disk in .hdf format.\n"
+      "\n"
+      "Options:\n"
+      "  -c             Create .hdf image in compact mode, where only the low byte\n"
+      "                   of every word is stored in the image.\n"
+      "  -s             Do not create .hdf image as a sparse file, i.e., empty\n"
+      "                   space synthesised by the operating system.\n"
+      "  -v <version>   Specifies the version of .hdf image to be created (values\n"
+      "                   1.0 or 1.1). Defaults to creating version 1.1 files.\n"
+      "  -h, --help     Display this help and exit.\n"
+      "  -V, --version  Output version information and exit.\n"
+      "\n"
+      "Non-option arguments:\n"
+      "  cylinders      Specifies the number of cylinders in the image.\n"
+      "  heads          Specifies the number of heads in the image.\n"
+      "  sectors        Specifies the number of sectors in the image.\n"
+      "  file           Specifies the file to which the image should be written.\n"
+      "\n"
+      "Report %s bugs to <%s>\n"
+      "%s home page: <%s>\n"
+      "For complete documentation, see the manual page of %s.\n",
+      program_name, "blankide", QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE,
+      "blankide");
+}
+
+void print_version() {
+  std::puts("blankide (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
+}
+
+// Reads the options into `request`. Returns an exit status, or -1 to go on
+// with the operands from `optind`.
+int parse_command_line(int argc, char** argv, ImageRequest* request) {
+  bool bad_option = false;
+  int c;
+  while ((c = getopt_long(argc, argv, "csv:hV", long_options, nullptr)) != -1) {
+    switch (c) {
+      case 'c':
+        request->compact = true;
+        break;
+      case 's':
+        request->sparse = false;
+        break;
+      case 'v':
+        if (strcasecmp(optarg, "1.0") == 0) {
+          request->version = HdfVersion::V1_0;
+        } else if (strcasecmp(optarg, "1.1") == 0) {
+          request->version = HdfVersion::V1_1;
+        } else {
+          std::fprintf(stderr, "%s: version not supported\n", program_name);
+          bad_option = true;
+        }
+        break;
+      case 'h':
+        print_help();
+        return 0;
+      case 'V':
+        print_version();
+        return 0;
+      case '?':
+        bad_option = true;
+        break;
+      default:
+        std::fprintf(stderr, "%s: unknown option `%c'\n", program_name, c);
+        bad_option = true;
+        break;
+    }
+  }
+  if (bad_option) {
+    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    return 1;
+  }
+  if (argc - optind != 4) {
+    std::fprintf(stderr,
+                 "%s: usage: %s [-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf>\n",
+                 program_name, program_name);
+    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    return 1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  program_name = argv[0];
+  ImageRequest request{HdfVersion::V1_1, false, true, 0, 0, 0, nullptr};
+  int status = parse_command_line(argc, argv, &request);
+  if (status >= 0) {
+    return status;
+  }
+  request.cylinders = std::atoi(argv[optind]);
+  request.heads = std::atoi(argv[optind + 1]);
+  request.sectors = std::atoi(argv[optind + 2]);
+  request.path = argv[optind + 3];
+  return create_image(request);
+}
