@@ -1,0 +1,154 @@
+// edgedump: writes the pulses of a ZX Spectrum tape image as text.
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "config.h"
+#include "pulse_dump.h"
+#include "support.h"
+#include "tape_check.h"
+
+namespace {
+
+const struct option long_options[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void print_help() {
+  std::printf(
+      "Usage: %s [OPTION] <infile> <outfile>\nDumps the pulse information from ZX Spectrum tape images to text files.\n\nOptions:\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\nReport %s bugs to <%s>\n%s home page: <%s>\nFor complete documentation, see the manual page of %s.\n",
+      program_name, "edgedump", QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE,
+      "edgedump");
+}
+
+void print_version() {
+  std::puts("edgedump (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
+}
+
+// Reads the options. Returns an exit status, or -1 to go on with the two
+// operands from `optind`.
+int parse_command_line(int argc, char** argv) {
+  bool bad_option = false;
+  int c;
+  while ((c = getopt_long(argc, argv, "hV", long_options, nullptr)) != -1) {
+    switch (c) {
+      case 'h':
+        print_help();
+        return 0;
+      case 'V':
+        print_version();
+        return 0;
+      case '?':
+        bad_option = true;
+        break;
+      default:
+        std::fprintf(stderr, "%s: unknown option `%c'\n", program_name, c);
+        bad_option = true;
+        break;
+    }
+  }
+  if (bad_option) {
+    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    return 1;
+  }
+  if (argc - optind < 2) {
+    std::fprintf(stderr, "%s: usage: %s <infile> <outfile>\n", program_name, program_name);
+    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    return 1;
+  }
+  return -1;
+}
+
+struct TapeFree {
+  void operator()(libspectrum_tape* tape) const { (void)libspectrum_tape_free(tape); }
+};
+using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
+
+// Loads and parses the tape, and makes sure it can be played to its end.
+// Returns the tape, or null after any message.
+TapePtr read_tape(const char* path) {
+  adapter::File file;
+  if (load_input_file(path, &file) != 0) {
+    return nullptr;
+  }
+  TapePtr tape(libspectrum_tape_alloc());
+  libspectrum_error error =
+      libspectrum_tape_read(tape.get(), file.bytes, file.length, file.type, file.name);
+  adapter::file_clear(&file);
+  if (error != LIBSPECTRUM_ERROR_NONE) {
+    return nullptr;
+  }
+  if (repair_silent_blocks(tape.get()) != 0) {
+    return nullptr;
+  }
+  size_t block = 0;
+  if (tape_plays_forever(tape.get(), &block)) {
+    std::fprintf(stderr, "%s: `%s' never ends: block %zu jumps back forever\n", program_name,
+                 path, block + 1);
+    return nullptr;
+  }
+  return tape;
+}
+
+LineWriter writer;  // 64 KiB: too large for the stack of every platform
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  program_name = argv[0];
+  int status = parse_command_line(argc, argv);
+  if (status >= 0) {
+    return status;
+  }
+  if (library_startup() != 0) {
+    return 1;
+  }
+  const char* input = argv[optind];
+  const char* output = argv[optind + 1];
+
+  // The input is read and released before the output is touched, so a bad
+  // input leaves an existing output alone, and one file may be both.
+  TapePtr tape = read_tape(input);
+  if (tape == nullptr) {
+    return 1;
+  }
+
+  std::FILE* out = stdout;
+  if (output[0] != '-') {
+    out = std::fopen(output, "w");
+    if (out == nullptr) {
+      std::fprintf(stderr, "%s: error opening pulse file for writing: %s\n", program_name,
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  line_writer_init(&writer, out);
+  if (dump_pulses(tape.get(), &writer) != 0) {
+    (void)std::fclose(out);
+    return 1;
+  }
+
+  // A line lost on the way out is a failure even when the close succeeds.
+  int error = line_writer_flush(&writer);
+  if (error == 0 && std::fflush(out) != 0) {
+    error = errno;
+  }
+  if (error == 0 && std::ferror(out)) {
+    error = EIO;
+  }
+  if (std::fclose(out) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    std::fprintf(stderr, "%s: error closing pulse file: %s\n", program_name,
+                 std::strerror(error));
+    return 1;
+  }
+  return 0;
+}
