@@ -130,6 +130,8 @@ int main(int argc, char** argv) {
 
   line_writer_init(&writer, out);
   if (dump_pulses(tape.get(), &writer) != 0) {
+    // The lines written so far stay in the file.
+    (void)line_writer_flush(&writer);
     (void)std::fclose(out);
     return 1;
   }

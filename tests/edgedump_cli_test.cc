@@ -1,0 +1,289 @@
+// edgedump as its users run it: pulse files, messages and exit statuses.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "fixtures/tape_builder.h"
+#include "fixtures/test_util.h"
+
+using fixtures::Bytes;
+using fixtures::run;
+using fixtures::TzxBuilder;
+
+namespace {
+
+const std::string EDGEDUMP = EDGEDUMP_PATH;
+const std::string TRY = "Try `edgedump --help' for more information.\n";
+const std::string USAGE = "edgedump: usage: edgedump <infile> <outfile>\n";
+const std::string HELP =
+    "Usage: edgedump [OPTION] <infile> <outfile>\n"
+    "Dumps the pulse information from ZX Spectrum tape images to text files.\n\n"
+    "Options:\n"
+    "  -h, --help     Display this help and exit.\n"
+    "  -V, --version  Output version information and exit.\n\n"
+    "Report edgedump bugs to <quillkit-bugs@lists.example.org>\n"
+    "quillkit home page: <https://quillkit.example.org/>\n"
+    "For complete documentation, see the manual page of edgedump.\n";
+
+class EdgedumpCli : public ::testing::Test {
+ protected:
+  std::string write(const std::string& name, const Bytes& bytes) {
+    std::string path = dir.path(name);
+    fixtures::write_file(path, bytes);
+    return path;
+  }
+  // Runs edgedump on `image` with the pulse file on standard output.
+  fixtures::RunResult dump(const std::string& name, const Bytes& image) {
+    return run(EDGEDUMP, "edgedump", {write(name, image), "-"});
+  }
+  fixtures::TempDir dir;
+};
+
+// Lines for `count` edges of `length` T-states, levels alternating from
+// `level` onward.
+std::string alternating(uint32_t length, int count, int* level) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    *level ^= 1;
+    text += std::to_string(length) + " : " + std::to_string(*level) + "\n";
+  }
+  return text;
+}
+
+// Where two long texts part, for a readable failure message.
+std::string first_difference(const std::string& got, const std::string& want) {
+  size_t line = 1;
+  size_t i = 0;
+  while (i < got.size() && i < want.size() && got[i] == want[i]) {
+    line += got[i] == '\n' ? 1 : 0;
+    ++i;
+  }
+  size_t start = got.rfind('\n', i == 0 ? 0 : i - 1);
+  start = start == std::string::npos ? 0 : start + 1;
+  return "line " + std::to_string(line) + ": got \"" + got.substr(start, 30) + "\", want \"" +
+         want.substr(start, 30) + "\"";
+}
+
+}  // namespace
+
+TEST_F(EdgedumpCli, OptionsAndOperands) {
+  std::string tape = write("t.tzx", TzxBuilder().pure_tone(100, 1).image());
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+  } cases[] = {
+      {{"-h"}, HELP, "", 0},
+      {{"--help", tape}, HELP, "", 0},
+      {{"-x", "--he"}, HELP, "edgedump: invalid option -- 'x'\n", 0},
+      {{}, "", USAGE + TRY, 1},
+      {{tape}, "", USAGE + TRY, 1},
+      {{"-x", tape}, "", "edgedump: invalid option -- 'x'\n" + TRY, 1},
+      {{tape, "-", "--bogus"}, "", "edgedump: unrecognized option '--bogus'\n" + TRY, 1},
+      {{"--help=1", tape, "-"}, "", "edgedump: option '--help' doesn't allow an argument\n" + TRY,
+       1},
+      {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
+      {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
+  };
+  for (const Case& c : cases) {
+    auto r = run(EDGEDUMP, "edgedump", c.args);
+    std::string joined;
+    for (const auto& a : c.args) {
+      joined += a + " ";
+    }
+    EXPECT_EQ(r.out, c.out) << joined;
+    EXPECT_EQ(r.err, c.err) << joined;
+    EXPECT_EQ(r.status, c.status) << joined;
+  }
+  auto r = run(EDGEDUMP, "edgedump", {"-V", "x", "y"});
+  EXPECT_EQ(r.out.substr(0, 26), "edgedump (quillkit) 1.5.0\n");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
+  struct Case {
+    const char* what;
+    Bytes image;
+    std::string pulses;
+  } cases[] = {
+      {"pure tone", TzxBuilder().pure_tone(1000, 3).image(),
+       "1000 : 1\n1000 : 0\n1000 : 1\n"},
+      {"pulse list", TzxBuilder().pulses({100, 200, 300}).image(),
+       "100 : 1\n200 : 0\n300 : 1\n"},
+      // A group and a text block play nothing; their zero durations add nothing.
+      {"silent blocks", TzxBuilder().group_start("g").pulses({5}).text("hi").group_end()
+                            .pulses({7}).image(),
+       "5 : 1\n7 : 0\n"},
+      // 1 ms is 3500 T-states; a pause that is not the last block ends with
+      // the low level, and the next pulse counts from there.
+      {"pause", TzxBuilder().pulses({100}).pause(1).pulses({50}).image(),
+       "100 : 1\n3500 : 0\n50 : 1\n"},
+      // A 0 ms pause stops the tape: an edge that takes no time.
+      {"zero pause", TzxBuilder().pulses({100}).pause(0).pulses({50}).image(),
+       "100 : 1\n0 : 0\n50 : 1\n"},
+      {"loop", TzxBuilder().loop_start(3).pulses({10}).loop_end().pulses({20}).image(),
+       "10 : 1\n10 : 0\n10 : 1\n20 : 0\n"},
+      {"forward jump", TzxBuilder().jump(2).pulses({999}).pulses({30}).image(), "30 : 1\n"},
+      // Setting the level high leaves it low for the next edge to raise.
+      {"set level", TzxBuilder().set_level(1).pulses({40, 41}).image(),
+       "0 : 0\n40 : 1\n41 : 0\n"},
+      {"stop if 48K", TzxBuilder().pulses({60}).stop_if_48k().pulses({70}).image(),
+       "60 : 1\n0 : 0\n70 : 1\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = dump("case.tzx", c.image);
+    EXPECT_EQ(r.out, c.pulses) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.status, 0) << c.what;
+  }
+}
+
+TEST_F(EdgedumpCli, StandardSpeedTapBlock) {
+  // Flag 0xFF, one data byte 0x00, checksum 0xFF: a data block's 3223 pilot
+  // pulses of 2168, syncs of 667 and 735, two edges per bit (1710 for a 1,
+  // 855 for a 0), then the 1000 ms pause, which ends the tape.
+  auto r = dump("rom.tap", fixtures::tap_block(0xFF, {0x00}));
+  int level = 0;
+  std::string expected = alternating(2168, 3223, &level);
+  expected += alternating(667, 1, &level);
+  expected += alternating(735, 1, &level);
+  expected += alternating(1710, 16, &level);
+  expected += alternating(855, 16, &level);
+  expected += alternating(1710, 16, &level);
+  expected += alternating(3500000, 1, &level);
+  EXPECT_TRUE(r.out == expected) << first_difference(r.out, expected);
+  EXPECT_EQ(r.status, 0);
+  // A header block (flag below 128) has the longer pilot: 8063 pulses.
+  r = dump("header.tap", fixtures::tap_block(0x00, {}));
+  level = 0;
+  EXPECT_TRUE(r.out.substr(0, 8063 * 9) == alternating(2168, 8063, &level));
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8063 + 2 + 32 + 1);
+}
+
+TEST_F(EdgedumpCli, TurboAndPureData) {
+  // Pure data: bits 1,0 of one byte (last_bits 2), bit0 100, bit1 200, no
+  // pause; the end of the tape closes the last pulse with an edge of 0.
+  auto r = dump("data.tzx", TzxBuilder().pure_data(100, 200, 2, 0, {0x80}).image());
+  EXPECT_EQ(r.out, "200 : 1\n200 : 0\n100 : 1\n100 : 0\n0 : 1\n");
+  // Turbo: 2 pilot pulses of 300, syncs 11 and 12, one bit (a 0) of 50.
+  r = dump("turbo.tzx", TzxBuilder().turbo(300, 11, 12, 50, 60, 2, 1, 0, {0x00}).image());
+  EXPECT_EQ(r.out, "300 : 1\n300 : 0\n11 : 1\n12 : 0\n50 : 1\n50 : 0\n0 : 1\n");
+}
+
+TEST_F(EdgedumpCli, PzxStopIsAStopAndShortPausesSurvive) {
+  fixtures::PzxBuilder pzx;
+  pzx.pulses({{2, 500}}).stop().pulses({{1, 600}}).pause(1000, false).pulses({{1, 700}});
+  std::string first;
+  for (int i = 0; i < 3; ++i) {
+    auto r = dump("stop.pzx", pzx.image());
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (i == 0) {
+      first = r.out;
+    }
+    EXPECT_EQ(r.out, first);
+  }
+  EXPECT_NE(first.find("1000 : 0\n"), std::string::npos) << first;
+}
+
+TEST_F(EdgedumpCli, BrokenBlocksMeanNothing) {
+  // A tone or pulse list of 0 pulses plays nothing; jumps keep their targets.
+  auto r = dump("tone0.tzx", TzxBuilder().pulses({10}).pure_tone(500, 0).pulses({20}).image());
+  EXPECT_EQ(r.out, "10 : 1\n20 : 0\n");
+  EXPECT_EQ(r.status, 0);
+  // Alone on the tape it leaves only the edge that ends every tape.
+  r = dump("pulses0.tzx", TzxBuilder().pulses({}).image());
+  EXPECT_EQ(r.out, "0 : 1\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  r = dump("jumpover.tzx", TzxBuilder().jump(2).pure_tone(5, 0).pulses({1, 2}).image());
+  EXPECT_EQ(r.out, "1 : 1\n2 : 0\n");
+  r = dump("first.tzx", TzxBuilder().pure_tone(5, 0).loop_start(2).pulses({3}).loop_end().image());
+  EXPECT_EQ(r.out, "3 : 1\n3 : 0\n0 : 1\n");
+}
+
+TEST_F(EdgedumpCli, EndlessTapesAreRefusedBeforeTheOutput) {
+  struct Case {
+    const char* what;
+    Bytes image;
+    int block;
+  } cases[] = {
+      {"jump to itself", TzxBuilder().jump(0).image(), 1},
+      {"jump back over a tone", TzxBuilder().text("x").pure_tone(100, 3).jump(-1).image(), 3},
+      {"jump back into a loop", TzxBuilder().loop_start(2).pulses({1}).jump(-2).loop_end().image(),
+       3},
+  };
+  for (const Case& c : cases) {
+    std::string out = write("keep.txt", {'k', 'e', 'e', 'p'});
+    std::string in = write("endless.tzx", c.image);
+    auto r = run(EDGEDUMP, "edgedump", {in, out});
+    EXPECT_EQ(r.err, "edgedump: `" + in + "' never ends: block " + std::to_string(c.block) +
+                         " jumps back forever\n")
+        << c.what;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(fixtures::read_file(out), "keep") << c.what;
+  }
+  // Loops that end, and jumps back that a loop end leads out of, are fine.
+  auto r = dump("fine.tzx", TzxBuilder().loop_start(65535).loop_end().pulses({9}).image());
+  EXPECT_EQ(r.out, "9 : 1\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(EdgedumpCli, FailuresOfInputAndOutput) {
+  std::string good = write("good.tzx", TzxBuilder().pulses({100, 200}).image());
+  std::string keep = write("keep.txt", {'o', 'l', 'd'});
+  std::string missing = dir.path("missing.tzx");
+  auto r = run(EDGEDUMP, "edgedump", {missing, keep});
+  EXPECT_EQ(r.err, "libspectrum error: couldn't open `" + missing +
+                       "': No such file or directory\nedgedump: couldn't read `" + missing +
+                       "' (libspectrum error 3)\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixtures::read_file(keep), "old");
+
+  std::string bad = write("bad.tzx", {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20, 0x99});
+  r = run(EDGEDUMP, "edgedump", {bad, keep});
+  EXPECT_EQ(r.err, "libspectrum error: libspectrum_tzx_create: unknown block type 0x99\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixtures::read_file(keep), "old");
+
+  r = run(EDGEDUMP, "edgedump", {good, dir.path("no/such/dir.txt")});
+  EXPECT_EQ(r.err, "edgedump: error opening pulse file for writing: No such file or directory\n");
+  EXPECT_EQ(r.status, 1);
+
+  r = run(EDGEDUMP, "edgedump", {good, "/dev/full"});
+  EXPECT_EQ(r.err, "edgedump: error closing pulse file: No space left on device\n");
+  EXPECT_EQ(r.status, 1);
+  r = run(EDGEDUMP, "edgedump", {good, "-"}, fixtures::Stdout::DevFull);
+  EXPECT_EQ(r.err, "edgedump: error closing pulse file: No space left on device\n");
+  EXPECT_EQ(r.status, 1);
+  r = run(EDGEDUMP, "edgedump", {good, "-"}, fixtures::Stdout::Closed);
+  EXPECT_EQ(r.err, "edgedump: error closing pulse file: Bad file descriptor\n");
+  EXPECT_EQ(r.status, 1);
+
+  // A jump out of the tape fails the walk: the lines so far stay.
+  std::string out = dir.path("partial.txt");
+  r = run(EDGEDUMP, "edgedump", {write("out.tzx", TzxBuilder().pulses({5}).jump(9).image()), out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(fixtures::read_file(out), "5 : 1\n");
+}
+
+TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
+  std::string path = write("both.tzx", TzxBuilder().pulses({1234, 5678}).image());
+  auto r = run(EDGEDUMP, "edgedump", {path, path});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(fixtures::read_file(path), "1234 : 1\n5678 : 0\n");
+  // A TAP and a TZX of the same block play the same.
+  Bytes block = fixtures::tap_block(0xFF, {1, 2, 3});
+  auto tap = dump("same.tap", block);
+  auto tzx = dump("same.tzx", TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image());
+  EXPECT_EQ(tap.out, tzx.out);
+  EXPECT_FALSE(tap.out.empty());
+  // Compressed images are read through libspectrum too.
+  auto gz = dump("same.tzx.gz", fixtures::gzip_stored(
+                                    TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image()));
+  EXPECT_EQ(gz.out, tzx.out);
+  EXPECT_EQ(gz.status, 0);
+}
