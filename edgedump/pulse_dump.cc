@@ -8,13 +8,56 @@
 
 namespace {
 
-// Writes the decimal digits of `value` ending just before `end`; returns
-// where they start.
-char* format_decimal(char* end, uint32_t value) {
-  do {
-    *--end = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
+// "00" to "99", for writing two digits at a time.
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr uint32_t POWERS_OF_TEN[] = {1,      10,      100,      1000,      10000,
+                                      100000, 1000000, 10000000, 100000000, 1000000000};
+
+// Number of decimal digits of `v`, without branches: pulse lengths of
+// different widths alternate at random, and mispredictions would cost more
+// than the arithmetic.
+unsigned decimal_length(uint32_t v) {
+  v |= 1;  // 0 has one digit, like 1
+  unsigned bits = 32 - static_cast<unsigned>(__builtin_clz(v));
+  unsigned guess = (bits * 1233) >> 12;  // about bits * log10(2)
+  return guess + 1 - (v < POWERS_OF_TEN[guess] ? 1 : 0);
+}
+
+// Writes `value` in decimal at `out`, which must have 4 bytes of room past
+// the digits; returns the end.
+char* put_decimal(char* out, uint32_t value) {
+  unsigned length = decimal_length(value);
+  if (value < 10000) {
+    // Four digits with leading zeros, of which the last `length` are kept.
+    char four[4];
+    unsigned high = (value / 100) * 2;
+    unsigned low = (value % 100) * 2;
+    four[0] = DIGIT_PAIRS[high];
+    four[1] = DIGIT_PAIRS[high + 1];
+    four[2] = DIGIT_PAIRS[low];
+    four[3] = DIGIT_PAIRS[low + 1];
+    std::memcpy(out, four + 4 - length, 4);
+    return out + length;
+  }
+  char* end = out + length;
+  char* p = end;
+  while (value >= 100) {
+    unsigned pair = (value % 100) * 2;
+    value /= 100;
+    p -= 2;
+    p[0] = DIGIT_PAIRS[pair];
+    p[1] = DIGIT_PAIRS[pair + 1];
+  }
+  if (value >= 10) {
+    p[-2] = DIGIT_PAIRS[value * 2];
+    p[-1] = DIGIT_PAIRS[value * 2 + 1];
+  } else {
+    p[-1] = static_cast<char>('0' + value);
+  }
   return end;
 }
 
@@ -38,22 +81,22 @@ void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level) {
   if (LineWriter::CAPACITY - writer->used < LineWriter::LONGEST_LINE) {
     write_out(writer);
   }
-  char scratch[LineWriter::LONGEST_LINE];
-  char* end = scratch + sizeof scratch;
-  *--end = '\n';
-  uint32_t magnitude = level < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(level))
-                                 : static_cast<uint32_t>(level);
-  end = format_decimal(end, magnitude);
-  if (level < 0) {
-    *--end = '-';
+  char* p = put_decimal(writer->buffer + writer->used, duration);
+  // Levels are almost always 0 or 1.
+  if (level == 0 || level == 1) {
+    std::memcpy(p, level == 0 ? " : 0\n" : " : 1\n", 5);
+    p += 5;
+  } else {
+    std::memcpy(p, " : ", 3);
+    p += 3;
+    if (level < 0) {
+      *p++ = '-';
+    }
+    p = put_decimal(p, level < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(level))
+                                 : static_cast<uint32_t>(level));
+    *p++ = '\n';
   }
-  *--end = ' ';
-  *--end = ':';
-  *--end = ' ';
-  end = format_decimal(end, duration);
-  size_t length = static_cast<size_t>(scratch + sizeof scratch - end);
-  std::memcpy(writer->buffer + writer->used, end, length);
-  writer->used += length;
+  writer->used = static_cast<size_t>(p - writer->buffer);
 }
 
 int line_writer_flush(LineWriter* writer) {

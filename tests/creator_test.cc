@@ -1,0 +1,82 @@
+// Creator records, the host description and whole-file output.
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+
+#include <cstring>
+
+#include "fixtures/mdr_builder.h"
+#include "fixtures/test_util.h"
+#include "support.h"
+
+TEST(CreatorRecord, CarriesProgramVersionAndHost) {
+  libspectrum_creator* creator = nullptr;
+  ASSERT_EQ(make_creator_record(&creator, "edgedump"), 0);
+  ASSERT_NE(creator, nullptr);
+  EXPECT_STREQ(libspectrum_creator_program(creator), "edgedump");
+  EXPECT_EQ(libspectrum_creator_major(creator), 261);
+  EXPECT_EQ(libspectrum_creator_minor(creator), 0);
+  struct utsname host {};
+  ASSERT_EQ(uname(&host), 0);
+  std::string expected = std::string("libspectrum: ") + libspectrum_version() + "\nuname: " +
+                         host.sysname + " " + host.machine + " " + host.release + "\n";
+  std::string custom(reinterpret_cast<const char*>(libspectrum_creator_custom(creator)),
+                     libspectrum_creator_custom_length(creator));
+  EXPECT_EQ(custom, expected);
+  EXPECT_EQ(libspectrum_creator_free(creator), 0);
+}
+
+TEST(CreatorRecord, VersionPacking) {
+  struct Case {
+    const char* version;
+    uint16_t major, minor;
+  } cases[] = {
+      {"1.5.0", 261, 0}, {"1.2.3.4", 0x0102, 0x0304}, {"300.1.999.2", 0xFF01, 0xFF02},
+      {"7", 0x0700, 0}, {"", 0, 0},
+  };
+  for (const Case& c : cases) {
+    uint16_t major = 1, minor = 1;
+    pack_creator_version(c.version, &major, &minor);
+    EXPECT_EQ(major, c.major) << c.version;
+    EXPECT_EQ(minor, c.minor) << c.version;
+  }
+}
+
+TEST(HostDescription, CutToTheBuffer) {
+  char full[256];
+  ASSERT_EQ(describe_host_system(full, sizeof full), 0);
+  char small[6];
+  std::memset(small, 'x', sizeof small);
+  ASSERT_EQ(describe_host_system(small, sizeof small), 0);
+  EXPECT_EQ(std::string(small), std::string(full).substr(0, 5));
+}
+
+TEST(SaveOutputFile, WritesReplacesAndReports) {
+  fixtures::TempDir dir;
+  std::string path = dir.path("out.bin");
+  const unsigned char bytes[] = {1, 2, 3, 4};
+  ASSERT_EQ(save_output_file(path.c_str(), bytes, 4), 0);
+  EXPECT_EQ(fixtures::read_file(path), std::string("\x01\x02\x03\x04", 4));
+  ASSERT_EQ(save_output_file(path.c_str(), bytes, 2), 0);  // replaces
+  EXPECT_EQ(fixtures::read_file(path), std::string("\x01\x02", 2));
+  ASSERT_EQ(save_output_file(path.c_str(), bytes, 0), 0);  // empties
+  EXPECT_EQ(fixtures::read_file(path), "");
+
+  std::string missing = dir.path("no/such/file");
+  int result = 0;
+  std::string err =
+      fixtures::capture_stderr([&] { result = save_output_file(missing.c_str(), bytes, 4); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err, "test: couldn't open `" + missing + "': No such file or directory\n");
+
+  err = fixtures::capture_stderr([&] { result = save_output_file("/dev/full", bytes, 4); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err, "test: error closing `/dev/full': No space left on device\n");
+
+  // More than the stream buffers: the write itself comes up short.
+  std::vector<unsigned char> big(1 << 20, 7);
+  err = fixtures::capture_stderr(
+      [&] { result = save_output_file("/dev/full", big.data(), big.size()); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err.rfind("test: wrote only ", 0), 0u) << err;
+  EXPECT_NE(err.find(" of 1048576 bytes to `/dev/full'\n"), std::string::npos) << err;
+}
