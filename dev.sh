@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
-#   ./dev.sh demo   install what is missing, build, list the bundled sample cartridge
+#   ./dev.sh demo   install what is missing, build, run the tools on bundled samples
 #   ./dev.sh test   install what is missing, build and run the whole suite twice:
 #                   a normal build with -Werror, and one with ASan and UBSan
 # Both are safe to run again.
@@ -41,7 +41,12 @@ case "${1:-}" in
     mkdir -p build/samples
     build/tests/make_fixtures build/samples
     build/cartinfo/cartinfo build/samples/sample.mdr
-    build/cartinfo/cartinfo -b build/samples/sample.mdr | head -n 40
+    build/cartinfo/cartinfo -b build/samples/sample.mdr | sed -n 1,40p
+    build/edgedump/edgedump build/samples/sample.tap build/samples/sample.pulses
+    echo "edgedump wrote $(wc -l < build/samples/sample.pulses) lines to build/samples/sample.pulses:"
+    sed -n '1,3p;8062,8070p' build/samples/sample.pulses
+    build/blankide/blankide 1024 16 63 build/samples/disk.hdf
+    ls -ls build/samples/disk.hdf
     ;;
   test)
     install_missing
