@@ -40,7 +40,15 @@ char* put_decimal(char* out, uint32_t value) {
     four[1] = DIGIT_PAIRS[high + 1];
     four[2] = DIGIT_PAIRS[low];
     four[3] = DIGIT_PAIRS[low + 1];
-    std::memcpy(out, four + 4 - length, 4);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Drop the leading zeros by shifting them out of a 32-bit word.
+    uint32_t word;
+    std::memcpy(&word, four, 4);
+    word >>= (4 - length) * 8;
+    std::memcpy(out, &word, 4);
+#else
+    std::memcpy(out, four + 4 - length, length);
+#endif
     return out + length;
   }
   char* end = out + length;
