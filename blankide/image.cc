@@ -13,6 +13,7 @@ namespace {
 
 testing_seams::WriteFn write_fn = ::write;
 testing_seams::CallocFn calloc_fn = std::calloc;
+testing_seams::CloseFn close_fn = ::close;
 
 // One shared block of zeros for every body write.
 const unsigned char zeros[ZERO_CHUNK] = {};
@@ -25,6 +26,7 @@ uint64_t bytes_written(ssize_t result) { return result < 0 ? 0 : static_cast<uin
 namespace testing_seams {
 void set_write(WriteFn fn) { write_fn = fn != nullptr ? fn : ::write; }
 void set_calloc(CallocFn fn) { calloc_fn = fn != nullptr ? fn : std::calloc; }
+void set_close(CloseFn fn) { close_fn = fn != nullptr ? fn : ::close; }
 }  // namespace testing_seams
 
 int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, bool compact,
@@ -111,7 +113,7 @@ int create_image(const ImageRequest& request) {
     (void)close(fd);
     return 1;
   }
-  if (close(fd) != 0) {
+  if (close_fn(fd) != 0) {
     std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, request.path,
                  std::strerror(errno));
     return 1;

@@ -43,8 +43,10 @@ namespace testing_seams {
 // real one.
 using WriteFn = ssize_t (*)(int fd, const void* bytes, size_t count);
 using CallocFn = void* (*)(size_t count, size_t size);
+using CloseFn = int (*)(int fd);
 void set_write(WriteFn write_fn);
 void set_calloc(CallocFn calloc_fn);
+void set_close(CloseFn close_fn);
 }  // namespace testing_seams
 
 #endif

@@ -33,4 +33,12 @@ void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint
 // catalogue cannot be built.
 void print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge);
 
+namespace testing_seams {
+// libspectrum's cartridge constructor and destructor as the lister calls
+// them, replaceable by tests to reach their failures; null restores them.
+using MicrodriveAlloc = libspectrum_microdrive* (*)();
+using MicrodriveFree = libspectrum_error (*)(libspectrum_microdrive* cartridge);
+void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release);
+}  // namespace testing_seams
+
 #endif

@@ -1,12 +1,24 @@
 // One operand of the lister: load, parse, summary, then the chosen listing.
 #include "cartinfo.h"
 
+namespace {
+testing_seams::MicrodriveAlloc microdrive_alloc = libspectrum_microdrive_alloc;
+testing_seams::MicrodriveFree microdrive_free = libspectrum_microdrive_free;
+}  // namespace
+
+namespace testing_seams {
+void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
+  microdrive_alloc = allocate != nullptr ? allocate : libspectrum_microdrive_alloc;
+  microdrive_free = release != nullptr ? release : libspectrum_microdrive_free;
+}
+}  // namespace testing_seams
+
 int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
   adapter::File file;
   if (load_input_file(path, &file) != 0) {
     return 1;
   }
-  libspectrum_microdrive* cartridge = libspectrum_microdrive_alloc();
+  libspectrum_microdrive* cartridge = microdrive_alloc();
   if (cartridge == nullptr) {
     adapter::file_clear(&file);
     return 1;
@@ -15,7 +27,7 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
   libspectrum_error error = libspectrum_microdrive_mdr_read(cartridge, file.bytes, file.length);
   adapter::file_clear(&file);
   if (error != LIBSPECTRUM_ERROR_NONE) {
-    (void)libspectrum_microdrive_free(cartridge);
+    (void)microdrive_free(cartridge);
     return error;
   }
 
@@ -27,7 +39,7 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
   } else {
     print_file_listing(out, cartridge);
   }
-  return libspectrum_microdrive_free(cartridge) != LIBSPECTRUM_ERROR_NONE ? 1 : 0;
+  return microdrive_free(cartridge) != LIBSPECTRUM_ERROR_NONE ? 1 : 0;
 }
 
 void print_zx_name(std::FILE* out, const unsigned char* name) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -38,6 +39,7 @@ class ImageWriter : public ::testing::Test {
   void TearDown() override {
     testing_seams::set_write(nullptr);
     testing_seams::set_calloc(nullptr);
+    testing_seams::set_close(nullptr);
   }
   int create(int32_t c, int32_t h, int32_t s, bool sparse, bool compact = false,
              HdfVersion v = HdfVersion::V1_1) {
@@ -162,4 +164,15 @@ TEST_F(ImageWriter, ImpossibleGeometryTouchesNothing) {
             " is too large\n");
   EXPECT_EQ(file_size(path), 10);
   EXPECT_TRUE(write_sizes.empty());
+}
+
+TEST_F(ImageWriter, CloseFailureAfterACompleteImage) {
+  testing_seams::set_close([](int fd) {
+    ::close(fd);
+    errno = EIO;
+    return -1;
+  });
+  std::string err = fixtures::capture_stderr([&] { EXPECT_EQ(create(1, 1, 1, false), 1); });
+  EXPECT_EQ(err, "blankide: error closing `" + path + "': Input/output error\n");
+  EXPECT_EQ(file_size(path), 534 + 512);
 }

@@ -252,3 +252,33 @@ TEST(FileListing, StatusAndEmptyCatalogue) {
   empty.add_free_blocks(2);
   EXPECT_EQ(files(empty), "Files: 0\n\n");
 }
+
+// The two failures of libspectrum's cartridge object that no file provokes.
+TEST(ListCartridge, AllocationAndReleaseFailures) {
+  fixtures::TempDir dir;
+  fixtures::MdrBuilder builder("CART");
+  builder.add_free_blocks(10);
+  std::string path = dir.path("c.mdr");
+  builder.write(path);
+
+  testing_seams::set_microdrive_calls([]() -> libspectrum_microdrive* { return nullptr; },
+                                      nullptr);
+  int result = -1;
+  std::string out = fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), false); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(out, "");
+
+  testing_seams::set_microdrive_calls(nullptr, [](libspectrum_microdrive* c) {
+    (void)libspectrum_microdrive_free(c);
+    return LIBSPECTRUM_ERROR_UNKNOWN;
+  });
+  out = fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), true); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(out.rfind("\n\nListing of `" + path + "':\n\n", 0), 0u);
+  EXPECT_NE(out.find("--= Block #9 =--"), std::string::npos);
+  testing_seams::set_microdrive_calls(nullptr, nullptr);
+
+  out = fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), false); });
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(out.find("Files: 0\n\n"), std::string::npos);
+}
