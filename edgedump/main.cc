@@ -77,10 +77,9 @@ TapePtr read_tape(const char* path) {
     return nullptr;
   }
   TapePtr tape(libspectrum_tape_alloc());
-  libspectrum_error error =
-      libspectrum_tape_read(tape.get(), file.bytes, file.length, file.type, file.name);
+  int error = read_tape_image(tape.get(), file);
   adapter::file_clear(&file);
-  if (error != LIBSPECTRUM_ERROR_NONE) {
+  if (error != 0) {
     return nullptr;
   }
   if (repair_silent_blocks(tape.get()) != 0) {

@@ -112,12 +112,15 @@ int line_writer_flush(LineWriter* writer) {
   return writer->error;
 }
 
-int dump_pulses(libspectrum_tape* tape, LineWriter* writer) {
+int dump_pulses(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
   adapter::EdgeRecord record{};
   uint32_t pending = 0;
   // The record that ends the tape is still counted and, if it is an edge,
   // written; later records of a rewound tape are not asked for.
-  while ((record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0) {
+  for (uint64_t records = 0;
+       (record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0 &&
+       records < max_records;
+       ++records) {
     int error = adapter::tape_get_next_edge(&record, tape);
     if (error != 0) {
       return error;

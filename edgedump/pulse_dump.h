@@ -29,10 +29,15 @@ void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level);
 // Hands what is buffered to the stream. Returns 0, or the remembered errno.
 [[nodiscard]] int line_writer_flush(LineWriter* writer);
 
-// Walks `tape` from its current position to its end, writing one line per
-// reported edge with the time since the previous line. Returns 0 when the
-// end of the tape was reached or a write failed (see writer->error), or
-// libspectrum's error code when the walk itself failed.
-[[nodiscard]] int dump_pulses(libspectrum_tape* tape, LineWriter* writer);
+// No limit on the records dump_pulses reads.
+constexpr uint64_t ALL_RECORDS = UINT64_MAX;
+
+// Walks `tape` from its current position to its end (or for at most
+// `max_records` records), writing one line per reported edge with the time
+// since the previous line. Returns 0 when the walk stopped normally or a
+// write failed (see writer->error), or libspectrum's error code when the
+// walk itself failed.
+[[nodiscard]] int dump_pulses(libspectrum_tape* tape, LineWriter* writer,
+                              uint64_t max_records = ALL_RECORDS);
 
 #endif

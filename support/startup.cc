@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "support.h"
 
@@ -20,12 +21,47 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
   return LIBSPECTRUM_ERROR_NONE;
 }
 
+// Blocks that libspectrum allocates while a watch is on; see read_tape_image.
+std::unordered_set<void*>* watched = nullptr;
+
+void watch(void* block) {
+  if (watched != nullptr && block != nullptr) {
+    watched->insert(block);
+  }
+}
+
 // libspectrum leaves some fields of the blocks it builds unset; handing it
 // zeroed memory makes every run over the same file behave the same.
-void* zeroed_malloc(size_t size) { return std::calloc(1, size); }
+void* zeroed_malloc(size_t size) {
+  void* block = std::calloc(1, size);
+  watch(block);
+  return block;
+}
 
-libspectrum_mem_vtable_t zeroing_allocators = {zeroed_malloc, std::calloc, std::realloc,
-                                               std::free};
+void* watched_calloc(size_t count, size_t size) {
+  void* block = std::calloc(count, size);
+  watch(block);
+  return block;
+}
+
+void* watched_realloc(void* old_block, size_t size) {
+  bool was_watched = watched != nullptr && (old_block == nullptr || watched->erase(old_block) > 0);
+  void* block = std::realloc(old_block, size);
+  if (was_watched) {
+    watch(block);
+  }
+  return block;
+}
+
+void watched_free(void* block) {
+  if (watched != nullptr) {
+    watched->erase(block);
+  }
+  std::free(block);
+}
+
+libspectrum_mem_vtable_t zeroing_allocators = {zeroed_malloc, watched_calloc, watched_realloc,
+                                               watched_free};
 
 }  // namespace
 
@@ -50,4 +86,23 @@ int load_input_file(const char* path, adapter::File* file) {
                  error);
   }
   return error;
+}
+
+int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
+  std::unordered_set<void*> allocated;
+  watched = &allocated;
+  libspectrum_error error =
+      libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name);
+  if (error != LIBSPECTRUM_ERROR_NONE) {
+    // Whatever the failed parse allocated and did not hand to the tape, or
+    // give back, is lost: release the tape's blocks, then the rest.
+    (void)libspectrum_tape_clear(tape);
+    watched = nullptr;
+    for (void* block : allocated) {
+      std::free(block);
+    }
+    return error;
+  }
+  watched = nullptr;
+  return 0;
 }

@@ -29,6 +29,12 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 // holds nothing. On success the caller releases it with adapter::file_clear.
 [[nodiscard]] int load_input_file(const char* path, adapter::File* file);
 
+// Parses the tape image in `file` into `tape` with libspectrum_tape_read and
+// returns its result. When the parse fails, the tape is left empty, and
+// memory that libspectrum allocated during the call and then lost (it drops
+// a block on some error paths) is given back, so that nothing leaks.
+[[nodiscard]] int read_tape_image(libspectrum_tape* tape, const adapter::File& file);
+
 // ---------------------------------------------------------------------------
 // Microdrive file catalogue.
 

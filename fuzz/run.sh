@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses with clang and runs each for a given time.
+#   fuzz/run.sh SECONDS [cartridge|tape|zx_name|hdf]...
+# Inputs: the committed ones in tests/fuzz-inputs/<target>, fresh seeds from
+# the test suite's image builders and, when it is beside the tree, the image
+# corpus in ../shared/corpus. New findings go to build-fuzz/artifacts/<target>;
+# the growing corpus stays in build-fuzz/corpus/<target>. Exits 1 if any
+# target found a fault.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:?usage: fuzz/run.sh SECONDS [target]...}
+shift
+targets=("$@")
+[ "${#targets[@]}" -gt 0 ] || targets=(cartridge tape zx_name hdf)
+out=build-fuzz
+
+cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLKIT_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
+cmake --build "$out" -j "$(nproc)" --target make_fuzz_seeds \
+  $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
+
+# Seeds from the builders, and the corpus images prefixed as each target wants.
+"$out/tests/make_fuzz_seeds" "$out/seeds"
+corpus=../shared/corpus
+if [ -d "$corpus" ]; then
+  mkdir -p "$out/seeds/cartridge" "$out/seeds/tape"
+  cp "$corpus"/mdr/* "$out/seeds/cartridge/" 2>/dev/null || true
+  for image in "$corpus"/tape/*; do
+    case "${image,,}" in
+      *.tap) type='\x01' ;;
+      *.tzx | *.cdt | *.tsx) type='\x02' ;;
+      *.csw) type='\x05' ;;
+      *.pzx) type='\x09' ;;
+      *) type='\x00' ;;
+    esac
+    { printf "$type"; head -c 65536 "$image"; } > "$out/seeds/tape/$(basename "$image")"
+  done
+fi
+
+failed=0
+for target in "${targets[@]}"; do
+  mkdir -p "$out/corpus/$target" "$out/artifacts/$target" "$out/logs"
+  echo "fuzz_$target: $seconds s"
+  if ! ASAN_OPTIONS=detect_leaks=1 "$out/fuzz/fuzz_$target" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
+      "$out/corpus/$target" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
+      > "$out/logs/$target.log" 2>&1; then
+    echo "fuzz_$target found a fault: see $out/logs/$target.log and $out/artifacts/$target/"
+    failed=1
+  fi
+  grep -E "^stat::number_of_executed_units|^Done [0-9]+ runs" "$out/logs/$target.log" || true
+done
+exit "$failed"

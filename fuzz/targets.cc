@@ -1,0 +1,160 @@
+// The fuzzing targets.
+#include "targets.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "cartinfo.h"
+#include "hdf_header.h"
+#include "pulse_dump.h"
+#include "support.h"
+#include "tape_check.h"
+
+namespace {
+
+std::FILE* discard() {
+  static std::FILE* sink = std::fopen("/dev/null", "w");
+  return sink;
+}
+
+// A broken invariant is a crash the fuzzer can report.
+void require(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+// Every tape format the reader takes from memory alone: WAV is left out, as
+// libspectrum opens a WAV by its file name.
+const libspectrum_id_t TAPE_TYPES[] = {
+    LIBSPECTRUM_ID_UNKNOWN,      LIBSPECTRUM_ID_TAPE_TAP,   LIBSPECTRUM_ID_TAPE_TZX,
+    LIBSPECTRUM_ID_TAPE_WARAJEVO, LIBSPECTRUM_ID_TAPE_Z80EM, LIBSPECTRUM_ID_TAPE_CSW,
+    LIBSPECTRUM_ID_TAPE_SPC,     LIBSPECTRUM_ID_TAPE_STA,   LIBSPECTRUM_ID_TAPE_LTP,
+    LIBSPECTRUM_ID_TAPE_PZX,
+};
+
+LineWriter writer;
+
+}  // namespace
+
+void fuzz_startup() {
+  program_name = "fuzz";
+  if (library_startup() != 0) {
+    std::abort();
+  }
+}
+
+void fuzz_cartridge(const uint8_t* data, size_t size) {
+  // The parser, on the bytes as they are.
+  std::vector<libspectrum_byte> copy(data, data + size);
+  libspectrum_microdrive* parsed = libspectrum_microdrive_alloc();
+  if (libspectrum_microdrive_mdr_read(parsed, copy.data(), copy.size()) == 0) {
+    print_cartridge_summary(discard(), parsed, "fuzz.mdr",
+                            adapter::microdrive_block_count(parsed));
+  }
+  (void)libspectrum_microdrive_free(parsed);
+
+  // The listings, on a cartridge of any number of blocks, 0 included.
+  size_t blocks = size / adapter::MDR_BLOCK_SIZE;
+  if (blocks > LIBSPECTRUM_MICRODRIVE_BLOCK_MAX) {
+    blocks = LIBSPECTRUM_MICRODRIVE_BLOCK_MAX;
+  }
+  libspectrum_microdrive* cartridge = libspectrum_microdrive_alloc();
+  for (size_t i = 0; i < blocks * adapter::MDR_BLOCK_SIZE; ++i) {
+    libspectrum_microdrive_set_data(cartridge, i, data[i]);
+  }
+  libspectrum_microdrive_set_cartridge_len(cartridge, static_cast<libspectrum_byte>(blocks));
+  libspectrum_microdrive_set_write_protect(cartridge, size % 2);
+  print_cartridge_summary(discard(), cartridge, "fuzz.mdr", blocks);
+  print_block_listing(discard(), cartridge, blocks);
+  print_file_listing(discard(), cartridge);
+
+  CatalogueEntry* entries = nullptr;
+  uint64_t count = 0;
+  require(catalogue_cartridge_files(cartridge, &entries, &count) == 0);
+  require(count <= blocks);
+  for (uint64_t i = 0; i < count; ++i) {
+    require(entries[i].data_size >= 1 && entries[i].data_size <= 255 * 512 + 512);
+    require(entries[i].block_count >= 1);
+  }
+  release_catalogue(entries, count);
+  (void)libspectrum_microdrive_free(cartridge);
+}
+
+void fuzz_tape(const uint8_t* data, size_t size) {
+  if (size == 0) {
+    return;
+  }
+  libspectrum_id_t type = TAPE_TYPES[data[0] % (sizeof TAPE_TYPES / sizeof TAPE_TYPES[0])];
+  // Padded like the tools' own input buffers.
+  std::vector<libspectrum_byte> bytes(data + 1, data + size);
+  bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
+  adapter::File file{bytes.data(), size - 1, type, "fuzz"};
+  libspectrum_tape* tape = libspectrum_tape_alloc();
+  if (read_tape_image(tape, file) == 0 &&
+      repair_silent_blocks(tape) == 0) {
+    size_t block = 0;
+    if (!tape_plays_forever(tape, &block)) {
+      line_writer_init(&writer, discard());
+      (void)dump_pulses(tape, &writer, 200000);
+      (void)line_writer_flush(&writer);
+    }
+  }
+  (void)libspectrum_tape_free(tape);
+}
+
+void fuzz_zx_name(const uint8_t* data, size_t size) {
+  if (size == 0) {
+    return;
+  }
+  size_t capacity = data[0];
+  // Exactly `capacity` bytes, so that any write past them is caught.
+  char* output = capacity > 0 ? static_cast<char*>(std::malloc(capacity)) : nullptr;
+  if (adapter::zx_string_to_utf8(output, capacity, data + 1, size - 1) == 0) {
+    size_t length = std::strlen(output);
+    require(length < capacity);
+    for (size_t i = 0; i < length; ++i) {
+      require(static_cast<unsigned char>(output[i]) >= 0x20);
+    }
+  }
+  std::free(output);
+}
+
+void fuzz_hdf(const uint8_t* data, size_t size) {
+  int32_t geometry[3] = {0, 0, 0};
+  std::memcpy(geometry, data, size < sizeof geometry ? size : sizeof geometry);
+  uint8_t flags = size > sizeof geometry ? data[sizeof geometry] : 0;
+  HdfVersion version = (flags & 1) ? HdfVersion::V1_0 : HdfVersion::V1_1;
+  bool compact = (flags & 2) != 0;
+
+  uint64_t header_size = hdf_header_size(version);
+  auto* header = static_cast<unsigned char*>(std::calloc(1, header_size));
+  build_hdf_header(header, version, compact, geometry[0], geometry[1], geometry[2]);
+  require(std::memcmp(header, "RS-IDE\x1A", 7) == 0);
+  require((header[9] | (header[10] << 8)) == static_cast<int>(header_size));
+  require((header[24] | (header[25] << 8)) == (geometry[0] & 0xFFFF));
+  std::free(header);
+
+  int64_t length = -1;
+  GeometryCheck check =
+      hdf_data_length(geometry[0], geometry[1], geometry[2], compact, version, &length);
+  bool negative = geometry[0] < 0 || geometry[1] < 0 || geometry[2] < 0;
+  require((check == GeometryCheck::Negative) == negative);
+  if (check == GeometryCheck::Ok) {
+    require(length >= 0);
+    // Undo the product one factor at a time.
+    if (geometry[0] == 0 || geometry[1] == 0 || geometry[2] == 0) {
+      require(length == 0);
+    } else {
+      int64_t rest = length;
+      for (int64_t factor : {hdf_sector_size(compact), int64_t{geometry[0]},
+                             int64_t{geometry[1]}}) {
+        require(rest % factor == 0);
+        rest /= factor;
+      }
+      require(rest == geometry[2]);
+    }
+  }
+}
