@@ -1,9 +1,12 @@
 // blankide: creates a blank IDE hard-disk image in HDF format.
 #include <getopt.h>
+#include <stdio_ext.h>
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "config.h"
 #include "image.h"
@@ -48,6 +51,22 @@ void print_help() {
 
 void print_version() {
   std::puts("blankide (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
+}
+
+// Flushes and closes standard output; 1 after a message when a help or
+// version text written there was lost.
+int close_standard_output() {
+  bool pending = __fpending(stdout) != 0;
+  bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  bool close_failed = std::fclose(stdout) != 0;
+  int error = errno;
+  if (failed_before || (close_failed && (pending || error != EBADF))) {
+    std::fprintf(stderr, "%s: write error: %s\n", program_name,
+                 std::strerror(close_failed && error != 0 ? error : EIO));
+    return 1;
+  }
+  return 0;
 }
 
 // Reads the options into `request`. Returns an exit status, or -1 to go on
@@ -109,7 +128,7 @@ int main(int argc, char** argv) {
   ImageRequest request{HdfVersion::V1_1, false, true, 0, 0, 0, nullptr};
   int status = parse_command_line(argc, argv, &request);
   if (status >= 0) {
-    return status;
+    return status | close_standard_output();
   }
   request.cylinders = std::atoi(argv[optind]);
   request.heads = std::atoi(argv[optind + 1]);

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   bool list_blocks = false;
   int status = parse_command_line(argc, argv, &list_blocks);
   if (status >= 0) {
-    return status;
+    return status | close_standard_output();
   }
   if (library_startup() != 0) {
     return 1;
@@ -76,5 +76,6 @@ int main(int argc, char** argv) {
   for (int i = optind; i < argc; ++i) {
     run_status |= list_cartridge(stdout, argv[i], list_blocks);
   }
-  return run_status;
+  // A listing that never reached its reader is a failure too.
+  return run_status | close_standard_output();
 }

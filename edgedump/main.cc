@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   program_name = argv[0];
   int status = parse_command_line(argc, argv);
   if (status >= 0) {
-    return status;
+    return status | close_standard_output();
   }
   if (library_startup() != 0) {
     return 1;

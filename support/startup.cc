@@ -1,5 +1,9 @@
 // Library start-up and whole-file input shared by the libspectrum tools.
+#include <stdio_ext.h>
+
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_set>
@@ -77,6 +81,21 @@ int library_startup_requiring(const char* required) {
 }
 
 int library_startup() { return library_startup_requiring(REQUIRED_LIBSPECTRUM_VERSION); }
+
+int close_standard_output() {
+  bool pending = __fpending(stdout) != 0;
+  bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  bool close_failed = std::fclose(stdout) != 0;
+  int error = errno;
+  // A descriptor that was never open loses nothing if nothing was written.
+  if (failed_before || (close_failed && (pending || error != EBADF))) {
+    std::fprintf(stderr, "%s: write error: %s\n", program_name,
+                 std::strerror(close_failed && error != 0 ? error : EIO));
+    return 1;
+  }
+  return 0;
+}
 
 int load_input_file(const char* path, adapter::File* file) {
   adapter::file_init(file);

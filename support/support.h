@@ -24,6 +24,11 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 [[nodiscard]] int library_startup_requiring(const char* required);
 [[nodiscard]] int library_startup();
 
+// Flushes and closes standard output. Returns 0, or 1 after
+// "<program>: write error: <reason>" on standard error when anything written
+// to it was lost (a full disk, a closed descriptor). Call once, last.
+[[nodiscard]] int close_standard_output();
+
 // Reads the whole of `path` into `file`. Returns 0, or libspectrum's error
 // code after printing "couldn't read" on standard error; the buffer then
 // holds nothing. On success the caller releases it with adapter::file_clear.

@@ -143,3 +143,17 @@ TEST(BlankideCli, FailuresOnDisk) {
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(image_at(out).exists);
 }
+
+TEST(BlankideCli, LostHelpOrVersionIsAFailure) {
+  auto r = run(BLANKIDE, "blankide", {"-h"}, fixtures::Stdout::DevFull);
+  EXPECT_EQ(r.err, "blankide: write error: No space left on device\n");
+  EXPECT_EQ(r.status, 1);
+  r = run(BLANKIDE, "blankide", {"--version"}, fixtures::Stdout::Closed);
+  EXPECT_EQ(r.err, "blankide: write error: Bad file descriptor\n");
+  EXPECT_EQ(r.status, 1);
+  // Creating an image writes nothing to standard output.
+  fixtures::TempDir dir;
+  r = run(BLANKIDE, "blankide", {"1", "1", "1", dir.path("x.hdf")}, fixtures::Stdout::Closed);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}

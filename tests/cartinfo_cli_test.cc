@@ -233,3 +233,32 @@ TEST(CartinfoCorpus, RealCartridgesListCleanly) {
   EXPECT_NE(r.out.find("  Character Array: \"ctest\" DATA A$()\n"), std::string::npos);
   EXPECT_NE(r.out.find("  Number Array: \"ntest\" DATA B()\n"), std::string::npos);
 }
+
+TEST_F(CartinfoCli, LostOutputIsAFailure) {
+  std::string small = dir.path("small.mdr");
+  struct Case {
+    std::vector<std::string> args;
+    fixtures::Stdout mode;
+    std::string err;
+    int status;
+  } cases[] = {
+      {{small}, fixtures::Stdout::DevFull, "cartinfo: write error: No space left on device\n", 1},
+      {{small}, fixtures::Stdout::Closed, "cartinfo: write error: Bad file descriptor\n", 1},
+      {{"-h"}, fixtures::Stdout::DevFull, "cartinfo: write error: No space left on device\n", 1},
+      {{"-V"}, fixtures::Stdout::Closed, "cartinfo: write error: Bad file descriptor\n", 1},
+      {{dir.path("short.mdr"), small}, fixtures::Stdout::DevFull,
+       "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n"
+       "cartinfo: write error: No space left on device\n",
+       LIBSPECTRUM_ERROR_CORRUPT | 1},
+      // Nothing written, nothing lost.
+      {{}, fixtures::Stdout::Closed, USAGE + TRY, 1},
+      {{dir.path("short.mdr")}, fixtures::Stdout::Closed,
+       "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n",
+       LIBSPECTRUM_ERROR_CORRUPT},
+  };
+  for (const Case& c : cases) {
+    auto r = run(CARTINFO, "cartinfo", c.args, c.mode);
+    EXPECT_EQ(r.err, c.err) << c.args.size();
+    EXPECT_EQ(r.status, c.status) << c.err;
+  }
+}

@@ -287,3 +287,17 @@ TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
   EXPECT_EQ(gz.out, tzx.out);
   EXPECT_EQ(gz.status, 0);
 }
+
+TEST_F(EdgedumpCli, LostHelpOrVersionIsAFailure) {
+  auto r = run(EDGEDUMP, "edgedump", {"--help"}, fixtures::Stdout::DevFull);
+  EXPECT_EQ(r.err, "edgedump: write error: No space left on device\n");
+  EXPECT_EQ(r.status, 1);
+  r = run(EDGEDUMP, "edgedump", {"-V"}, fixtures::Stdout::Closed);
+  EXPECT_EQ(r.err, "edgedump: write error: Bad file descriptor\n");
+  EXPECT_EQ(r.status, 1);
+  // A pulse file on standard output reports through its own closing message only.
+  std::string tape = write("t.tzx", TzxBuilder().pulses({1}).image());
+  r = run(EDGEDUMP, "edgedump", {tape, "-"}, fixtures::Stdout::DevFull);
+  EXPECT_EQ(r.err, "edgedump: error closing pulse file: No space left on device\n");
+  EXPECT_EQ(r.status, 1);
+}
