@@ -86,6 +86,11 @@ TapePtr read_tape(const char* path) {
     return nullptr;
   }
   size_t block = 0;
+  if (find_unplayable_block(tape.get(), &block)) {
+    std::fprintf(stderr, "%s: `%s' is damaged: block %zu cannot be played\n", program_name, path,
+                 block + 1);
+    return nullptr;
+  }
   if (tape_plays_forever(tape.get(), &block)) {
     std::fprintf(stderr, "%s: `%s' never ends: block %zu jumps back forever\n", program_name,
                  path, block + 1);

@@ -7,12 +7,20 @@
 
 #include <cstddef>
 
-// Replaces every pure tone and every pulse list of 0 pulses by an empty
-// text block, which plays no edge, keeping the block count (and so every
-// jump) as it was, then rewinds the tape to its first block. libspectrum
-// would otherwise play such a tone as 2^32 pulses and read such a list past
-// its end. Returns 0, or libspectrum's error code.
+// Puts right the blocks that libspectrum parses but plays wrongly, keeping
+// the block count (and so every jump) as it was, then rewinds the tape:
+// - a pure tone or pulse list of 0 pulses (played as 2^32 pulses, or read
+//   past its end) becomes an empty text block, which plays no edge;
+// - a one-byte pure data block whose last byte claims 0 used bits (played
+//   forever) uses all 8, as every longer block does.
+// Returns 0, or libspectrum's error code.
 [[nodiscard]] int repair_silent_blocks(libspectrum_tape* tape);
+
+// Finds a block that libspectrum's player would read outside its data: a
+// generalised-data block whose symbols or tables do not hold together, or a
+// PZX data block with a bit value that has no pulses. Returns true with its
+// 0-based index in `block`.
+[[nodiscard]] bool find_unplayable_block(libspectrum_tape* tape, size_t* block);
 
 // Follows the tape's blocks in playing order, with jumps and loops as
 // libspectrum plays them. Returns true when the tape can never end, with the

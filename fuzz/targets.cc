@@ -96,7 +96,7 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   if (read_tape_image(tape, file) == 0 &&
       repair_silent_blocks(tape) == 0) {
     size_t block = 0;
-    if (!tape_plays_forever(tape, &block)) {
+    if (!find_unplayable_block(tape, &block) && !tape_plays_forever(tape, &block)) {
       line_writer_init(&writer, discard());
       (void)dump_pulses(tape, &writer, 200000);
       (void)line_writer_flush(&writer);

@@ -301,3 +301,101 @@ TEST_F(EdgedumpCli, LostHelpOrVersionIsAFailure) {
   EXPECT_EQ(r.err, "edgedump: error closing pulse file: No space left on device\n");
   EXPECT_EQ(r.status, 1);
 }
+
+namespace {
+
+// A TZX generalised-data block (0x19) with one-pulse symbols: pilot symbols
+// of `pilot` lengths played as (symbol, repeats) runs, then data symbols of
+// `data` lengths, `width` bits each, taken from `stream`.
+Bytes generalised(const std::vector<uint16_t>& pilot,
+                  const std::vector<std::pair<uint8_t, uint16_t>>& runs,
+                  const std::vector<uint16_t>& data, uint32_t data_symbols, const Bytes& stream) {
+  Bytes body;
+  auto le16 = [&](uint32_t v) {
+    body.push_back(static_cast<uint8_t>(v & 0xFF));
+    body.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto le32 = [&](uint32_t v) {
+    le16(v & 0xFFFF);
+    le16(v >> 16);
+  };
+  le16(0);  // pause
+  le32(static_cast<uint32_t>(runs.size()));
+  body.push_back(1);
+  body.push_back(static_cast<uint8_t>(pilot.size()));
+  le32(data_symbols);
+  body.push_back(1);
+  body.push_back(static_cast<uint8_t>(data.size()));
+  for (uint16_t length : pilot) {
+    body.push_back(0);
+    le16(length);
+  }
+  for (const auto& [symbol, repeats] : runs) {
+    body.push_back(symbol);
+    le16(repeats);
+  }
+  for (uint16_t length : data) {
+    body.push_back(0);
+    le16(length);
+  }
+  body.insert(body.end(), stream.begin(), stream.end());
+  Bytes block;
+  uint32_t size = static_cast<uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) {
+    block.push_back(static_cast<uint8_t>(size >> (8 * i)));
+  }
+  block.insert(block.end(), body.begin(), body.end());
+  return block;
+}
+
+}  // namespace
+
+TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
+  // A one-byte pure data block that claims 0 used bits plays all 8 bits, as
+  // longer blocks do, instead of playing forever.
+  auto r = dump("bits0.tzx", TzxBuilder().pure_data(100, 200, 0, 0, {0x80}).image());
+  int level = 0;
+  std::string expected = alternating(200, 2, &level);
+  expected += alternating(100, 14, &level);
+  expected += alternating(0, 1, &level);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.status, 0);
+
+  // Generalised data: 3 pilot pulses of 1000, then data symbols 1 and 0.
+  r = dump("gdb.tzx", TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 2, {0x80}))
+                          .image());
+  EXPECT_EQ(r.out, "1000 : 1\n1000 : 0\n1000 : 1\n700 : 0\n500 : 1\n0 : 0\n");
+  EXPECT_EQ(r.status, 0);
+
+  struct Case {
+    const char* what;
+    Bytes image;
+    int block;
+  } cases[] = {
+      {"pilot run names a symbol the table lacks",
+       TzxBuilder().text("x").raw(0x19, generalised({1000}, {{1, 3}}, {500, 700}, 2, {0x80}))
+           .image(),
+       2},
+      {"pilot run of 0 repeats",
+       TzxBuilder().raw(0x19, generalised({1000}, {{0, 0}}, {500, 700}, 2, {0x80})).image(), 1},
+      {"data symbol 3 of a 3-symbol table",
+       TzxBuilder().raw(0x19, generalised({}, {}, {500, 600, 700}, 2, {0x3C})).image(), 1},
+      {"PZX data bit without pulses",
+       fixtures::PzxBuilder().data(8, {}, {400, 400}, {0xFE}).image(), 1},
+  };
+  for (const Case& c : cases) {
+    std::string out = write("keep.txt", {'k'});
+    std::string in = write("damaged.tzx", c.image);
+    r = run(EDGEDUMP, "edgedump", {in, out});
+    EXPECT_EQ(r.err, "edgedump: `" + in + "' is damaged: block " + std::to_string(c.block) +
+                         " cannot be played\n")
+        << c.what;
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(fixtures::read_file(out), "k") << c.what;
+  }
+  // The same PZX data with pulses for both bit values plays; a data block
+  // starts low unless its header says high.
+  r = dump("data.pzx", fixtures::PzxBuilder().data(2, {300, 300}, {600, 600}, {0x80}).image());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 24), "600 : 0\n600 : 1\n300 : 0\n");
+}
