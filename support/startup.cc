@@ -27,6 +27,11 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
 
 // Blocks that libspectrum allocates while a watch is on; see read_tape_image.
 std::unordered_set<void*>* watched = nullptr;
+// The caller's tape during a watch: libspectrum 1.5.0's Warajevo reader
+// frees the tape it was given when it fails, which the caller would then
+// free again. Such a free is held back; the tape stays, empty.
+void* kept_alive = nullptr;
+bool kept_alive_freed = false;
 
 void watch(void* block) {
   if (watched != nullptr && block != nullptr) {
@@ -58,6 +63,10 @@ void* watched_realloc(void* old_block, size_t size) {
 }
 
 void watched_free(void* block) {
+  if (block != nullptr && block == kept_alive) {
+    kept_alive_freed = true;
+    return;
+  }
   if (watched != nullptr) {
     watched->erase(block);
   }
@@ -110,8 +119,14 @@ int load_input_file(const char* path, adapter::File* file) {
 int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
   std::unordered_set<void*> allocated;
   watched = &allocated;
+  kept_alive = tape;
+  kept_alive_freed = false;
   libspectrum_error error =
       libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name);
+  kept_alive = nullptr;
+  if (kept_alive_freed && error == LIBSPECTRUM_ERROR_NONE) {
+    error = LIBSPECTRUM_ERROR_LOGIC;  // a reader let go of the tape, so it failed
+  }
   if (error != LIBSPECTRUM_ERROR_NONE) {
     // Whatever the failed parse allocated and did not hand to the tape, or
     // give back, is lost: release the tape's blocks, then the rest.

@@ -35,9 +35,10 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 [[nodiscard]] int load_input_file(const char* path, adapter::File* file);
 
 // Parses the tape image in `file` into `tape` with libspectrum_tape_read and
-// returns its result. When the parse fails, the tape is left empty, and
-// memory that libspectrum allocated during the call and then lost (it drops
-// a block on some error paths) is given back, so that nothing leaks.
+// returns its result. When the parse fails, the tape is left empty (and
+// still the caller's to free, even where libspectrum 1.5.0 would have freed
+// it), and memory that libspectrum allocated during the call and then lost
+// (it drops a block on some error paths) is given back, so nothing leaks.
 [[nodiscard]] int read_tape_image(libspectrum_tape* tape, const adapter::File& file);
 
 // ---------------------------------------------------------------------------

@@ -399,3 +399,30 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, 24), "600 : 0\n600 : 1\n300 : 0\n");
 }
+
+// Faults of libspectrum 1.5.0 on broken input that the dumper must survive:
+// under the valgrind and sanitizer runs a leak or a double free fails these.
+TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
+  // A CSW 2 file whose compressed pulses are not zlib data: the library
+  // loses a block on the way out.
+  std::string csw = "Compressed Square Wave\x1a";
+  Bytes bad_csw(csw.begin(), csw.end());
+  Bytes rest = {2, 0, 0x44, 0xAC, 0, 0, 100, 0, 0, 0, 2, 0, 0};
+  bad_csw.insert(bad_csw.end(), rest.begin(), rest.end());
+  bad_csw.resize(bad_csw.size() + 16, 0);
+  for (uint8_t b : {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}) {
+    bad_csw.push_back(b);
+  }
+  auto r = run(EDGEDUMP, "edgedump", {write("bad.csw", bad_csw), dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: corrupt gzip data\n");
+  EXPECT_EQ(r.status, 1);
+
+  // A Warajevo tape cut short: the library frees the caller's tape object.
+  Bytes warajevo(7, 0);
+  warajevo.push_back('Z');
+  warajevo.resize(warajevo.size() + 81, 0xFF);
+  warajevo.push_back(0x2C);
+  r = run(EDGEDUMP, "edgedump", {write("cut.tap", warajevo), dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: warajevo_read_rom_block: not enough data in buffer\n");
+  EXPECT_EQ(r.status, 1);
+}
