@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
 #   ./dev.sh demo   install what is missing, build, run the tools on bundled samples
-#   ./dev.sh test   install what is missing, build and run the whole suite twice:
-#                   a normal build with -Werror, and one with ASan and UBSan
-# Both are safe to run again.
+#   ./dev.sh test   install what is missing, build and run the whole suite: a
+#                   normal build with -Werror (its command-line tests also under
+#                   valgrind), a build with ASan and UBSan, the Debian package's
+#                   checks, and 30 seconds of each fuzzing harness
+#   ./dev.sh package  build quillkit_<version>-1_<arch>.deb in build-release/
+# All are safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -11,8 +14,8 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-install_missing() {
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev)
+install_missing() {  # install_missing [extra package...]
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
@@ -34,6 +37,11 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
+package() {
+  build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLKIT_WERROR=ON
+  cmake --build build-release --target package
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -49,15 +57,22 @@ case "${1:-}" in
     ls -ls build/samples/disk.hdf
     ;;
   test)
-    install_missing
+    install_missing valgrind mandoc clang libclang-rt-14-dev
     build build -DQUILLKIT_WERROR=ON
     ctest --test-dir build -j "$jobs" --output-on-failure
     build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       ctest --test-dir build-asan -j "$jobs" --output-on-failure
+    package
+    tests/package_test.sh build-release/quillkit_*.deb build/tests/make_fixtures
+    fuzz/run.sh 30
+    ;;
+  package)
+    install_missing
+    package
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|package" >&2
     exit 2
     ;;
 esac
