@@ -13,6 +13,8 @@ namespace {
 constexpr size_t HOST_DESCRIPTION_SIZE = 256;
 constexpr size_t CUSTOM_TEXT_SIZE = 512;
 
+testing_seams::UnameFn uname_fn = ::uname;
+
 // Releases a half-built record and passes its error on.
 int fail_creator(libspectrum_creator** creator, int error) {
   libspectrum_creator_free(*creator);
@@ -21,6 +23,10 @@ int fail_creator(libspectrum_creator** creator, int error) {
 }
 
 }  // namespace
+
+namespace testing_seams {
+void set_uname(UnameFn describe) { uname_fn = describe != nullptr ? describe : ::uname; }
+}  // namespace testing_seams
 
 void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor) {
   unsigned parts[4] = {0, 0, 0, 0};
@@ -36,7 +42,7 @@ void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor)
 
 int describe_host_system(char* buffer, size_t size) {
   struct utsname host {};
-  if (uname(&host) < 0) {
+  if (uname_fn(&host) < 0) {
     std::fprintf(stderr, "%s: error getting system information: %s", program_name,
                  std::strerror(errno));
     return 1;

@@ -282,3 +282,12 @@ TEST(ListCartridge, AllocationAndReleaseFailures) {
   EXPECT_EQ(result, 0);
   EXPECT_NE(out.find("Files: 0\n\n"), std::string::npos);
 }
+
+TEST(FileListing, NothingWhenTheCatalogueCannotBeBuilt) {
+  fixtures::MdrBuilder builder("CART");
+  builder.add_file("f", Bytes(10, 1));
+  testing_seams::set_catalogue_calloc([](size_t, size_t) -> void* { return nullptr; });
+  std::string text = files(builder);
+  testing_seams::set_catalogue_calloc(nullptr);
+  EXPECT_EQ(text, "");
+}

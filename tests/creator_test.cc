@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "fixtures/mdr_builder.h"
@@ -79,4 +80,26 @@ TEST(SaveOutputFile, WritesReplacesAndReports) {
   EXPECT_EQ(result, 1);
   EXPECT_EQ(err.rfind("test: wrote only ", 0), 0u) << err;
   EXPECT_NE(err.find(" of 1048576 bytes to `/dev/full'\n"), std::string::npos) << err;
+}
+
+TEST(HostDescription, UnameFailureIsReportedWithoutALineEnd) {
+  testing_seams::set_uname([](struct utsname*) {
+    errno = EFAULT;
+    return -1;
+  });
+  char buffer[16] = "untouched";
+  libspectrum_creator* creator = nullptr;
+  int described = 0;
+  int made = 0;
+  std::string err = fixtures::capture_stderr([&] {
+    described = describe_host_system(buffer, sizeof buffer);
+    made = make_creator_record(&creator, "edgedump");
+  });
+  testing_seams::set_uname(nullptr);
+  EXPECT_EQ(described, 1);
+  EXPECT_STREQ(buffer, "untouched");
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(creator, nullptr);
+  EXPECT_EQ(err, "test: error getting system information: Bad address"
+                 "test: error getting system information: Bad address");
 }

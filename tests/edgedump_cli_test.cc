@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "fixtures/tape_builder.h"
@@ -425,4 +426,32 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   r = run(EDGEDUMP, "edgedump", {write("cut.tap", warajevo), dir.path("out")});
   EXPECT_EQ(r.err, "libspectrum error: warajevo_read_rom_block: not enough data in buffer\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// Real tapes from other projects, when the corpus is beside the tree: each
+// is dumped or refused with a message, never with a signal, and the same
+// tape dumps the same way twice.
+TEST(EdgedumpCorpus, RealTapesDumpOrFailCleanly) {
+  const std::string corpus = CORPUS_DIR "/tape";
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no corpus at " << corpus;
+  }
+  fixtures::TempDir dir;
+  int dumped = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::string out = dir.path("out.txt");
+    auto r = run(EDGEDUMP, "edgedump", {entry.path().string(), out});
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << entry.path() << " " << r.status;
+    if (r.status == 1) {
+      EXPECT_NE(r.err, "") << entry.path();
+      continue;
+    }
+    ++dumped;
+    if (entry.path().extension() == ".pzx") {
+      std::string first = fixtures::read_file(out);
+      run(EDGEDUMP, "edgedump", {entry.path().string(), out});
+      EXPECT_TRUE(first == fixtures::read_file(out)) << entry.path();
+    }
+  }
+  EXPECT_GT(dumped, 0);
 }
