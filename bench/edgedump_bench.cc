@@ -75,7 +75,8 @@ uint64_t walk(const std::string& path, std::FILE* out) {
     pending += record.duration;
     if (record.edge != 0) {
       if (out != nullptr) {
-        std::fprintf(out, "%u : %d\n", pending, static_cast<int>(static_cast<int16_t>(record.level)));
+        std::fprintf(out, "%u : %d\n", pending,
+                     static_cast<int>(static_cast<int16_t>(record.level)));
       }
       pending = 0;
       ++lines;

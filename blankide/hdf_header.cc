@@ -27,9 +27,13 @@ void put_identity_word(unsigned char* header, size_t word, int32_t value) {
 
 }  // namespace
 
-uint8_t hdf_version_byte(HdfVersion version) { return version == HdfVersion::V1_0 ? 0x10 : 0x11; }
+uint8_t hdf_version_byte(HdfVersion version) {
+  return version == HdfVersion::V1_0 ? 0x10 : 0x11;
+}
 
-uint64_t hdf_header_size(HdfVersion version) { return version == HdfVersion::V1_0 ? 128 : 534; }
+uint64_t hdf_header_size(HdfVersion version) {
+  return version == HdfVersion::V1_0 ? 128 : 534;
+}
 
 void build_hdf_header(unsigned char* header, HdfVersion version, bool compact, int32_t cylinders,
                       int32_t heads, int32_t sectors) {
@@ -51,8 +55,8 @@ GeometryCheck hdf_data_length(int64_t cylinders, int64_t heads, int64_t sectors,
   if (__builtin_mul_overflow(heads, sectors, &product) ||
       __builtin_mul_overflow(product, cylinders, &product) ||
       __builtin_mul_overflow(product, hdf_sector_size(compact), &product) ||
-      product > std::numeric_limits<int64_t>::max() -
-                    static_cast<int64_t>(hdf_header_size(version))) {
+      product >
+          std::numeric_limits<int64_t>::max() - static_cast<int64_t>(hdf_header_size(version))) {
     return GeometryCheck::TooLarge;
   }
   *length = product;

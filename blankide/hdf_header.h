@@ -29,7 +29,9 @@ void build_hdf_header(unsigned char* header, HdfVersion version, bool compact, i
                       int32_t heads, int32_t sectors);
 
 // Bytes in one sector of the image: 256 in compact mode, else 512.
-constexpr int64_t hdf_sector_size(bool compact) { return compact ? 256 : 512; }
+constexpr int64_t hdf_sector_size(bool compact) {
+  return compact ? 256 : 512;
+}
 
 // Outcome of hdf_data_length.
 enum class GeometryCheck { Ok, Negative, TooLarge };

@@ -21,14 +21,22 @@ testing_seams::CloseFn close_fn = ::close;
 unsigned char zeros[ZERO_CHUNK];
 
 // What a write that failed outright counts as written: nothing.
-uint64_t bytes_written(ssize_t result) { return result < 0 ? 0 : static_cast<uint64_t>(result); }
+uint64_t bytes_written(ssize_t result) {
+  return result < 0 ? 0 : static_cast<uint64_t>(result);
+}
 
 }  // namespace
 
 namespace testing_seams {
-void set_write(WriteFn fn) { write_fn = fn != nullptr ? fn : ::write; }
-void set_calloc(CallocFn fn) { calloc_fn = fn != nullptr ? fn : std::calloc; }
-void set_close(CloseFn fn) { close_fn = fn != nullptr ? fn : ::close; }
+void set_write(WriteFn fn) {
+  write_fn = fn != nullptr ? fn : ::write;
+}
+void set_calloc(CallocFn fn) {
+  calloc_fn = fn != nullptr ? fn : std::calloc;
+}
+void set_close(CloseFn fn) {
+  close_fn = fn != nullptr ? fn : ::close;
+}
 }  // namespace testing_seams
 
 int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, bool compact,
@@ -73,8 +81,7 @@ int create_image(const ImageRequest& request) {
   switch (hdf_data_length(request.cylinders, request.heads, request.sectors, request.compact,
                           request.version, &length)) {
     case GeometryCheck::Negative:
-      std::fprintf(stderr, "%s: cylinders, heads and sectors must not be negative\n",
-                   program_name);
+      std::fprintf(stderr, "%s: cylinders, heads and sectors must not be negative\n", program_name);
       return 1;
     case GeometryCheck::TooLarge:
       std::fprintf(stderr, "%s: an image of %d cylinders, %d heads and %d sectors is too large\n",
@@ -103,8 +110,8 @@ int create_image(const ImageRequest& request) {
   ssize_t result = write_fn(fd, header, static_cast<size_t>(header_size));
   std::free(header);
   if (result != static_cast<ssize_t>(header_size)) {
-    std::fprintf(stderr, "%s: could write only %lu header bytes out of %lu to '%s'\n",
-                 program_name, static_cast<unsigned long>(bytes_written(result)),
+    std::fprintf(stderr, "%s: could write only %lu header bytes out of %lu to '%s'\n", program_name,
+                 static_cast<unsigned long>(bytes_written(result)),
                  static_cast<unsigned long>(header_size), request.path);
     (void)close(fd);
     return 1;

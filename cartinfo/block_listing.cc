@@ -4,7 +4,7 @@
 namespace {
 
 constexpr const char* checksum_verdict_names[] = {
-    "preset bad block", "PASS", "header checksum failed", "record descriptor checksum failed",
+    "preset bad block",     "PASS", "header checksum failed", "record descriptor checksum failed",
     "data checksum failed",
 };
 

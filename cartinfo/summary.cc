@@ -90,8 +90,8 @@ void print_cartridge_summary(std::FILE* out, libspectrum_microdrive* cartridge, 
   }
   std::fprintf(out, "Cartridge blocks: %lu\n", static_cast<unsigned long>(blocks));
   std::fprintf(out, "Free space: %lu bytes in %lu block%s\n",
-               static_cast<unsigned long>(free_blocks * 512), static_cast<unsigned long>(free_blocks),
-               free_blocks == 1 ? "" : "s");
+               static_cast<unsigned long>(free_blocks * 512),
+               static_cast<unsigned long>(free_blocks), free_blocks == 1 ? "" : "s");
   std::fprintf(out, "Write protected: %s\n",
                libspectrum_microdrive_write_protect(cartridge) ? "yes" : "no");
 }

@@ -92,8 +92,8 @@ TapePtr read_tape(const char* path) {
     return nullptr;
   }
   if (tape_plays_forever(tape.get(), &block)) {
-    std::fprintf(stderr, "%s: `%s' never ends: block %zu jumps back forever\n", program_name,
-                 path, block + 1);
+    std::fprintf(stderr, "%s: `%s' never ends: block %zu jumps back forever\n", program_name, path,
+                 block + 1);
     return nullptr;
   }
   return tape;
@@ -152,8 +152,7 @@ int main(int argc, char** argv) {
     error = errno;
   }
   if (error != 0) {
-    std::fprintf(stderr, "%s: error closing pulse file: %s\n", program_name,
-                 std::strerror(error));
+    std::fprintf(stderr, "%s: error closing pulse file: %s\n", program_name, std::strerror(error));
     return 1;
   }
   return 0;

@@ -44,8 +44,7 @@ struct PlayState {
   size_t loop_block;  // SIZE_MAX for none
   size_t loop_count;
   bool operator==(const PlayState& other) const {
-    return block == other.block && loop_block == other.loop_block &&
-           loop_count == other.loop_count;
+    return block == other.block && loop_block == other.loop_block && loop_count == other.loop_count;
   }
 };
 

@@ -30,9 +30,9 @@ void require(bool condition) {
 // Every tape format the reader takes from memory alone: WAV is left out, as
 // libspectrum opens a WAV by its file name.
 const libspectrum_id_t TAPE_TYPES[] = {
-    LIBSPECTRUM_ID_UNKNOWN,      LIBSPECTRUM_ID_TAPE_TAP,   LIBSPECTRUM_ID_TAPE_TZX,
+    LIBSPECTRUM_ID_UNKNOWN,       LIBSPECTRUM_ID_TAPE_TAP,   LIBSPECTRUM_ID_TAPE_TZX,
     LIBSPECTRUM_ID_TAPE_WARAJEVO, LIBSPECTRUM_ID_TAPE_Z80EM, LIBSPECTRUM_ID_TAPE_CSW,
-    LIBSPECTRUM_ID_TAPE_SPC,     LIBSPECTRUM_ID_TAPE_STA,   LIBSPECTRUM_ID_TAPE_LTP,
+    LIBSPECTRUM_ID_TAPE_SPC,      LIBSPECTRUM_ID_TAPE_STA,   LIBSPECTRUM_ID_TAPE_LTP,
     LIBSPECTRUM_ID_TAPE_PZX,
 };
 
@@ -61,8 +61,7 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
   std::vector<libspectrum_byte> copy(data, data + size);
   libspectrum_microdrive* parsed = libspectrum_microdrive_alloc();
   if (libspectrum_microdrive_mdr_read(parsed, copy.data(), copy.size()) == 0) {
-    print_cartridge_summary(discard(), parsed, "fuzz.mdr",
-                            adapter::microdrive_block_count(parsed));
+    print_cartridge_summary(discard(), parsed, "fuzz.mdr", adapter::microdrive_block_count(parsed));
   }
   (void)libspectrum_microdrive_free(parsed);
 
@@ -103,8 +102,7 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
   adapter::File file{bytes.data(), size - 1, type, "fuzz"};
   libspectrum_tape* tape = libspectrum_tape_alloc();
-  if (read_tape_image(tape, file) == 0 &&
-      repair_silent_blocks(tape) == 0) {
+  if (read_tape_image(tape, file) == 0 && repair_silent_blocks(tape) == 0) {
     size_t block = 0;
     if (!find_unplayable_block(tape, &block) && !tape_plays_forever(tape, &block)) {
       line_writer_init(&writer, discard());
@@ -159,8 +157,8 @@ void fuzz_hdf(const uint8_t* data, size_t size) {
       require(length == 0);
     } else {
       int64_t rest = length;
-      for (int64_t factor : {hdf_sector_size(compact), int64_t{geometry[0]},
-                             int64_t{geometry[1]}}) {
+      for (int64_t factor :
+           {hdf_sector_size(compact), int64_t{geometry[0]}, int64_t{geometry[1]}}) {
         require(rest % factor == 0);
         rest /= factor;
       }

@@ -144,7 +144,8 @@ uint8_t byte_at(const libspectrum_microdrive* cartridge, uint64_t block, size_t 
   if (block >= LIBSPECTRUM_MICRODRIVE_BLOCK_MAX) {
     return 0;
   }
-  return libspectrum_microdrive_data(cartridge, static_cast<size_t>(block) * MDR_BLOCK_SIZE + offset);
+  return libspectrum_microdrive_data(cartridge,
+                                     static_cast<size_t>(block) * MDR_BLOCK_SIZE + offset);
 }
 
 uint16_t word_at(const libspectrum_microdrive* cartridge, uint64_t block, size_t offset) {
@@ -220,18 +221,18 @@ namespace {
 
 // Keywords of the 48K ROM for codes 0xA5 to 0xFF.
 constexpr const char* TOKENS[] = {
-    "RND",    "INKEY$", "PI",        "FN",       "POINT",   "SCREEN$", "ATTR",     "AT",
-    "TAB",    "VAL$",   "CODE",      "VAL",      "LEN",     "SIN",     "COS",      "TAN",
-    "ASN",    "ACS",    "ATN",       "LN",       "EXP",     "INT",     "SQR",      "SGN",
-    "ABS",    "PEEK",   "IN",        "USR",      "STR$",    "CHR$",    "NOT",      "BIN",
-    "OR",     "AND",    "<=",        ">=",       "<>",      "LINE",    "THEN",     "TO",
-    "STEP",   "DEF FN", "CAT",       "FORMAT",   "MOVE",    "ERASE",   "OPEN #",   "CLOSE #",
-    "MERGE",  "VERIFY", "BEEP",      "CIRCLE",   "INK",     "PAPER",   "FLASH",    "BRIGHT",
-    "INVERSE", "OVER",  "OUT",       "LPRINT",   "LLIST",   "STOP",    "READ",     "DATA",
-    "RESTORE", "NEW",   "BORDER",    "CONTINUE", "DIM",     "REM",     "FOR",      "GO TO",
-    "GO SUB", "INPUT",  "LOAD",      "LIST",     "LET",     "PAUSE",   "NEXT",     "POKE",
-    "PRINT",  "PLOT",   "RUN",       "SAVE",     "RANDOMIZE", "IF",    "CLS",      "DRAW",
-    "CLEAR",  "RETURN", "COPY",
+    "RND",     "INKEY$", "PI",     "FN",       "POINT",     "SCREEN$", "ATTR",   "AT",
+    "TAB",     "VAL$",   "CODE",   "VAL",      "LEN",       "SIN",     "COS",    "TAN",
+    "ASN",     "ACS",    "ATN",    "LN",       "EXP",       "INT",     "SQR",    "SGN",
+    "ABS",     "PEEK",   "IN",     "USR",      "STR$",      "CHR$",    "NOT",    "BIN",
+    "OR",      "AND",    "<=",     ">=",       "<>",        "LINE",    "THEN",   "TO",
+    "STEP",    "DEF FN", "CAT",    "FORMAT",   "MOVE",      "ERASE",   "OPEN #", "CLOSE #",
+    "MERGE",   "VERIFY", "BEEP",   "CIRCLE",   "INK",       "PAPER",   "FLASH",  "BRIGHT",
+    "INVERSE", "OVER",   "OUT",    "LPRINT",   "LLIST",     "STOP",    "READ",   "DATA",
+    "RESTORE", "NEW",    "BORDER", "CONTINUE", "DIM",       "REM",     "FOR",    "GO TO",
+    "GO SUB",  "INPUT",  "LOAD",   "LIST",     "LET",       "PAUSE",   "NEXT",   "POKE",
+    "PRINT",   "PLOT",   "RUN",    "SAVE",     "RANDOMIZE", "IF",      "CLS",    "DRAW",
+    "CLEAR",   "RETURN", "COPY",
 };
 static_assert(sizeof(TOKENS) / sizeof(TOKENS[0]) == 0x100 - 0xA5, "one keyword per token");
 

@@ -83,8 +83,7 @@ const unsigned char* microdrive_block_cartridge_name(const libspectrum_microdriv
                                                      uint64_t block);
 const unsigned char* microdrive_block_record_name(const libspectrum_microdrive* cartridge,
                                                   uint64_t block);
-const unsigned char* microdrive_block_data(const libspectrum_microdrive* cartridge,
-                                           uint64_t block);
+const unsigned char* microdrive_block_data(const libspectrum_microdrive* cartridge, uint64_t block);
 
 // ---------------------------------------------------------------------------
 // ZX names.

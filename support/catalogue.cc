@@ -8,7 +8,9 @@ namespace {
 
 testing_seams::CatalogueCalloc catalogue_calloc = std::calloc;
 
-bool is_valid_length(uint16_t length) { return length >= 1 && length <= MAX_RECORD_LENGTH; }
+bool is_valid_length(uint16_t length) {
+  return length >= 1 && length <= MAX_RECORD_LENGTH;
+}
 
 // The first of `count` entries whose name equals `name`, or null.
 CatalogueEntry* find_entry(CatalogueEntry* entries, uint64_t count, const unsigned char* name) {
@@ -98,8 +100,8 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
   }
 
   for (uint64_t i = 0; i < files; ++i) {
-    found[i].data = static_cast<unsigned char*>(
-        catalogue_calloc(static_cast<size_t>(found[i].data_size), 1));
+    found[i].data =
+        static_cast<unsigned char*>(catalogue_calloc(static_cast<size_t>(found[i].data_size), 1));
     if (found[i].data == nullptr) {
       release_catalogue(found, files);
       *entries = nullptr;

@@ -25,7 +25,9 @@ int fail_creator(libspectrum_creator** creator, int error) {
 }  // namespace
 
 namespace testing_seams {
-void set_uname(UnameFn describe) { uname_fn = describe != nullptr ? describe : ::uname; }
+void set_uname(UnameFn describe) {
+  uname_fn = describe != nullptr ? describe : ::uname;
+}
 }  // namespace testing_seams
 
 void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor) {

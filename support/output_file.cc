@@ -8,8 +8,7 @@
 int save_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
   std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) {
-    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name, path,
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name, path, std::strerror(errno));
     return 1;
   }
   size_t written = size > 0 ? std::fwrite(bytes, 1, static_cast<size_t>(size), out) : 0;
@@ -20,8 +19,7 @@ int save_output_file(const char* path, const unsigned char* bytes, uint64_t size
     return 1;
   }
   if (std::fclose(out) != 0) {
-    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, path,
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, path, std::strerror(errno));
     return 1;
   }
   return 0;

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unordered_set>
 
 #include "support.h"
@@ -89,7 +89,9 @@ int library_startup_requiring(const char* required) {
   return libspectrum_init() == LIBSPECTRUM_ERROR_NONE ? 0 : 1;
 }
 
-int library_startup() { return library_startup_requiring(REQUIRED_LIBSPECTRUM_VERSION); }
+int library_startup() {
+  return library_startup_requiring(REQUIRED_LIBSPECTRUM_VERSION);
+}
 
 int close_standard_output() {
   bool pending = __fpending(stdout) != 0;

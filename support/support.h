@@ -67,17 +67,16 @@ struct CatalogueEntry {
   unsigned char name[adapter::MDR_NAME_SIZE];  // as on the cartridge, not terminated
   uint8_t flags;                               // record flags of its first block
   uint64_t block_count;
-  uint64_t length;     // sum of the record lengths
-  int has_eof;         // 1 when any block is marked end of file
-  int checksum_error;  // 1 when any block fails a checksum
-  unsigned char* data; // data_size bytes, zero where no block supplied any
-  uint64_t data_size;  // max over blocks of record number * 512 + record length
+  uint64_t length;      // sum of the record lengths
+  int has_eof;          // 1 when any block is marked end of file
+  int checksum_error;   // 1 when any block fails a checksum
+  unsigned char* data;  // data_size bytes, zero where no block supplied any
+  uint64_t data_size;   // max over blocks of record number * 512 + record length
 };
 
 // Fills `header` from the first 9 of `size` bytes. Returns 0, or 1 (header
 // untouched) when an argument is null or fewer than 9 bytes are given.
-[[nodiscard]] int decode_file_header(FileHeader* header, const unsigned char* bytes,
-                                     uint64_t size);
+[[nodiscard]] int decode_file_header(FileHeader* header, const unsigned char* bytes, uint64_t size);
 
 // Gathers the files of a parsed cartridge. On success (0) `*entries` is a
 // heap array with one slot per block, the first `*count` holding files in

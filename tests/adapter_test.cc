@@ -94,7 +94,9 @@ struct NameCase {
   const char* expected;
 };
 
-void PrintTo(const NameCase& c, std::ostream* os) { *os << "expecting \"" << c.expected << '"'; }
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << "expecting \"" << c.expected << '"';
+}
 
 class ZxNames : public ::testing::TestWithParam<NameCase> {};
 
@@ -109,16 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ZxNames,
     ::testing::Values(
         NameCase{{'r', 'u', 'n', ' ', ' ', ' ', ' ', ' ', ' ', ' '}, "run"},
-        NameCase{{' ', 'a', ' ', 'b', ' ', ' '}, " a b"},
-        NameCase{{' ', ' ', ' '}, ""},
+        NameCase{{' ', 'a', ' ', 'b', ' ', ' '}, " a b"}, NameCase{{' ', ' ', ' '}, ""},
         NameCase{{0x00, 0x0D, 0x1F, 'A'}, "???A"},
         NameCase{{0x5C, 0x5E, 0x60, 0x7F}, "\\\\\xE2\x86\x91\xC2\xA3\xC2\xA9"},
-        NameCase{{0x20, 0x7E, 0x5B}, " ~["},
-        NameCase{{0x80, 0x81, 0x82, 0x83}, "\\  \\ '\\' \\''"},
+        NameCase{{0x20, 0x7E, 0x5B}, " ~["}, NameCase{{0x80, 0x81, 0x82, 0x83}, "\\  \\ '\\' \\''"},
         NameCase{{0x84, 0x85, 0x86, 0x87}, "\\ .\\ :\\'.\\':"},
         NameCase{{0x88, 0x89, 0x8A, 0x8B}, "\\. \\.'\\: \\:'"},
-        NameCase{{0x8C, 0x8D, 0x8E, 0x8F}, "\\..\\.:\\:.\\::"},
-        NameCase{{0x90, 0xA4}, "\\a\\u"},
+        NameCase{{0x8C, 0x8D, 0x8E, 0x8F}, "\\..\\.:\\:.\\::"}, NameCase{{0x90, 0xA4}, "\\a\\u"},
         NameCase{{0xA5, 0xF9, 0xFB, 0xFF}, "RNDRANDOMIZECLSCOPY"},
         NameCase{{0xC7, 0xCE, 0xD4, 0xEC}, "<=DEF FNCLOSE #GO TO"},
         NameCase{{0xF9, 0xF9, 0xF9, 0xF9, 0xF9, 0xF9, 0xF9, 0xF9, 0xF9, 0xF9},
@@ -183,15 +182,15 @@ TEST(InputFile, FailuresReportAndHoldNothing) {
     std::string path;
     std::string library_text;
   } cases[] = {
-      {dir.path("missing.mdr"), "couldn't open `" + dir.path("missing.mdr") +
-                                    "': No such file or directory"},
+      {dir.path("missing.mdr"),
+       "couldn't open `" + dir.path("missing.mdr") + "': No such file or directory"},
       {dir.dir(), "couldn't read `" + dir.dir() + "': Is a directory"},
   };
   for (const Case& c : cases) {
     adapter::File file;
     int result = 0;
-    std::string err = fixtures::capture_stderr(
-        [&] { result = load_input_file(c.path.c_str(), &file); });
+    std::string err =
+        fixtures::capture_stderr([&] { result = load_input_file(c.path.c_str(), &file); });
     EXPECT_EQ(result, LIBSPECTRUM_ERROR_UNKNOWN);
     EXPECT_EQ(err, "libspectrum error: " + c.library_text + "\ntest: couldn't read `" + c.path +
                        "' (libspectrum error 3)\n");

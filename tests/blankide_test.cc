@@ -63,8 +63,8 @@ TEST_F(ImageWriter, ZeroFillChunks) {
     int32_t c, h, s;
     std::vector<size_t> writes;  // the header's, then the body's
   } cases[] = {
-      {2048, 1, 1, {534, 1048576}},              // exactly 1 MiB
-      {0, 1, 1, {534}},                          // nothing after the header
+      {2048, 1, 1, {534, 1048576}},  // exactly 1 MiB
+      {0, 1, 1, {534}},              // nothing after the header
       {4096 + 1, 1, 1, {534, 1048576, 1048576, 512}},
   };
   for (const Case& c : cases) {
@@ -116,8 +116,7 @@ TEST_F(ImageWriter, BodyWriteFailuresReportWhatWasWritten) {
     ssize_t result;
     std::string message;
   } cases[] = {
-      {4, 100,
-       "blankide: could write only 3145828 bytes out of 5243392 to '" + path + "'"},
+      {4, 100, "blankide: could write only 3145828 bytes out of 5243392 to '" + path + "'"},
       {1, -1, "blankide: could write only 0 bytes out of 5243392 to '" + path + "'"},
       {0, 10, "blankide: could write only 10 header bytes out of 534 to '" + path + "'\n"},
       {0, -1, "blankide: could write only 0 header bytes out of 534 to '" + path + "'\n"},
@@ -137,11 +136,13 @@ TEST_F(ImageWriter, BodyWriteFailuresReportWhatWasWritten) {
 TEST_F(ImageWriter, DiskFullAndRefusedTruncate) {
   int fd = open("/dev/full", O_WRONLY);
   ASSERT_GE(fd, 0);
-  std::string err = fixtures::capture_stderr(
-      [&] { EXPECT_EQ(write_image_body(fd, 1, 1, 1, false, false, "/dev/full", HdfVersion::V1_1), 1); });
+  std::string err = fixtures::capture_stderr([&] {
+    EXPECT_EQ(write_image_body(fd, 1, 1, 1, false, false, "/dev/full", HdfVersion::V1_1), 1);
+  });
   EXPECT_EQ(err, "blankide: could write only 0 bytes out of 512 to '/dev/full'");
-  err = fixtures::capture_stderr(
-      [&] { EXPECT_EQ(write_image_body(fd, 1, 1, 1, false, true, "/dev/full", HdfVersion::V1_1), 1); });
+  err = fixtures::capture_stderr([&] {
+    EXPECT_EQ(write_image_body(fd, 1, 1, 1, false, true, "/dev/full", HdfVersion::V1_1), 1);
+  });
   EXPECT_EQ(err, "blankide: error truncating '/dev/full': Invalid argument\n");
   close(fd);
 }

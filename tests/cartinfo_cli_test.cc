@@ -93,10 +93,16 @@ TEST_F(CartinfoCli, HelpVersionAndOptionErrors) {
       {{}, "", USAGE + TRY, 1},
       {{"-b"}, "", USAGE + TRY, 1},
       {{"-x"}, "", "cartinfo: invalid option -- 'x'\n" + TRY, 1},
-      {{"--blocks=yes", "x.mdr"}, "", "cartinfo: option '--blocks' doesn't allow an argument\n" + TRY, 1},
+      {{"--blocks=yes", "x.mdr"},
+       "",
+       "cartinfo: option '--blocks' doesn't allow an argument\n" + TRY,
+       1},
       {{"--nope", "x.mdr"}, "", "cartinfo: unrecognized option '--nope'\n" + TRY, 1},
-      {{"-"}, "", "libspectrum error: couldn't open `-': No such file or directory\n"
-                  "cartinfo: couldn't read `-' (libspectrum error 3)\n", 1},
+      {{"-"},
+       "",
+       "libspectrum error: couldn't open `-': No such file or directory\n"
+       "cartinfo: couldn't read `-' (libspectrum error 3)\n",
+       1},
   };
   for (const Case& c : cases) {
     auto r = run(CARTINFO, "cartinfo", c.args);
@@ -140,7 +146,8 @@ TEST_F(CartinfoCli, RejectedImageGivesNoHeadingAndItsErrorCode) {
   std::string small = dir.path("small.mdr");
   auto r = run(CARTINFO, "cartinfo", {dir.path("short.mdr"), small});
   EXPECT_EQ(r.out, small_listing(small));
-  EXPECT_EQ(r.err, "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n");
+  EXPECT_EQ(r.err,
+            "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n");
   EXPECT_EQ(r.status, LIBSPECTRUM_ERROR_CORRUPT);
   // A rejected image and an unreadable one: the codes are ORed.
   r = run(CARTINFO, "cartinfo", {dir.path("short.mdr"), dir.path("missing.mdr")});
@@ -172,8 +179,9 @@ TEST_F(CartinfoCli, BlockModeOptionsMixAndDashDash) {
   EXPECT_EQ(by_short.out.find("--= Block #10 =--\n"), std::string::npos);
   // After "--" an operand that looks like an option is a file name.
   auto r = run(CARTINFO, "cartinfo", {"--", "-b"});
-  EXPECT_EQ(r.err, "libspectrum error: couldn't open `-b': No such file or directory\n"
-                   "cartinfo: couldn't read `-b' (libspectrum error 3)\n");
+  EXPECT_EQ(r.err,
+            "libspectrum error: couldn't open `-b': No such file or directory\n"
+            "cartinfo: couldn't read `-b' (libspectrum error 3)\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -182,30 +190,29 @@ TEST_F(CartinfoCli, SampleCartridgeListing) {
   auto r = run(CARTINFO, "cartinfo", {sample});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "\n\nListing of `" + sample +
-                "':\n\n"
-                "Cartridge name: \"SAMPLES\"\n"
-                "Cartridge blocks: 34\n"
-                "Free space: 6144 bytes in 12 blocks\n"
-                "Write protected: no\n"
-                "Files: 6\n\n"
-                "  Program: \"loader\" LINE 10\n"
-                "  Length: 300, includes variable length: 40 in 1 block\n"
-                "  Status: complete\n\n"
-                "  Bytes: \"game code\" CODE 32768, 1500 in 3 blocks\n"
-                "  Status: complete\n\n"
-                "  Bytes: \"title\" SCREEN$ 16384, 6912 in 14 blocks\n"
-                "  Status: complete\n\n"
-                "  Character Array: \"names\" DATA A$()\n"
-                "  Length: 53 in 1 block\n"
-                "  Status: complete\n\n"
-                "  Number Array: \"scores\" DATA S()\n"
-                "  Length: 26 in 1 block\n"
-                "  Status: complete\n\n"
-                "  PRINT file: \"notes\"\n"
-                "  Length: 17 bytes in 1 block\n"
-                "  Status: complete\n\n");
+  EXPECT_EQ(r.out, "\n\nListing of `" + sample +
+                       "':\n\n"
+                       "Cartridge name: \"SAMPLES\"\n"
+                       "Cartridge blocks: 34\n"
+                       "Free space: 6144 bytes in 12 blocks\n"
+                       "Write protected: no\n"
+                       "Files: 6\n\n"
+                       "  Program: \"loader\" LINE 10\n"
+                       "  Length: 300, includes variable length: 40 in 1 block\n"
+                       "  Status: complete\n\n"
+                       "  Bytes: \"game code\" CODE 32768, 1500 in 3 blocks\n"
+                       "  Status: complete\n\n"
+                       "  Bytes: \"title\" SCREEN$ 16384, 6912 in 14 blocks\n"
+                       "  Status: complete\n\n"
+                       "  Character Array: \"names\" DATA A$()\n"
+                       "  Length: 53 in 1 block\n"
+                       "  Status: complete\n\n"
+                       "  Number Array: \"scores\" DATA S()\n"
+                       "  Length: 26 in 1 block\n"
+                       "  Status: complete\n\n"
+                       "  PRINT file: \"notes\"\n"
+                       "  Length: 17 bytes in 1 block\n"
+                       "  Status: complete\n\n");
 }
 
 // Real cartridges from other projects, when the corpus is beside the tree.
@@ -246,13 +253,15 @@ TEST_F(CartinfoCli, LostOutputIsAFailure) {
       {{small}, fixtures::Stdout::Closed, "cartinfo: write error: Bad file descriptor\n", 1},
       {{"-h"}, fixtures::Stdout::DevFull, "cartinfo: write error: No space left on device\n", 1},
       {{"-V"}, fixtures::Stdout::Closed, "cartinfo: write error: Bad file descriptor\n", 1},
-      {{dir.path("short.mdr"), small}, fixtures::Stdout::DevFull,
+      {{dir.path("short.mdr"), small},
+       fixtures::Stdout::DevFull,
        "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n"
        "cartinfo: write error: No space left on device\n",
        LIBSPECTRUM_ERROR_CORRUPT | 1},
       // Nothing written, nothing lost.
       {{}, fixtures::Stdout::Closed, USAGE + TRY, 1},
-      {{dir.path("short.mdr")}, fixtures::Stdout::Closed,
+      {{dir.path("short.mdr")},
+       fixtures::Stdout::Closed,
        "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n",
        LIBSPECTRUM_ERROR_CORRUPT},
   };

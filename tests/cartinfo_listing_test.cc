@@ -12,9 +12,8 @@ namespace {
 
 std::string summary(const fixtures::MdrBuilder& builder, int write_protect = 0) {
   auto cart = fixtures::make_cartridge(builder, write_protect);
-  return fixtures::capture([&](std::FILE* out) {
-    print_cartridge_summary(out, cart.get(), "c.mdr", builder.size());
-  });
+  return fixtures::capture(
+      [&](std::FILE* out) { print_cartridge_summary(out, cart.get(), "c.mdr", builder.size()); });
 }
 
 std::string summary_tail(const char* name, unsigned blocks, const char* free_line,
@@ -98,7 +97,8 @@ TEST(Summary, NameComesFromFirstUsableHeaderBlock) {
     }
     std::string text = summary(builder);
     EXPECT_NE(text.find(std::string("Cartridge name: \"") + c.name + "\"\n"), std::string::npos)
-        << c.what << "\n" << text;
+        << c.what << "\n"
+        << text;
   }
   // The search stops at the first usable block even if its name is useless.
   fixtures::MdrBuilder builder("SECOND");
@@ -191,8 +191,8 @@ TEST(BlockListing, VerdictTexts) {
     builder.add_block(b);
   }
   std::string text = blocks(builder);
-  for (const char* verdict : {"header checksum failed", "record descriptor checksum failed",
-                              "data checksum failed"}) {
+  for (const char* verdict :
+       {"header checksum failed", "record descriptor checksum failed", "data checksum failed"}) {
     EXPECT_NE(text.find(std::string("  Checksums: ") + verdict + "\n\n"), std::string::npos)
         << verdict;
   }
@@ -261,10 +261,10 @@ TEST(ListCartridge, AllocationAndReleaseFailures) {
   std::string path = dir.path("c.mdr");
   builder.write(path);
 
-  testing_seams::set_microdrive_calls([]() -> libspectrum_microdrive* { return nullptr; },
-                                      nullptr);
+  testing_seams::set_microdrive_calls([]() -> libspectrum_microdrive* { return nullptr; }, nullptr);
   int result = -1;
-  std::string out = fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), false); });
+  std::string out =
+      fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), false); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out, "");
 

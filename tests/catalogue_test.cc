@@ -127,7 +127,7 @@ TEST(Catalogue, ChecksumErrorsAndNamesAreExact) {
   MdrBlock bad = record("file", 0, 10, 0x04);
   bad.spoil_data_checksum = true;
   builder.add_block(bad);
-  builder.add_block(record("File", 1, 10, 0x06));  // case matters
+  builder.add_block(record("File", 1, 10, 0x06));   // case matters
   builder.add_block(record("file ", 1, 10, 0x06));  // same once padded
   Catalogue cat(builder);
   ASSERT_EQ(cat.count, 2u);

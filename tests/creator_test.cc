@@ -18,8 +18,9 @@ TEST(CreatorRecord, CarriesProgramVersionAndHost) {
   EXPECT_EQ(libspectrum_creator_minor(creator), 0);
   struct utsname host {};
   ASSERT_EQ(uname(&host), 0);
-  std::string expected = std::string("libspectrum: ") + libspectrum_version() + "\nuname: " +
-                         host.sysname + " " + host.machine + " " + host.release + "\n";
+  std::string expected = std::string("libspectrum: ") + libspectrum_version() +
+                         "\nuname: " + host.sysname + " " + host.machine + " " + host.release +
+                         "\n";
   std::string custom(reinterpret_cast<const char*>(libspectrum_creator_custom(creator)),
                      libspectrum_creator_custom_length(creator));
   EXPECT_EQ(custom, expected);
@@ -31,8 +32,11 @@ TEST(CreatorRecord, VersionPacking) {
     const char* version;
     uint16_t major, minor;
   } cases[] = {
-      {"1.5.0", 261, 0}, {"1.2.3.4", 0x0102, 0x0304}, {"300.1.999.2", 0xFF01, 0xFF02},
-      {"7", 0x0700, 0}, {"", 0, 0},
+      {"1.5.0", 261, 0},
+      {"1.2.3.4", 0x0102, 0x0304},
+      {"300.1.999.2", 0xFF01, 0xFF02},
+      {"7", 0x0700, 0},
+      {"", 0, 0},
   };
   for (const Case& c : cases) {
     uint16_t major = 1, minor = 1;
@@ -100,6 +104,7 @@ TEST(HostDescription, UnameFailureIsReportedWithoutALineEnd) {
   EXPECT_STREQ(buffer, "untouched");
   EXPECT_EQ(made, 1);
   EXPECT_EQ(creator, nullptr);
-  EXPECT_EQ(err, "test: error getting system information: Bad address"
-                 "test: error getting system information: Bad address");
+  EXPECT_EQ(err,
+            "test: error getting system information: Bad address"
+            "test: error getting system information: Bad address");
 }

@@ -83,7 +83,9 @@ TEST_F(EdgedumpCli, OptionsAndOperands) {
       {{tape}, "", USAGE + TRY, 1},
       {{"-x", tape}, "", "edgedump: invalid option -- 'x'\n" + TRY, 1},
       {{tape, "-", "--bogus"}, "", "edgedump: unrecognized option '--bogus'\n" + TRY, 1},
-      {{"--help=1", tape, "-"}, "", "edgedump: option '--help' doesn't allow an argument\n" + TRY,
+      {{"--help=1", tape, "-"},
+       "",
+       "edgedump: option '--help' doesn't allow an argument\n" + TRY,
        1},
       {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
       {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
@@ -110,13 +112,11 @@ TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
     Bytes image;
     std::string pulses;
   } cases[] = {
-      {"pure tone", TzxBuilder().pure_tone(1000, 3).image(),
-       "1000 : 1\n1000 : 0\n1000 : 1\n"},
-      {"pulse list", TzxBuilder().pulses({100, 200, 300}).image(),
-       "100 : 1\n200 : 0\n300 : 1\n"},
+      {"pure tone", TzxBuilder().pure_tone(1000, 3).image(), "1000 : 1\n1000 : 0\n1000 : 1\n"},
+      {"pulse list", TzxBuilder().pulses({100, 200, 300}).image(), "100 : 1\n200 : 0\n300 : 1\n"},
       // A group and a text block play nothing; their zero durations add nothing.
-      {"silent blocks", TzxBuilder().group_start("g").pulses({5}).text("hi").group_end()
-                            .pulses({7}).image(),
+      {"silent blocks",
+       TzxBuilder().group_start("g").pulses({5}).text("hi").group_end().pulses({7}).image(),
        "5 : 1\n7 : 0\n"},
       // 1 ms is 3500 T-states; a pause that is not the last block ends with
       // the low level, and the next pulse counts from there.
@@ -129,8 +129,7 @@ TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
        "10 : 1\n10 : 0\n10 : 1\n20 : 0\n"},
       {"forward jump", TzxBuilder().jump(2).pulses({999}).pulses({30}).image(), "30 : 1\n"},
       // Setting the level high leaves it low for the next edge to raise.
-      {"set level", TzxBuilder().set_level(1).pulses({40, 41}).image(),
-       "0 : 0\n40 : 1\n41 : 0\n"},
+      {"set level", TzxBuilder().set_level(1).pulses({40, 41}).image(), "0 : 0\n40 : 1\n41 : 0\n"},
       {"stop if 48K", TzxBuilder().pulses({60}).stop_if_48k().pulses({70}).image(),
        "60 : 1\n0 : 0\n70 : 1\n"},
   };
@@ -279,12 +278,14 @@ TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
   // A TAP and a TZX of the same block play the same.
   Bytes block = fixtures::tap_block(0xFF, {1, 2, 3});
   auto tap = dump("same.tap", block);
-  auto tzx = dump("same.tzx", TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image());
+  auto tzx =
+      dump("same.tzx", TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image());
   EXPECT_EQ(tap.out, tzx.out);
   EXPECT_FALSE(tap.out.empty());
   // Compressed images are read through libspectrum too.
-  auto gz = dump("same.tzx.gz", fixtures::gzip_stored(
-                                    TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image()));
+  auto gz = dump("same.tzx.gz",
+                 fixtures::gzip_stored(
+                     TzxBuilder().standard(1000, Bytes(block.begin() + 2, block.end())).image()));
   EXPECT_EQ(gz.out, tzx.out);
   EXPECT_EQ(gz.status, 0);
 }
@@ -363,8 +364,8 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
   EXPECT_EQ(r.status, 0);
 
   // Generalised data: 3 pilot pulses of 1000, then data symbols 1 and 0.
-  r = dump("gdb.tzx", TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 2, {0x80}))
-                          .image());
+  r = dump("gdb.tzx",
+           TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 2, {0x80})).image());
   EXPECT_EQ(r.out, "1000 : 1\n1000 : 0\n1000 : 1\n700 : 0\n500 : 1\n0 : 0\n");
   EXPECT_EQ(r.status, 0);
 
@@ -374,7 +375,9 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
     int block;
   } cases[] = {
       {"pilot run names a symbol the table lacks",
-       TzxBuilder().text("x").raw(0x19, generalised({1000}, {{1, 3}}, {500, 700}, 2, {0x80}))
+       TzxBuilder()
+           .text("x")
+           .raw(0x19, generalised({1000}, {{1, 3}}, {500, 700}, 2, {0x80}))
            .image(),
        2},
       {"pilot run of 0 repeats",

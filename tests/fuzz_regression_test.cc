@@ -35,7 +35,15 @@ int main(int argc, char** argv) {
   return RUN_ALL_TESTS();
 }
 
-TEST(FuzzInputs, Cartridge) { replay("cartridge", fuzz_cartridge); }
-TEST(FuzzInputs, Tape) { replay("tape", fuzz_tape); }
-TEST(FuzzInputs, ZxName) { replay("zx_name", fuzz_zx_name); }
-TEST(FuzzInputs, Hdf) { replay("hdf", fuzz_hdf); }
+TEST(FuzzInputs, Cartridge) {
+  replay("cartridge", fuzz_cartridge);
+}
+TEST(FuzzInputs, Tape) {
+  replay("tape", fuzz_tape);
+}
+TEST(FuzzInputs, ZxName) {
+  replay("zx_name", fuzz_zx_name);
+}
+TEST(FuzzInputs, Hdf) {
+  replay("hdf", fuzz_hdf);
+}

@@ -19,8 +19,17 @@ std::vector<uint8_t> header(HdfVersion version, bool compact, int32_t c, int32_t
 std::vector<uint8_t> expected(size_t size, uint8_t version, uint8_t flags, uint16_t c, uint16_t h,
                               uint16_t s) {
   std::vector<uint8_t> b(size, 0);
-  const uint8_t start[] = {'R', 'S', '-', 'I', 'D', 'E', 0x1A, version, flags,
-                           static_cast<uint8_t>(size & 0xFF), static_cast<uint8_t>(size >> 8)};
+  const uint8_t start[] = {'R',
+                           'S',
+                           '-',
+                           'I',
+                           'D',
+                           'E',
+                           0x1A,
+                           version,
+                           flags,
+                           static_cast<uint8_t>(size & 0xFF),
+                           static_cast<uint8_t>(size >> 8)};
   std::copy(std::begin(start), std::end(start), b.begin());
   b[24] = static_cast<uint8_t>(c & 0xFF);
   b[25] = static_cast<uint8_t>(c >> 8);
@@ -54,7 +63,8 @@ TEST(HdfHeader, BytesForVersionsModesAndGeometries) {
       {HdfVersion::V1_1, false, 0, 16, 63, expected(534, 0x11, 0x00, 0, 16, 63)},
       {HdfVersion::V1_0, false, 65536 + 7, 0, 1, expected(128, 0x10, 0x00, 7, 0, 1)},
       {HdfVersion::V1_1, false, 65536, 255, 0, expected(534, 0x11, 0x00, 0, 255, 0)},
-      {HdfVersion::V1_1, false, 0x1234ABCD, -1, 65535, expected(534, 0x11, 0x00, 0xABCD, 0xFFFF, 65535)},
+      {HdfVersion::V1_1, false, 0x1234ABCD, -1, 65535,
+       expected(534, 0x11, 0x00, 0xABCD, 0xFFFF, 65535)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(header(c.version, c.compact, c.c, c.h, c.s), c.bytes)

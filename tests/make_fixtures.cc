@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
     std::string dir = argv[1];
     fixtures::sample_cartridge().write(dir + "/sample.mdr");
     // A BASIC header block and its data block, as SAVE "hello" writes them.
-    fixtures::Bytes header = {0x00, 'h', 'e', 'l', 'l', 'o', ' ', ' ', ' ', ' ', ' ',
-                              0x05, 0x00, 0x0A, 0x00, 0x05, 0x00};
+    fixtures::Bytes header = {0x00, 'h', 'e',  'l',  'l',  'o',  ' ',  ' ', ' ',
+                              ' ',  ' ', 0x05, 0x00, 0x0A, 0x00, 0x05, 0x00};
     fixtures::Bytes program = {0x00, 0x0A, 0x01, 0x00, 0xE7};
     fixtures::Bytes tape = fixtures::tap_block(0x00, header);
     fixtures::Bytes data = fixtures::tap_block(0xFF, program);
