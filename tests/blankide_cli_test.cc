@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "fixtures/cli_cases.h"
 #include "fixtures/test_util.h"
 
 using fixtures::run;
@@ -77,14 +78,11 @@ TEST(BlankideCli, OptionsAndOperandCounts) {
   };
   for (const Case& c : cases) {
     auto r = run(BLANKIDE, "blankide", c.args);
-    std::string joined;
-    for (const auto& a : c.args) {
-      joined += a + " ";
-    }
-    EXPECT_EQ(r.out, c.stdout_text) << joined;
-    EXPECT_EQ(r.err, c.err) << joined;
-    EXPECT_EQ(r.status, c.status) << joined;
-    EXPECT_FALSE(image_at(out).exists) << joined;
+    std::string args = fixtures::joined(c.args);
+    EXPECT_EQ(r.out, c.stdout_text) << args;
+    EXPECT_EQ(r.err, c.err) << args;
+    EXPECT_EQ(r.status, c.status) << args;
+    EXPECT_FALSE(image_at(out).exists) << args;
   }
   auto r = run(BLANKIDE, "blankide", {"-x", "--version"});
   EXPECT_EQ(r.out.substr(0, VERSION_FIRST_LINE.size()), VERSION_FIRST_LINE);

@@ -5,6 +5,7 @@
 
 #include <libspectrum.h>
 
+#include "fixtures/cli_cases.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
 
@@ -76,44 +77,31 @@ std::string small_listing(const std::string& path) {
 }  // namespace
 
 TEST_F(CartinfoCli, HelpVersionAndOptionErrors) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-  } cases[] = {
-      {{"-h"}, HELP, "", 0},
-      {{"--help", "missing.mdr"}, HELP, "", 0},
-      {{"--he"}, HELP, "", 0},
-      {{"-V"}, VERSION, "", 0},
-      {{"--vers", "-x"}, VERSION, "", 0},
-      {{"-x", "-h"}, HELP, "cartinfo: invalid option -- 'x'\n", 0},
-      {{"-h", "-x"}, HELP, "", 0},
-      {{"-x", "-V"}, VERSION, "cartinfo: invalid option -- 'x'\n", 0},
-      {{}, "", USAGE + TRY, 1},
-      {{"-b"}, "", USAGE + TRY, 1},
-      {{"-x"}, "", "cartinfo: invalid option -- 'x'\n" + TRY, 1},
-      {{"--blocks=yes", "x.mdr"},
-       "",
-       "cartinfo: option '--blocks' doesn't allow an argument\n" + TRY,
-       1},
-      {{"--nope", "x.mdr"}, "", "cartinfo: unrecognized option '--nope'\n" + TRY, 1},
-      {{"-"},
-       "",
-       "libspectrum error: couldn't open `-': No such file or directory\n"
-       "cartinfo: couldn't read `-' (libspectrum error 3)\n",
-       1},
-  };
-  for (const Case& c : cases) {
-    auto r = run(CARTINFO, "cartinfo", c.args);
-    std::string joined;
-    for (const auto& a : c.args) {
-      joined += a + " ";
-    }
-    EXPECT_EQ(r.out, c.out) << joined;
-    EXPECT_EQ(r.err, c.err) << joined;
-    EXPECT_EQ(r.status, c.status) << joined;
-  }
+  fixtures::expect_cli_cases(
+      CARTINFO, "cartinfo",
+      {
+          {{"-h"}, HELP, "", 0},
+          {{"--help", "missing.mdr"}, HELP, "", 0},
+          {{"--he"}, HELP, "", 0},
+          {{"-V"}, VERSION, "", 0},
+          {{"--vers", "-x"}, VERSION, "", 0},
+          {{"-x", "-h"}, HELP, "cartinfo: invalid option -- 'x'\n", 0},
+          {{"-h", "-x"}, HELP, "", 0},
+          {{"-x", "-V"}, VERSION, "cartinfo: invalid option -- 'x'\n", 0},
+          {{}, "", USAGE + TRY, 1},
+          {{"-b"}, "", USAGE + TRY, 1},
+          {{"-x"}, "", "cartinfo: invalid option -- 'x'\n" + TRY, 1},
+          {{"--blocks=yes", "x.mdr"},
+           "",
+           "cartinfo: option '--blocks' doesn't allow an argument\n" + TRY,
+           1},
+          {{"--nope", "x.mdr"}, "", "cartinfo: unrecognized option '--nope'\n" + TRY, 1},
+          {{"-"},
+           "",
+           "libspectrum error: couldn't open `-': No such file or directory\n"
+           "cartinfo: couldn't read `-' (libspectrum error 3)\n",
+           1},
+      });
 }
 
 TEST_F(CartinfoCli, BadOptionStopsValidOperands) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
 
@@ -70,36 +71,23 @@ std::string first_difference(const std::string& got, const std::string& want) {
 
 TEST_F(EdgedumpCli, OptionsAndOperands) {
   std::string tape = write("t.tzx", TzxBuilder().pure_tone(100, 1).image());
-  struct Case {
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-  } cases[] = {
-      {{"-h"}, HELP, "", 0},
-      {{"--help", tape}, HELP, "", 0},
-      {{"-x", "--he"}, HELP, "edgedump: invalid option -- 'x'\n", 0},
-      {{}, "", USAGE + TRY, 1},
-      {{tape}, "", USAGE + TRY, 1},
-      {{"-x", tape}, "", "edgedump: invalid option -- 'x'\n" + TRY, 1},
-      {{tape, "-", "--bogus"}, "", "edgedump: unrecognized option '--bogus'\n" + TRY, 1},
-      {{"--help=1", tape, "-"},
-       "",
-       "edgedump: option '--help' doesn't allow an argument\n" + TRY,
-       1},
-      {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
-      {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
-  };
-  for (const Case& c : cases) {
-    auto r = run(EDGEDUMP, "edgedump", c.args);
-    std::string joined;
-    for (const auto& a : c.args) {
-      joined += a + " ";
-    }
-    EXPECT_EQ(r.out, c.out) << joined;
-    EXPECT_EQ(r.err, c.err) << joined;
-    EXPECT_EQ(r.status, c.status) << joined;
-  }
+  fixtures::expect_cli_cases(
+      EDGEDUMP, "edgedump",
+      {
+          {{"-h"}, HELP, "", 0},
+          {{"--help", tape}, HELP, "", 0},
+          {{"-x", "--he"}, HELP, "edgedump: invalid option -- 'x'\n", 0},
+          {{}, "", USAGE + TRY, 1},
+          {{tape}, "", USAGE + TRY, 1},
+          {{"-x", tape}, "", "edgedump: invalid option -- 'x'\n" + TRY, 1},
+          {{tape, "-", "--bogus"}, "", "edgedump: unrecognized option '--bogus'\n" + TRY, 1},
+          {{"--help=1", tape, "-"},
+           "",
+           "edgedump: option '--help' doesn't allow an argument\n" + TRY,
+           1},
+          {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
+          {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
+      });
   auto r = run(EDGEDUMP, "edgedump", {"-V", "x", "y"});
   EXPECT_EQ(r.out.substr(0, 26), "edgedump (quillkit) 1.5.0\n");
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
