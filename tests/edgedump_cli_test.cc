@@ -77,6 +77,7 @@ TEST_F(EdgedumpCli, OptionsAndOperands) {
           {{"-h"}, HELP, "", 0},
           {{"--help", tape}, HELP, "", 0},
           {{"-x", "--he"}, HELP, "edgedump: invalid option -- 'x'\n", 0},
+          {{"--help", "-x"}, HELP, "", 0},
           {{}, "", USAGE + TRY, 1},
           {{tape}, "", USAGE + TRY, 1},
           {{"-x", tape}, "", "edgedump: invalid option -- 'x'\n" + TRY, 1},
@@ -88,10 +89,14 @@ TEST_F(EdgedumpCli, OptionsAndOperands) {
           {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
           {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
       });
-  auto r = run(EDGEDUMP, "edgedump", {"-V", "x", "y"});
-  EXPECT_EQ(r.out.substr(0, 26), "edgedump (quillkit) 1.5.0\n");
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
-  EXPECT_EQ(r.status, 0);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-V", "x", "y"}, {"-q", "--version"}, {"--vers", "-q"}}) {
+    auto r = run(EDGEDUMP, "edgedump", args);
+    EXPECT_EQ(r.out.substr(0, 26), "edgedump (quillkit) 1.5.0\n");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
+    EXPECT_EQ(r.err, args[0] == "-q" ? "edgedump: invalid option -- 'q'\n" : "");
+    EXPECT_EQ(r.status, 0);
+  }
 }
 
 TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
