@@ -41,7 +41,7 @@ failed=0
 for target in "${targets[@]}"; do
   mkdir -p "$out/corpus/$target" "$out/artifacts/$target" "$out/logs"
   echo "fuzz_$target: $seconds s"
-  if ! ASAN_OPTIONS=detect_leaks=1 "$out/fuzz/fuzz_$target" \
+  if ! ASAN_OPTIONS=detect_leaks=1:suppressions=tests/asan.supp "$out/fuzz/fuzz_$target" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
       "$out/corpus/$target" "tests/fuzz-inputs/$target" "$out/seeds/$target" \

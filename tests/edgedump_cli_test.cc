@@ -422,6 +422,16 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   r = run(EDGEDUMP, "edgedump", {write("cut.tap", warajevo), dir.path("out")});
   EXPECT_EQ(r.err, "libspectrum error: warajevo_read_rom_block: not enough data in buffer\n");
   EXPECT_EQ(r.status, 1);
+
+  // A compressed Warajevo block whose commands run past the end of the file:
+  // the library's decompressor reads on into the input's zero padding.
+  Bytes runaway = {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0xFF, 0x65, 0xFF, 0xFF, 0xFF, 0xFF,
+                   0x00, 0x00, 0x00};
+  runaway.resize(runaway.size() + 110, 0xFF);
+  runaway.push_back(0x00);
+  r = run(EDGEDUMP, "edgedump", {write("runaway.tap", runaway), dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: execute_copy_command: corrupt compressed block in file\n");
+  EXPECT_EQ(r.status, 1);
 }
 
 // Real tapes from other projects, when the corpus is beside the tree: each
