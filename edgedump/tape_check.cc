@@ -35,7 +35,13 @@ struct BlockStep {
   libspectrum_tape_type type;
   long long jump_offset;  // jumps only
   size_t loop_count;      // loop starts only
+  size_t flow_before;     // jumps and loop blocks before this one
 };
+
+bool changes_flow(libspectrum_tape_type type) {
+  return type == LIBSPECTRUM_TAPE_BLOCK_JUMP || type == LIBSPECTRUM_TAPE_BLOCK_LOOP_START ||
+         type == LIBSPECTRUM_TAPE_BLOCK_LOOP_END;
+}
 
 // Where the player is between blocks: the block about to play, and the
 // loop it is in (libspectrum keeps one loop at a time).
@@ -71,6 +77,12 @@ bool step(const std::vector<BlockStep>& steps, PlayState* state) {
       break;
     case LIBSPECTRUM_TAPE_BLOCK_LOOP_END:
       if (state->loop_block != SIZE_MAX) {
+        // A loop body that neither jumps nor touches a loop plays straight
+        // back to here each time: go on as after its last round.
+        if (state->loop_block <= state->block &&
+            steps[state->block].flow_before == steps[state->loop_block].flow_before) {
+          state->loop_count = 1;
+        }
         if (--state->loop_count != 0) {
           state->block = state->loop_block;
           return true;
@@ -198,7 +210,11 @@ bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
   libspectrum_tape_iterator it = nullptr;
   for (libspectrum_tape_block* b = libspectrum_tape_iterator_init(&it, tape); b != nullptr;
        b = libspectrum_tape_iterator_next(&it)) {
-    BlockStep s{libspectrum_tape_block_type(b), 0, 0};
+    BlockStep s{libspectrum_tape_block_type(b), 0, 0, 0};
+    if (!steps.empty()) {
+      const BlockStep& last = steps.back();
+      s.flow_before = last.flow_before + (changes_flow(last.type) ? 1 : 0);
+    }
     if (s.type == LIBSPECTRUM_TAPE_BLOCK_JUMP) {
       s.jump_offset = libspectrum_tape_block_offset(b);
     } else if (s.type == LIBSPECTRUM_TAPE_BLOCK_LOOP_START) {
