@@ -76,6 +76,12 @@ TapePtr read_tape(const char* path) {
   if (load_input_file(path, &file) != 0) {
     return nullptr;
   }
+  if (warajevo_chain_loops(file)) {
+    std::fprintf(stderr, "%s: `%s' is damaged: its chain of blocks never ends\n", program_name,
+                 path);
+    adapter::file_clear(&file);
+    return nullptr;
+  }
   TapePtr tape(libspectrum_tape_alloc());
   int error = read_tape_image(tape.get(), file);
   adapter::file_clear(&file);

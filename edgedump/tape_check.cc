@@ -15,6 +15,11 @@ void repair_last_byte(libspectrum_tape_block* block) {
   }
 }
 
+uint32_t read_le32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
 bool is_silent(libspectrum_tape_block* block) {
   libspectrum_tape_type type = libspectrum_tape_block_type(block);
   return (type == LIBSPECTRUM_TAPE_BLOCK_PURE_TONE || type == LIBSPECTRUM_TAPE_BLOCK_PULSES) &&
@@ -97,6 +102,35 @@ bool step(const std::vector<BlockStep>& steps, PlayState* state) {
 }
 
 }  // namespace
+
+bool warajevo_chain_loops(const adapter::File& file) {
+  // The chain: a first offset at 0; at each block, the next offset 4 bytes
+  // in; 0xFFFFFFFF ends it. libspectrum checks that every block it reaches
+  // lies within the file, so a chain longer than the file has offsets is a
+  // circle.
+  constexpr uint32_t END = 0xFFFFFFFF;
+  libspectrum_id_t raw = LIBSPECTRUM_ID_UNKNOWN;
+  if (file.type != LIBSPECTRUM_ID_TAPE_WARAJEVO || file.length < 12 ||
+      libspectrum_identify_file_raw(&raw, file.name, file.bytes, file.length) != 0 ||
+      raw != LIBSPECTRUM_ID_TAPE_WARAJEVO) {
+    return false;
+  }
+  uint64_t offset = read_le32(file.bytes);
+  for (size_t steps = 0; offset != END; ++steps) {
+    if (offset > file.length || file.length - offset < 8) {
+      return false;  // the library stops here with an error of its own
+    }
+    uint32_t next = read_le32(file.bytes + offset + 4);
+    if (next == END) {
+      return false;
+    }
+    if (steps > file.length) {
+      return true;
+    }
+    offset = next;
+  }
+  return false;
+}
 
 int repair_silent_blocks(libspectrum_tape* tape) {
   libspectrum_tape_iterator it = nullptr;

@@ -7,6 +7,14 @@
 
 #include <cstddef>
 
+#include "adapter.h"
+
+// A Warajevo tape is a chain of blocks, each naming the offset of the next;
+// libspectrum follows the chain without end when it comes back on itself.
+// Returns true when the image in `file` is such a tape. (A compressed image
+// is expanded inside libspectrum and cannot be looked at beforehand.)
+[[nodiscard]] bool warajevo_chain_loops(const adapter::File& file);
+
 // Puts right the blocks that libspectrum parses but plays wrongly, keeping
 // the block count (and so every jump) as it was, then rewinds the tape:
 // - a pure tone or pulse list of 0 pulses (played as 2^32 pulses, or read

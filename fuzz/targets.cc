@@ -101,6 +101,13 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   std::vector<libspectrum_byte> bytes(data + 1, data + size);
   bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
   adapter::File file{bytes.data(), size - 1, type, "fuzz"};
+  if (type == LIBSPECTRUM_ID_UNKNOWN &&
+      libspectrum_identify_file(&file.type, file.name, file.bytes, file.length) != 0) {
+    file.type = LIBSPECTRUM_ID_UNKNOWN;
+  }
+  if (warajevo_chain_loops(file)) {
+    return;
+  }
   libspectrum_tape* tape = libspectrum_tape_alloc();
   if (read_tape_image(tape, file) == 0 && repair_silent_blocks(tape) == 0) {
     size_t block = 0;

@@ -423,6 +423,18 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   EXPECT_EQ(r.err, "libspectrum error: warajevo_read_rom_block: not enough data in buffer\n");
   EXPECT_EQ(r.status, 1);
 
+  // A Warajevo tape whose first block names itself as the next: the library
+  // would add blocks until memory runs out.
+  Bytes circle(8, 0);
+  circle.resize(12, 0xFF);  // the signature
+  circle.resize(19, 0);
+  circle.resize(23, 0xFF);
+  circle.push_back(0);
+  std::string circular = write("circle.tap", circle);
+  r = run(EDGEDUMP, "edgedump", {circular, dir.path("out")});
+  EXPECT_EQ(r.err, "edgedump: `" + circular + "' is damaged: its chain of blocks never ends\n");
+  EXPECT_EQ(r.status, 1);
+
   // A compressed Warajevo block whose commands run past the end of the file:
   // the library's decompressor reads on into the input's zero padding.
   Bytes runaway = {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0xFF, 0x65, 0xFF, 0xFF, 0xFF, 0xFF,
