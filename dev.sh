@@ -15,7 +15,7 @@ as_root() {
 }
 
 install_missing() {  # install_missing [extra package...]
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev dpkg-dev "$@")
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||

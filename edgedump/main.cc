@@ -76,6 +76,12 @@ TapePtr read_tape(const char* path) {
   if (load_input_file(path, &file) != 0) {
     return nullptr;
   }
+  if (file.cut_short) {
+    std::fprintf(stderr, "%s: `%s' is damaged: its bzip2 data is cut short or expands past 1 GiB\n",
+                 program_name, path);
+    adapter::file_clear(&file);
+    return nullptr;
+  }
   if (warajevo_chain_loops(file)) {
     std::fprintf(stderr, "%s: `%s' is damaged: its chain of blocks never ends\n", program_name,
                  path);

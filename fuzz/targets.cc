@@ -100,7 +100,10 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   // Padded like the tools' own input buffers.
   std::vector<libspectrum_byte> bytes(data + 1, data + size);
   bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
-  adapter::File file{bytes.data(), size - 1, type, "fuzz"};
+  adapter::File file{bytes.data(), size - 1, type, "fuzz", false};
+  if (adapter::bzip2_cut_short(file.bytes, file.length)) {
+    return;
+  }
   if (type == LIBSPECTRUM_ID_UNKNOWN &&
       libspectrum_identify_file(&file.type, file.name, file.bytes, file.length) != 0) {
     file.type = LIBSPECTRUM_ID_UNKNOWN;

@@ -1,6 +1,7 @@
 // The libspectrum adapter: see adapter.h.
 #include "adapter.h"
 
+#include <bzlib.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,11 +76,43 @@ int read_all(int fd, size_t size_hint, unsigned char** bytes, size_t* length) {
 
 }  // namespace
 
+bool bzip2_cut_short(const unsigned char* bytes, size_t length) {
+  if (length < 3 || bytes[0] != 'B' || bytes[1] != 'Z' || bytes[2] != 'h') {
+    return false;
+  }
+  bz_stream stream{};
+  if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+    return false;
+  }
+  // The output is thrown away; only the decoder's word counts.
+  static char scratch[64 * 1024];
+  stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+  stream.avail_in = static_cast<unsigned>(length);
+  bool cut_short = false;
+  for (;;) {
+    stream.next_out = scratch;
+    stream.avail_out = sizeof scratch;
+    int result = BZ2_bzDecompress(&stream);
+    if (result != BZ_OK) {
+      break;  // the end of the stream, or damage that libspectrum reports itself
+    }
+    uint64_t out = (uint64_t{stream.total_out_hi32} << 32) | stream.total_out_lo32;
+    bool waiting_for_input = stream.avail_in == 0 && stream.avail_out == sizeof scratch;
+    if (waiting_for_input || out > BZIP2_LIMIT) {
+      cut_short = true;
+      break;
+    }
+  }
+  BZ2_bzDecompressEnd(&stream);
+  return cut_short;
+}
+
 void file_init(File* file) {
   file->bytes = nullptr;
   file->length = 0;
   file->type = LIBSPECTRUM_ID_UNKNOWN;
   file->name = nullptr;
+  file->cut_short = false;
 }
 
 int file_open(File* file, const char* path) {
@@ -106,10 +139,14 @@ int file_open(File* file, const char* path) {
     report(LIBSPECTRUM_ERROR_UNKNOWN, "couldn't read `%s': %s", path, std::strerror(failure));
     return LIBSPECTRUM_ERROR_UNKNOWN;
   }
+  // Identifying a compressed file expands it, so look at bzip2 data first.
+  bool cut_short = bzip2_cut_short(bytes, length);
   libspectrum_id_t type = LIBSPECTRUM_ID_UNKNOWN;
-  if (libspectrum_identify_file(&type, path, bytes, length) != LIBSPECTRUM_ERROR_NONE) {
+  if (!cut_short &&
+      libspectrum_identify_file(&type, path, bytes, length) != LIBSPECTRUM_ERROR_NONE) {
     type = LIBSPECTRUM_ID_UNKNOWN;
   }
+  file->cut_short = cut_short;
   file->bytes = bytes;
   file->length = length;
   file->type = type;

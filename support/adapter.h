@@ -31,13 +31,25 @@ struct File {
   size_t length;
   libspectrum_id_t type;
   const char* name;
+  // True for bzip2 data that bzip2_cut_short refuses; such a file is never
+  // handed to libspectrum (its type is left unknown).
+  bool cut_short;
 };
+
+// The most that bzip2 data may expand to: far beyond any real image, and
+// short of what would exhaust memory.
+constexpr uint64_t BZIP2_LIMIT = uint64_t{1} << 30;
+
+// True when `bytes` are bzip2 data that end before their stream does, or
+// expand beyond BZIP2_LIMIT. libspectrum 1.5.0 waits for more input without
+// end on the first, and aborts when memory runs out on the second.
+[[nodiscard]] bool bzip2_cut_short(const unsigned char* bytes, size_t length);
 
 // Empties the record; it holds no memory afterwards.
 void file_init(File* file);
 
 // Reads the whole of `path` (regular file, pipe or device) into `file` and
-// identifies its type. Returns 0, or LIBSPECTRUM_ERROR_MEMORY /
+// identifies its type (see File::cut_short). Returns 0, or LIBSPECTRUM_ERROR_MEMORY /
 // LIBSPECTRUM_ERROR_UNKNOWN after reporting the reason through
 // libspectrum_error_function; on failure `file` holds no memory.
 [[nodiscard]] int file_open(File* file, const char* path);

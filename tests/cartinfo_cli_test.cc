@@ -144,6 +144,10 @@ TEST_F(CartinfoCli, RejectedImageGivesNoHeadingAndItsErrorCode) {
   fixtures::write_file(dir.path("empty.mdr"), {});
   r = run(CARTINFO, "cartinfo", {dir.path("empty.mdr")});
   EXPECT_EQ(r.status, LIBSPECTRUM_ERROR_CORRUPT);
+  // bzip2 data cut short is never expanded (libspectrum would wait for more).
+  fixtures::write_file(dir.path("cut.mdr.bz2"), {'B', 'Z', 'h', '9', '1', 'A', 'Y'});
+  r = run(CARTINFO, "cartinfo", {dir.path("cut.mdr.bz2")});
+  EXPECT_EQ(r.status, LIBSPECTRUM_ERROR_CORRUPT);
   r = run(CARTINFO, "cartinfo", {dir.dir()});
   EXPECT_EQ(r.err, "libspectrum error: couldn't read `" + dir.dir() +
                        "': Is a directory\ncartinfo: couldn't read `" + dir.dir() +

@@ -1,10 +1,12 @@
 // edgedump as its users run it: pulse files, messages and exit statuses.
+#include <bzlib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 
+#include "adapter.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
@@ -472,4 +474,41 @@ TEST(EdgedumpCorpus, RealTapesDumpOrFailCleanly) {
     }
   }
   EXPECT_GT(dumped, 0);
+}
+
+namespace {
+
+Bytes bzip2(const Bytes& plain) {
+  std::vector<char> out(plain.size() * 2 + 600);
+  unsigned length = static_cast<unsigned>(out.size());
+  std::vector<char> in(plain.begin(), plain.end());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &length, in.data(),
+                                     static_cast<unsigned>(in.size()), 9, 0, 0),
+            BZ_OK);
+  return Bytes(out.begin(), out.begin() + length);
+}
+
+}  // namespace
+
+// bzip2 data that ends before its stream would keep libspectrum waiting for
+// input for ever; it is refused, while whole bzip2 tapes play.
+TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
+  Bytes tape = TzxBuilder().pulses({10, 20, 30}).image();
+  Bytes packed = bzip2(tape);
+  auto plain = dump("t.tzx", tape);
+  auto whole = dump("t.tzx.bz2", packed);
+  EXPECT_EQ(whole.out, plain.out);
+  EXPECT_EQ(whole.status, 0);
+
+  std::string cut = write("cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + packed.size() / 2));
+  auto r = run(EDGEDUMP, "edgedump", {cut, dir.path("out")});
+  EXPECT_EQ(r.err, "edgedump: `" + cut +
+                       "' is damaged: its bzip2 data is cut short or expands past 1 GiB\n");
+  EXPECT_EQ(r.status, 1);
+  r = run(EDGEDUMP, "edgedump", {write("magic.tap.bz2", {'B', 'Z', 'h'}), "-"});
+  EXPECT_EQ(r.status, 1);
+
+  EXPECT_TRUE(adapter::bzip2_cut_short(packed.data(), packed.size() - 1));
+  EXPECT_FALSE(adapter::bzip2_cut_short(packed.data(), packed.size()));
+  EXPECT_FALSE(adapter::bzip2_cut_short(tape.data(), tape.size()));
 }
