@@ -291,3 +291,10 @@ TEST(FileListing, NothingWhenTheCatalogueCannotBeBuilt) {
   testing_seams::set_catalogue_calloc(nullptr);
   EXPECT_EQ(text, "");
 }
+
+TEST(PrintZxName, NullPrintsNothingAndNamesPrintConverted) {
+  EXPECT_EQ(fixtures::capture([](std::FILE* out) { print_zx_name(out, nullptr); }), "");
+  const unsigned char name[10] = {'r', 'u', 'n', 0x0D, 0x5C, 0xF9, ' ', ' ', ' ', ' '};
+  EXPECT_EQ(fixtures::capture([&](std::FILE* out) { print_zx_name(out, name); }),
+            "run?\\\\RANDOMIZE");
+}
