@@ -82,6 +82,13 @@ TapePtr read_tape(const char* path) {
     adapter::file_clear(&file);
     return nullptr;
   }
+  size_t block = 0;
+  if (find_oversized_tzx_block(file, &block)) {
+    std::fprintf(stderr, "%s: `%s' is damaged: block %zu cannot be played\n", program_name, path,
+                 block);
+    adapter::file_clear(&file);
+    return nullptr;
+  }
   if (warajevo_chain_loops(file)) {
     std::fprintf(stderr, "%s: `%s' is damaged: its chain of blocks never ends\n", program_name,
                  path);
@@ -97,7 +104,6 @@ TapePtr read_tape(const char* path) {
   if (repair_silent_blocks(tape.get()) != 0) {
     return nullptr;
   }
-  size_t block = 0;
   if (find_unplayable_block(tape.get(), &block)) {
     std::fprintf(stderr, "%s: `%s' is damaged: block %zu cannot be played\n", program_name, path,
                  block + 1);

@@ -15,6 +15,13 @@
 // is expanded inside libspectrum and cannot be looked at beforehand.)
 [[nodiscard]] bool warajevo_chain_loops(const adapter::File& file);
 
+// libspectrum 1.5.0's TZX reader trusts the counts in a generalised-data
+// block (0x19) and reads its symbol tables and data past the end of the file
+// when they claim more than the block holds. Returns true, with the block's
+// 1-based position in `block`, when an uncompressed TZX image has a
+// generalised-data block whose parts do not add up to its length.
+[[nodiscard]] bool find_oversized_tzx_block(const adapter::File& file, size_t* block);
+
 // Puts right the blocks that libspectrum parses but plays wrongly, keeping
 // the block count (and so every jump) as it was, then rewinds the tape:
 // - a pure tone or pulse list of 0 pulses (played as 2^32 pulses, or read

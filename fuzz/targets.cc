@@ -108,7 +108,8 @@ void fuzz_tape(const uint8_t* data, size_t size) {
       libspectrum_identify_file(&file.type, file.name, file.bytes, file.length) != 0) {
     file.type = LIBSPECTRUM_ID_UNKNOWN;
   }
-  if (warajevo_chain_loops(file)) {
+  size_t oversized = 0;
+  if (warajevo_chain_loops(file) || find_oversized_tzx_block(file, &oversized)) {
     return;
   }
   libspectrum_tape* tape = libspectrum_tape_alloc();

@@ -379,6 +379,8 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
        TzxBuilder().raw(0x19, generalised({1000}, {{0, 0}}, {500, 700}, 2, {0x80})).image(), 1},
       {"data symbol 3 of a 3-symbol table",
        TzxBuilder().raw(0x19, generalised({}, {}, {500, 600, 700}, 2, {0x3C})).image(), 1},
+      {"counts that claim more than the block holds",
+       TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80})).image(), 1},
       {"PZX data bit without pulses",
        fixtures::PzxBuilder().data(8, {}, {400, 400}, {0xFE}).image(), 1},
   };
@@ -439,8 +441,8 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
 
   // A compressed Warajevo block whose commands run past the end of the file:
   // the library's decompressor reads on into the input's zero padding.
-  Bytes runaway = {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0xFF, 0x65, 0xFF, 0xFF, 0xFF, 0xFF,
-                   0x00, 0x00, 0x00};
+  Bytes runaway = {0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0xFF, 0x65,
+                   0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00};
   runaway.resize(runaway.size() + 110, 0xFF);
   runaway.push_back(0x00);
   r = run(EDGEDUMP, "edgedump", {write("runaway.tap", runaway), dir.path("out")});
