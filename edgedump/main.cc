@@ -64,11 +64,6 @@ int parse_command_line(int argc, char** argv) {
   return -1;
 }
 
-struct TapeFree {
-  void operator()(libspectrum_tape* tape) const { (void)libspectrum_tape_free(tape); }
-};
-using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
-
 // Loads and parses the tape, and makes sure it can be played to its end.
 // Returns the tape, or null after any message.
 TapePtr read_tape(const char* path) {

@@ -6,8 +6,15 @@
 #include <libspectrum.h>
 
 #include <cstddef>
+#include <memory>
 
 #include "adapter.h"
+
+// Owns a libspectrum tape and releases it with libspectrum_tape_free.
+struct TapeFree {
+  void operator()(libspectrum_tape* tape) const { (void)libspectrum_tape_free(tape); }
+};
+using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
 
 // A Warajevo tape is a chain of blocks, each naming the offset of the next;
 // libspectrum follows the chain without end when it comes back on itself.

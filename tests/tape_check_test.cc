@@ -10,11 +10,6 @@ using fixtures::TzxBuilder;
 
 namespace {
 
-struct TapeFree {
-  void operator()(libspectrum_tape* tape) const { (void)libspectrum_tape_free(tape); }
-};
-using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
-
 TapePtr parse(const fixtures::Bytes& image) {
   TapePtr tape(libspectrum_tape_alloc());
   EXPECT_EQ(libspectrum_tape_read(tape.get(), image.data(), image.size(), LIBSPECTRUM_ID_TAPE_TZX,
