@@ -145,7 +145,40 @@ constexpr uint64_t STOP = UINT64_MAX;
 
 // Bytes that a TZX block takes after its ID, or STOP when the walk cannot go
 // on (an ID the reader does not take, or a block running past `available`).
+// A select (0x28) or archive info (0x32) block as the reader takes it: a
+// 2-byte length it does not go by, a count, then `count` entries of `lead`
+// bytes and a string (a length byte and the text).
+uint64_t listed_block_size(const unsigned char* p, uint64_t available, uint64_t lead) {
+  if (available < 3) {
+    return STOP;
+  }
+  uint64_t size = 3;
+  for (unsigned entry = 0; entry < p[2]; ++entry) {
+    if (available - size < lead + 1) {
+      return STOP;
+    }
+    size += lead + 1 + p[size + lead];
+    if (size > available) {
+      return STOP;
+    }
+  }
+  return size;
+}
+
 uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available) {
+  // These the reader takes otherwise than their length fields say.
+  switch (id) {
+    case 0x28:
+      return listed_block_size(p, available, 2);
+    case 0x32:
+      return listed_block_size(p, available, 1);
+    case 0x2A:
+      return available >= 4 ? 4 : STOP;
+    case 0x2B:
+      return available >= 5 ? 5 : STOP;
+    default:
+      break;
+  }
   struct Shape {
     unsigned id;
     uint64_t fixed;  // bytes before the variable part, counting its length field
@@ -157,8 +190,7 @@ uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available)
       {0x10, 4, 2, 2, 1},   {0x11, 18, 15, 3, 1}, {0x12, 4, 0, 0, 0}, {0x13, 1, 0, 1, 2},
       {0x14, 10, 7, 3, 1},  {0x15, 8, 5, 3, 1},   {0x19, 4, 0, 4, 1}, {0x20, 2, 0, 0, 0},
       {0x21, 1, 0, 1, 1},   {0x22, 0, 0, 0, 0},   {0x23, 2, 0, 0, 0}, {0x24, 2, 0, 0, 0},
-      {0x25, 0, 0, 0, 0},   {0x28, 2, 0, 2, 1},   {0x2A, 4, 0, 4, 1}, {0x2B, 4, 0, 4, 1},
-      {0x30, 1, 0, 1, 1},   {0x31, 2, 1, 1, 1},   {0x32, 2, 0, 2, 1}, {0x33, 1, 0, 1, 3},
+      {0x25, 0, 0, 0, 0},   {0x30, 1, 0, 1, 1},   {0x31, 2, 1, 1, 1}, {0x33, 1, 0, 1, 3},
       {0x35, 20, 16, 4, 1}, {0x5A, 9, 0, 0, 0},
   };
   for (const Shape& shape : SHAPES) {

@@ -381,6 +381,12 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
        TzxBuilder().raw(0x19, generalised({}, {}, {500, 600, 700}, 2, {0x3C})).image(), 1},
       {"counts that claim more than the block holds",
        TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80})).image(), 1},
+      {"the same after a level block whose length field the reader ignores",
+       TzxBuilder()
+           .raw(0x2B, {0x01, 0x00, 0x00, 0x70, 0x01})
+           .raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80}))
+           .image(),
+       2},
       {"PZX data bit without pulses",
        fixtures::PzxBuilder().data(8, {}, {400, 400}, {0xFE}).image(), 1},
   };
