@@ -7,10 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common.h"
 #include "hdf_header.h"
-
-// argv[0] exactly as received; the first "%s" of every diagnostic.
-extern const char* program_name;
 
 // Size of each zero-fill write.
 constexpr uint64_t ZERO_CHUNK = 1048576;

@@ -1,6 +1,5 @@
 // blankide: creates a blank IDE hard-disk image in HDF format.
 #include <getopt.h>
-#include <stdio_ext.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -8,10 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config.h"
+#include "common.h"
 #include "image.h"
-
-const char* program_name = "";
 
 namespace {
 
@@ -41,32 +38,9 @@ void print_help() {
       "  heads          Specifies the number of heads in the image.\n"
       "  sectors        Specifies the number of sectors in the image.\n"
       "  file           Specifies the file to which the image should be written.\n"
-      "\n"
-      "Report %s bugs to <%s>\n"
-      "%s home page: <%s>\n"
-      "For complete documentation, see the manual page of %s.\n",
-      program_name, "blankide", QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE,
-      "blankide");
-}
-
-void print_version() {
-  std::puts("blankide (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
-}
-
-// Flushes and closes standard output; 1 after a message when a help or
-// version text written there was lost.
-int close_standard_output() {
-  bool pending = __fpending(stdout) != 0;
-  bool failed_before = std::ferror(stdout) != 0;
-  errno = 0;
-  bool close_failed = std::fclose(stdout) != 0;
-  int error = errno;
-  if (failed_before || (close_failed && (pending || error != EBADF))) {
-    std::fprintf(stderr, "%s: write error: %s\n", program_name,
-                 std::strerror(close_failed && error != 0 ? error : EIO));
-    return 1;
-  }
-  return 0;
+      "\n",
+      program_name);
+  print_help_tail("blankide");
 }
 
 // Reads the options into `request`. Returns an exit status, or -1 to go on
@@ -96,27 +70,20 @@ int parse_command_line(int argc, char** argv, ImageRequest* request) {
         print_help();
         return 0;
       case 'V':
-        print_version();
+        print_version("blankide");
         return 0;
-      case '?':
-        bad_option = true;
-        break;
       default:
-        std::fprintf(stderr, "%s: unknown option `%c'\n", program_name, c);
+        report_bad_option(c);
         bad_option = true;
         break;
     }
   }
   if (bad_option) {
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    print_try_help();
     return 1;
   }
   if (argc - optind != 4) {
-    std::fprintf(stderr,
-                 "%s: usage: %s [-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf>\n",
-                 program_name, program_name);
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
-    return 1;
+    return usage_error("[-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf>");
   }
   return -1;
 }
@@ -124,7 +91,7 @@ int parse_command_line(int argc, char** argv, ImageRequest* request) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  program_name = argv[0];
+  start_tool(argv[0]);
   ImageRequest request{HdfVersion::V1_1, false, true, 0, 0, 0, nullptr};
   int status = parse_command_line(argc, argv, &request);
   if (status >= 0) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "cartinfo.h"
-#include "config.h"
 
 namespace {
 
@@ -17,13 +16,9 @@ const struct option long_options[] = {
 
 void print_help() {
   std::printf(
-      "Usage: %s [OPTION] <microdrive file>...\nOutputs a description of the contents of MDR microdrive files.\n\nOptions:\n  -b, --blocks   List individual cartridge blocks instead of files.\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\nReport %s bugs to <%s>\n%s home page: <%s>\nFor complete documentation, see the manual page of %s.\n",
-      program_name, "cartinfo", QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE,
-      "cartinfo");
-}
-
-void print_version() {
-  std::puts("cartinfo (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
+      "Usage: %s [OPTION] <microdrive file>...\nOutputs a description of the contents of MDR microdrive files.\n\nOptions:\n  -b, --blocks   List individual cartridge blocks instead of files.\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\n",
+      program_name);
+  print_help_tail("cartinfo");
 }
 
 // Reads the options. Returns an exit status, or -1 to go on with the
@@ -40,22 +35,20 @@ int parse_command_line(int argc, char** argv, bool* list_blocks) {
         print_help();
         return 0;
       case 'V':
-        print_version();
+        print_version("cartinfo");
         return 0;
       default:
+        report_bad_option(c);
         bad_option = true;
         break;
     }
   }
   if (bad_option) {
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    print_try_help();
     return 1;
   }
   if (optind == argc) {
-    std::fprintf(stderr, "%s: usage: %s [OPTION] <microdrive files>...\n", program_name,
-                 program_name);
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
-    return 1;
+    return usage_error("[OPTION] <microdrive files>...");
   }
   return -1;
 }
@@ -63,7 +56,7 @@ int parse_command_line(int argc, char** argv, bool* list_blocks) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  program_name = argv[0];
+  start_tool(argv[0]);
   bool list_blocks = false;
   int status = parse_command_line(argc, argv, &list_blocks);
   if (status >= 0) {

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include "config.h"
 #include "pulse_dump.h"
 #include "support.h"
 #include "tape_check.h"
@@ -21,13 +20,9 @@ const struct option long_options[] = {
 
 void print_help() {
   std::printf(
-      "Usage: %s [OPTION] <infile> <outfile>\nDumps the pulse information from ZX Spectrum tape images to text files.\n\nOptions:\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\nReport %s bugs to <%s>\n%s home page: <%s>\nFor complete documentation, see the manual page of %s.\n",
-      program_name, "edgedump", QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE,
-      "edgedump");
-}
-
-void print_version() {
-  std::puts("edgedump (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER);
+      "Usage: %s [OPTION] <infile> <outfile>\nDumps the pulse information from ZX Spectrum tape images to text files.\n\nOptions:\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\n",
+      program_name);
+  print_help_tail("edgedump");
 }
 
 // Reads the options. Returns an exit status, or -1 to go on with the two
@@ -41,25 +36,20 @@ int parse_command_line(int argc, char** argv) {
         print_help();
         return 0;
       case 'V':
-        print_version();
+        print_version("edgedump");
         return 0;
-      case '?':
-        bad_option = true;
-        break;
       default:
-        std::fprintf(stderr, "%s: unknown option `%c'\n", program_name, c);
+        report_bad_option(c);
         bad_option = true;
         break;
     }
   }
   if (bad_option) {
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+    print_try_help();
     return 1;
   }
   if (argc - optind < 2) {
-    std::fprintf(stderr, "%s: usage: %s <infile> <outfile>\n", program_name, program_name);
-    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
-    return 1;
+    return usage_error("<infile> <outfile>");
   }
   return -1;
 }
@@ -117,7 +107,7 @@ LineWriter writer;  // 64 KiB: too large for the stack of every platform
 }  // namespace
 
 int main(int argc, char** argv) {
-  program_name = argv[0];
+  start_tool(argv[0]);
   int status = parse_command_line(argc, argv);
   if (status >= 0) {
     return status | close_standard_output();

@@ -1,6 +1,4 @@
 // Library start-up and whole-file input shared by the libspectrum tools.
-#include <stdio_ext.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -9,8 +7,6 @@
 #include <unordered_set>
 
 #include "support.h"
-
-const char* program_name = "";
 
 namespace {
 
@@ -91,21 +87,6 @@ int library_startup_requiring(const char* required) {
 
 int library_startup() {
   return library_startup_requiring(REQUIRED_LIBSPECTRUM_VERSION);
-}
-
-int close_standard_output() {
-  bool pending = __fpending(stdout) != 0;
-  bool failed_before = std::ferror(stdout) != 0;
-  errno = 0;
-  bool close_failed = std::fclose(stdout) != 0;
-  int error = errno;
-  // A descriptor that was never open loses nothing if nothing was written.
-  if (failed_before || (close_failed && (pending || error != EBADF))) {
-    std::fprintf(stderr, "%s: write error: %s\n", program_name,
-                 std::strerror(close_failed && error != 0 ? error : EIO));
-    return 1;
-  }
-  return 0;
 }
 
 int load_input_file(const char* path, adapter::File* file) {

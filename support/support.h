@@ -11,9 +11,7 @@
 #include <cstdint>
 
 #include "adapter.h"
-
-// argv[0] exactly as received; set first thing in main, never changed.
-extern const char* program_name;
+#include "common.h"
 
 // The oldest libspectrum the tools accept.
 constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
@@ -24,11 +22,6 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 // the reason). library_startup() passes REQUIRED_LIBSPECTRUM_VERSION.
 [[nodiscard]] int library_startup_requiring(const char* required);
 [[nodiscard]] int library_startup();
-
-// Flushes and closes standard output. Returns 0, or 1 after
-// "<program>: write error: <reason>" on standard error when anything written
-// to it was lost (a full disk, a closed descriptor). Call once, last.
-[[nodiscard]] int close_standard_output();
 
 // Reads the whole of `path` into `file`. Returns 0, or libspectrum's error
 // code after printing "couldn't read" on standard error; the buffer then

@@ -12,9 +12,13 @@
 #include "fixtures/test_util.h"
 #include "image.h"
 
-const char* program_name = "blankide";
-
 namespace {
+
+// The writer's messages name the program as the tool does.
+const bool named = [] {
+  program_name = "blankide";
+  return true;
+}();
 
 std::vector<size_t> write_sizes;
 size_t fail_write_at = SIZE_MAX;  // index of the write that fails

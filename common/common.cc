@@ -1,0 +1,137 @@
+// The services every tool shares; see common.h.
+#include "common.h"
+
+#include <fcntl.h>
+#include <stdio_ext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "config.h"
+
+const char* program_name = "";
+
+namespace {
+
+// A descriptor of the three that was closed is opened on /dev/null, for
+// writing where the tool reads and for reading where it writes, so that a
+// use of it still fails as it would have on the closed descriptor.
+void open_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    int opened = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (opened != fd) {
+      // Nothing can be said safely: any message might land in a file.
+      _exit(1);
+    }
+  }
+}
+
+void new_failed() {
+  memory_exhausted();
+}
+
+}  // namespace
+
+void start_tool(const char* argv0) {
+  program_name = argv0;
+  open_standard_streams();
+  std::set_new_handler(new_failed);
+}
+
+int close_standard_output() {
+  bool pending = __fpending(stdout) != 0;
+  bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  bool close_failed = std::fclose(stdout) != 0;
+  int error = errno;
+  // A descriptor that was never open loses nothing if nothing was written.
+  if (failed_before || (close_failed && (pending || error != EBADF))) {
+    std::fprintf(stderr, "%s: write error: %s\n", program_name,
+                 std::strerror(close_failed && error != 0 ? error : EIO));
+    return 1;
+  }
+  return 0;
+}
+
+void print_try_help() {
+  std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+}
+
+int usage_error(const char* synopsis) {
+  std::fprintf(stderr, "%s: usage: %s %s\n", program_name, program_name, synopsis);
+  print_try_help();
+  return 1;
+}
+
+void print_help_tail(const char* tool) {
+  std::printf(
+      "Report %s bugs to <%s>\n%s home page: <%s>\nFor complete documentation, see the manual page of %s.\n",
+      tool, QUILLKIT_BUG_ADDRESS, QUILLKIT_PACKAGE, QUILLKIT_HOME_PAGE, tool);
+}
+
+void print_version(const char* tool) {
+  std::printf("%s (" QUILLKIT_PACKAGE ") " QUILLKIT_VERSION "\n" QUILLKIT_VERSION_TRAILER "\n",
+              tool);
+}
+
+void report_bad_option(int c) {
+  if (c != '?') {
+    std::fprintf(stderr, "%s: unknown option `%c'\n", program_name, c);
+  }
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at `text` for a printable
+// character (U+00A0 and above), or 0.
+size_t printable_sequence(const unsigned char* text) {
+  unsigned lead = text[0];
+  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC2 || lead > 0xF4) {
+    return 0;  // a continuation byte, an overlong lead, or past U+10FFFF
+  }
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) {
+      return 0;
+    }
+    code = (code << 6) | (text[i] & 0x3F);
+  }
+  bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  if (overlong || surrogate || code > 0x10FFFF || code < 0xA0) {
+    return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+void print_visible(std::FILE* out, const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != '\0') {
+    if (*p >= 0x20 && *p < 0x7F) {
+      std::fputc(*p++, out);
+      continue;
+    }
+    size_t length = *p >= 0x80 ? printable_sequence(p) : 0;
+    if (length == 0) {
+      std::fputc('?', out);
+      ++p;
+      continue;
+    }
+    std::fwrite(p, 1, length, out);
+    p += length;
+  }
+}
+
+void memory_exhausted() {
+  std::fprintf(stderr, "%s: memory exhausted\n", program_name);
+  std::exit(1);
+}
