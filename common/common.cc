@@ -88,9 +88,10 @@ void report_bad_option(int c) {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at `text` for a printable
-// character (U+00A0 and above), or 0.
-size_t printable_sequence(const unsigned char* text) {
+// The length of the valid UTF-8 sequence at `text`, or 0; `*printable`
+// tells whether it encodes a printable character (U+00A0 and above) rather
+// than a C1 control.
+size_t utf8_sequence(const unsigned char* text, bool* printable) {
   unsigned lead = text[0];
   size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
   if (lead < 0xC2 || lead > 0xF4) {
@@ -105,9 +106,10 @@ size_t printable_sequence(const unsigned char* text) {
   }
   bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
   bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  if (overlong || surrogate || code > 0x10FFFF || code < 0xA0) {
+  if (overlong || surrogate || code > 0x10FFFF) {
     return 0;
   }
+  *printable = code >= 0xA0;
   return length;
 }
 
@@ -120,14 +122,14 @@ void print_visible(std::FILE* out, const char* text) {
       std::fputc(*p++, out);
       continue;
     }
-    size_t length = *p >= 0x80 ? printable_sequence(p) : 0;
-    if (length == 0) {
+    bool printable = false;
+    size_t length = *p >= 0x80 ? utf8_sequence(p, &printable) : 0;
+    if (printable) {
+      std::fwrite(p, 1, length, out);
+    } else {
       std::fputc('?', out);
-      ++p;
-      continue;
     }
-    std::fwrite(p, 1, length, out);
-    p += length;
+    p += length == 0 ? 1 : length;
   }
 }
 

@@ -12,12 +12,38 @@ namespace {
 
 // Writes libspectrum's diagnostics as the library's own handler does, but
 // never aborts: an internal error of the library on a bad input file must
-// end in the tool's normal failure path, not in a core dump.
+// end in the tool's normal failure path, not in a core dump. A message can
+// carry bytes of the image (a block tag, a name), so every control byte in
+// it is made visible; a newline that ends the library's text is dropped, as
+// one is written after it.
 __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
     libspectrum_error /*error*/, const char* format, va_list ap) {
+  char small[512];
+  va_list again;
+  va_copy(again, ap);
+  int length = std::vsnprintf(small, sizeof small, format, ap);
+  char* text = small;
+  if (length >= static_cast<int>(sizeof small)) {
+    text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (text == nullptr) {
+      memory_exhausted();
+    }
+    std::vsnprintf(text, static_cast<size_t>(length) + 1, format, again);
+  }
+  va_end(again);
+  if (length < 0) {
+    small[0] = '\0';
+    length = 0;
+  }
+  while (length > 0 && text[length - 1] == '\n') {
+    text[--length] = '\0';
+  }
   std::fputs("libspectrum error: ", stderr);
-  std::vfprintf(stderr, format, ap);
+  print_visible(stderr, text);
   std::fputc('\n', stderr);
+  if (text != small) {
+    std::free(text);
+  }
   return LIBSPECTRUM_ERROR_NONE;
 }
 

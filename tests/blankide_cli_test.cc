@@ -155,3 +155,17 @@ TEST(BlankideCli, LostHelpOrVersionIsAFailure) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
 }
+
+// A closed standard error must not let the image take its descriptor, or the
+// tool's own message would be written into the image.
+TEST(BlankideStreams, ClosedStandardErrorStaysOutOfTheImage) {
+  fixtures::TempDir dir;
+  std::string out = dir.path("e.hdf");
+  auto r = run(BLANKIDE, "blankide", {"2147483647", "16", "255", out},
+               fixtures::Stdout::StderrClosed);
+  EXPECT_EQ(r.status, 1);
+  Image image = image_at(out);
+  ASSERT_TRUE(image.exists);
+  EXPECT_EQ(image.bytes.size(), 534u);
+  EXPECT_EQ(image.bytes.find("blankide:"), std::string::npos);
+}

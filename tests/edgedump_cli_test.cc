@@ -43,6 +43,8 @@ class EdgedumpCli : public ::testing::Test {
   }
   fixtures::TempDir dir;
 };
+// The same, for cases that the valgrind run leaves out.
+class EdgedumpStreams : public EdgedumpCli {};
 
 // Lines for `count` edges of `length` T-states, levels alternating from
 // `level` onward.
@@ -519,4 +521,41 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
   EXPECT_TRUE(adapter::bzip2_cut_short(packed.data(), packed.size() - 1));
   EXPECT_FALSE(adapter::bzip2_cut_short(packed.data(), packed.size()));
   EXPECT_FALSE(adapter::bzip2_cut_short(tape.data(), tape.size()));
+}
+
+// libspectrum's message about a CSW pulse cut short comes during the walk,
+// when the pulse file is open: it goes to standard error only, with no
+// blank line after it, and never into the pulse file when standard error
+// is closed.
+TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
+  std::string csw = "Compressed Square Wave\x1a";
+  Bytes cut(csw.begin(), csw.end());
+  Bytes header = {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0};  // version 1.01, 44100 Hz, RLE
+  cut.insert(cut.end(), header.begin(), header.end());
+  for (uint8_t b : {10, 20, 0, 1}) {  // a long pulse whose length is cut short
+    cut.push_back(b);
+  }
+  std::string in = write("trunc.csw", cut);
+  std::string out = dir.path("out");
+  auto r = run(EDGEDUMP, "edgedump", {in, out});
+  EXPECT_EQ(r.err, "libspectrum error: rle_pulse_edge: file is truncated\n");
+  EXPECT_EQ(r.status, 1);
+  std::string lines = fixtures::read_file(out);
+  EXPECT_NE(lines, "");
+
+  r = run(EDGEDUMP, "edgedump", {in, out}, fixtures::Stdout::StderrClosed);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixtures::read_file(out), lines);
+}
+
+// A block tag from the image reaches the terminal only with its control
+// bytes made visible.
+TEST_F(EdgedumpStreams, ImageBytesInLibraryMessagesAreMadeVisible) {
+  Bytes image = fixtures::PzxBuilder().pulses({{1, 100}}).image();
+  for (uint8_t b : Bytes{0x1B, ']', '2', ';', 0, 0, 0, 0}) {
+    image.push_back(b);
+  }
+  auto r = dump("tag.pzx", image);
+  EXPECT_EQ(r.err, "libspectrum error: read_block: unknown block id '?]2;'\n");
+  EXPECT_EQ(r.status, 0);
 }
