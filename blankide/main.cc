@@ -2,7 +2,9 @@
 #include <getopt.h>
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +90,35 @@ int parse_command_line(int argc, char** argv, ImageRequest* request) {
   return -1;
 }
 
+// Reads a geometry operand as atoi does (leading blanks, a sign, the digits
+// that follow; anything after them ignored; no digits at all read as 0), but
+// refuses a value outside the range of int, which atoi leaves undefined.
+// Returns false after a message naming the operand as typed.
+bool read_geometry_operand(const char* what, const char* text, int32_t* value) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) {
+    ++p;
+  }
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') {
+    ++p;
+  }
+  int64_t magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > int64_t{INT32_MAX} + 1) {
+      break;
+    }
+  }
+  int64_t result = negative ? -magnitude : magnitude;
+  if (result > INT32_MAX || result < INT32_MIN) {
+    std::fprintf(stderr, "%s: %s `%s' is out of range\n", program_name, what, text);
+    return false;
+  }
+  *value = static_cast<int32_t>(result);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,9 +128,11 @@ int main(int argc, char** argv) {
   if (status >= 0) {
     return status | close_standard_output();
   }
-  request.cylinders = std::atoi(argv[optind]);
-  request.heads = std::atoi(argv[optind + 1]);
-  request.sectors = std::atoi(argv[optind + 2]);
+  if (!read_geometry_operand("cylinders", argv[optind], &request.cylinders) ||
+      !read_geometry_operand("heads", argv[optind + 1], &request.heads) ||
+      !read_geometry_operand("sectors", argv[optind + 2], &request.sectors)) {
+    return 1;
+  }
   request.path = argv[optind + 3];
   return create_image(request);
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "fixtures/cli_cases.h"
+#include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
 
 using fixtures::run;
@@ -105,6 +106,8 @@ TEST(BlankideCli, VersionsModesAndConversions) {
       {{"-s", "-v", "1.1", "3", "1", "2", out}, 534 + 6 * 512, 0x11, 0},
       {{"words", "16", "63", out}, 534, 0x11, 0},
       {{" 7x", "1", "1", out}, 534 + 7 * 512, 0x11, 0},
+      {{"\t+0000000000003", "1", "1", out}, 534 + 3 * 512, 0x11, 0},
+      {{"2147483647", "1", "0", out}, 534, 0x11, 0},
   };
   for (const Case& c : cases) {
     auto r = run(BLANKIDE, "blankide", c.args);
@@ -168,4 +171,32 @@ TEST(BlankideStreams, ClosedStandardErrorStaysOutOfTheImage) {
   ASSERT_TRUE(image.exists);
   EXPECT_EQ(image.bytes.size(), 534u);
   EXPECT_EQ(image.bytes.find("blankide:"), std::string::npos);
+}
+
+// Operands beyond int are refused before the image is opened or cut, named
+// as typed; atoi would have read some of them as other numbers.
+TEST(BlankideCli, OperandsBeyondIntAreRefused) {
+  fixtures::TempDir dir;
+  std::string out = dir.path("x.hdf");
+  fixtures::write_file(out, {'o', 'l', 'd'});
+  struct Case {
+    std::vector<std::string> operands;
+    std::string err;
+  } cases[] = {
+      {{"99999999999", "1", "1"}, "blankide: cylinders `99999999999' is out of range\n"},
+      {{"1", "4294967297", "1"}, "blankide: heads `4294967297' is out of range\n"},
+      {{"1", "1", "2147483648"}, "blankide: sectors `2147483648' is out of range\n"},
+      {{"1", "1", " -2147483649x"}, "blankide: sectors ` -2147483649x' is out of range\n"},
+      {{"1", "1", "-99999999999999999999999999"},
+       "blankide: sectors `-99999999999999999999999999' is out of range\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-s", "--"};
+    args.insert(args.end(), c.operands.begin(), c.operands.end());
+    args.push_back(out);
+    auto r = run(BLANKIDE, "blankide", args);
+    EXPECT_EQ(r.err, c.err) << fixtures::joined(args);
+    EXPECT_EQ(r.status, 1) << fixtures::joined(args);
+    EXPECT_EQ(image_at(out).bytes, "old") << fixtures::joined(args);
+  }
 }
