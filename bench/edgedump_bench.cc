@@ -50,7 +50,7 @@ std::string write_tape(const std::string& dir, uint64_t* edges) {
 
 libspectrum_tape* read_tape(const std::string& path) {
   adapter::File file;
-  if (load_input_file(path.c_str(), &file) != 0) {
+  if (load_input_file(path.c_str(), &file, adapter::TAPE_FILE_LIMIT) != 0) {
     std::exit(1);
   }
   libspectrum_tape* tape = libspectrum_tape_alloc();

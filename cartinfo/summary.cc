@@ -15,7 +15,7 @@ void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
 
 int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
   adapter::File file;
-  if (load_input_file(path, &file) != 0) {
+  if (load_input_file(path, &file, adapter::MDR_FILE_LIMIT) != 0) {
     return 1;
   }
   libspectrum_microdrive* cartridge = microdrive_alloc();

@@ -58,7 +58,7 @@ int parse_command_line(int argc, char** argv) {
 // Returns the tape, or null after any message.
 TapePtr read_tape(const char* path) {
   adapter::File file;
-  if (load_input_file(path, &file) != 0) {
+  if (load_input_file(path, &file, adapter::TAPE_FILE_LIMIT) != 0) {
     return nullptr;
   }
   if (file.cut_short) {

@@ -29,8 +29,12 @@ constexpr size_t INITIAL_CAPACITY = 64 * 1024;
 
 // Reads all of `fd` into a C-heap buffer that keeps FILE_PADDING zero bytes
 // after the data. Returns 0, else the errno of the failure (ENOMEM when the
-// buffer cannot grow); on failure nothing is held.
-int read_all(int fd, size_t size_hint, unsigned char** bytes, size_t* length) {
+// buffer cannot grow, EFBIG when there are more than `limit` bytes, of
+// which no more than one is read past the limit); on failure nothing is held.
+int read_all(int fd, size_t size_hint, size_t limit, unsigned char** bytes, size_t* length) {
+  if (size_hint > limit) {
+    size_hint = limit;
+  }
   size_t capacity = size_hint + 1 + FILE_PADDING;
   if (capacity < INITIAL_CAPACITY) {
     capacity = INITIAL_CAPACITY;
@@ -54,7 +58,11 @@ int read_all(int fd, size_t size_hint, unsigned char** bytes, size_t* length) {
       buffer = grown;
       capacity *= 2;
     }
-    ssize_t got = read(fd, buffer + used, capacity - used - FILE_PADDING);
+    size_t room = capacity - used - FILE_PADDING;
+    if (room > limit + 1 - used) {
+      room = limit + 1 - used;
+    }
+    ssize_t got = read(fd, buffer + used, room);
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -67,6 +75,10 @@ int read_all(int fd, size_t size_hint, unsigned char** bytes, size_t* length) {
       break;
     }
     used += static_cast<size_t>(got);
+    if (used > limit) {
+      std::free(buffer);
+      return EFBIG;
+    }
   }
   std::memset(buffer + used, 0, FILE_PADDING);
   *bytes = buffer;
@@ -115,7 +127,7 @@ void file_init(File* file) {
   file->cut_short = false;
 }
 
-int file_open(File* file, const char* path) {
+int file_open(File* file, const char* path, size_t limit) {
   file_init(file);
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -129,11 +141,17 @@ int file_open(File* file, const char* path) {
   }
   unsigned char* bytes = nullptr;
   size_t length = 0;
-  int failure = read_all(fd, size_hint, &bytes, &length);
+  int failure = read_all(fd, size_hint, limit, &bytes, &length);
   close(fd);
   if (failure == ENOMEM) {
     report(LIBSPECTRUM_ERROR_MEMORY, "out of memory reading `%s'", path);
     return LIBSPECTRUM_ERROR_MEMORY;
+  }
+  if (failure == EFBIG) {
+    report(LIBSPECTRUM_ERROR_UNKNOWN,
+           "couldn't read `%s': more than %zu bytes, larger than any image of its kind", path,
+           limit);
+    return LIBSPECTRUM_ERROR_UNKNOWN;
   }
   if (failure != 0) {
     report(LIBSPECTRUM_ERROR_UNKNOWN, "couldn't read `%s': %s", path, std::strerror(failure));

@@ -48,11 +48,20 @@ constexpr uint64_t BZIP2_LIMIT = uint64_t{1} << 30;
 // Empties the record; it holds no memory afterwards.
 void file_init(File* file);
 
+// The most that an input may hold: an MDR image is at most 254 blocks and
+// the write-protection byte; a tape image, whatever its format, stays under
+// the 4 GiB that a WAV file's 32-bit RIFF length can describe (real CSW and
+// TZX images are a few megabytes).
+constexpr size_t MDR_FILE_LIMIT = 254 * 543 + 1;
+constexpr size_t TAPE_FILE_LIMIT = size_t{4} << 30;
+
 // Reads the whole of `path` (regular file, pipe or device) into `file` and
-// identifies its type (see File::cut_short). Returns 0, or LIBSPECTRUM_ERROR_MEMORY /
-// LIBSPECTRUM_ERROR_UNKNOWN after reporting the reason through
-// libspectrum_error_function; on failure `file` holds no memory.
-[[nodiscard]] int file_open(File* file, const char* path);
+// identifies its type (see File::cut_short). No more than one byte past
+// `limit` is read: a larger input is refused. Returns 0, or
+// LIBSPECTRUM_ERROR_MEMORY / LIBSPECTRUM_ERROR_UNKNOWN after reporting the
+// reason through libspectrum_error_function; on failure `file` holds no
+// memory.
+[[nodiscard]] int file_open(File* file, const char* path, size_t limit);
 
 // Releases the bytes and empties the record. Harmless on an empty record.
 void file_clear(File* file);

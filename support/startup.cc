@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
 
+#include "allocators.h"
 #include "support.h"
 
 namespace {
@@ -47,57 +47,6 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
   return LIBSPECTRUM_ERROR_NONE;
 }
 
-// Blocks that libspectrum allocates while a watch is on; see read_tape_image.
-std::unordered_set<void*>* watched = nullptr;
-// The caller's tape during a watch: libspectrum 1.5.0's Warajevo reader
-// frees the tape it was given when it fails, which the caller would then
-// free again. Such a free is held back; the tape stays, empty.
-void* kept_alive = nullptr;
-bool kept_alive_freed = false;
-
-void watch(void* block) {
-  if (watched != nullptr && block != nullptr) {
-    watched->insert(block);
-  }
-}
-
-// libspectrum leaves some fields of the blocks it builds unset; handing it
-// zeroed memory makes every run over the same file behave the same.
-void* zeroed_malloc(size_t size) {
-  void* block = std::calloc(1, size);
-  watch(block);
-  return block;
-}
-
-void* watched_calloc(size_t count, size_t size) {
-  void* block = std::calloc(count, size);
-  watch(block);
-  return block;
-}
-
-void* watched_realloc(void* old_block, size_t size) {
-  bool was_watched = watched != nullptr && (old_block == nullptr || watched->erase(old_block) > 0);
-  void* block = std::realloc(old_block, size);
-  if (was_watched) {
-    watch(block);
-  }
-  return block;
-}
-
-void watched_free(void* block) {
-  if (block != nullptr && block == kept_alive) {
-    kept_alive_freed = true;
-    return;
-  }
-  if (watched != nullptr) {
-    watched->erase(block);
-  }
-  std::free(block);
-}
-
-libspectrum_mem_vtable_t zeroing_allocators = {zeroed_malloc, watched_calloc, watched_realloc,
-                                               watched_free};
-
 }  // namespace
 
 int library_startup_requiring(const char* required) {
@@ -107,7 +56,7 @@ int library_startup_requiring(const char* required) {
     return 1;
   }
   libspectrum_error_function = report_library_error;
-  libspectrum_mem_set_vtable(&zeroing_allocators);
+  install_library_allocators();
   return libspectrum_init() == LIBSPECTRUM_ERROR_NONE ? 0 : 1;
 }
 
@@ -115,9 +64,9 @@ int library_startup() {
   return library_startup_requiring(REQUIRED_LIBSPECTRUM_VERSION);
 }
 
-int load_input_file(const char* path, adapter::File* file) {
+int load_input_file(const char* path, adapter::File* file, size_t limit) {
   adapter::file_init(file);
-  int error = adapter::file_open(file, path);
+  int error = adapter::file_open(file, path, limit);
   if (error != 0) {
     std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name, path,
                  error);
@@ -126,26 +75,19 @@ int load_input_file(const char* path, adapter::File* file) {
 }
 
 int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
-  std::unordered_set<void*> allocated;
-  watched = &allocated;
-  kept_alive = tape;
-  kept_alive_freed = false;
+  begin_watch(tape);
   libspectrum_error error =
       libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name);
-  kept_alive = nullptr;
-  if (kept_alive_freed && error == LIBSPECTRUM_ERROR_NONE) {
+  if (kept_was_freed() && error == LIBSPECTRUM_ERROR_NONE) {
     error = LIBSPECTRUM_ERROR_LOGIC;  // a reader let go of the tape, so it failed
   }
   if (error != LIBSPECTRUM_ERROR_NONE) {
     // Whatever the failed parse allocated and did not hand to the tape, or
     // give back, is lost: release the tape's blocks, then the rest.
     (void)libspectrum_tape_clear(tape);
-    watched = nullptr;
-    for (void* block : allocated) {
-      std::free(block);
-    }
+    end_watch(true);
     return error;
   }
-  watched = nullptr;
+  end_watch(false);
   return 0;
 }

@@ -23,10 +23,11 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 [[nodiscard]] int library_startup_requiring(const char* required);
 [[nodiscard]] int library_startup();
 
-// Reads the whole of `path` into `file`. Returns 0, or libspectrum's error
-// code after printing "couldn't read" on standard error; the buffer then
-// holds nothing. On success the caller releases it with adapter::file_clear.
-[[nodiscard]] int load_input_file(const char* path, adapter::File* file);
+// Reads the whole of `path` into `file`, refusing more than `limit` bytes
+// (see adapter::file_open). Returns 0, or libspectrum's error code after
+// printing "couldn't read" on standard error; the buffer then holds
+// nothing. On success the caller releases it with adapter::file_clear.
+[[nodiscard]] int load_input_file(const char* path, adapter::File* file, size_t limit);
 
 // Parses the tape image in `file` into `tape` with libspectrum_tape_read and
 // returns its result. When the parse fails, the tape is left empty (and

@@ -1,6 +1,7 @@
 // The libspectrum adapter: block layout, ZX names, whole-file input.
 #include "adapter.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,7 +146,7 @@ TEST(InputFile, ReadsWholeFileWithZeroPadding) {
   }
   fixtures::write_file(dir.path("big.tap"), bytes);
   adapter::File file;
-  ASSERT_EQ(load_input_file(dir.path("big.tap").c_str(), &file), 0);
+  ASSERT_EQ(load_input_file(dir.path("big.tap").c_str(), &file, adapter::TAPE_FILE_LIMIT), 0);
   ASSERT_EQ(file.length, bytes.size());
   EXPECT_EQ(0, std::memcmp(file.bytes, bytes.data(), bytes.size()));
   for (size_t i = 0; i < adapter::FILE_PADDING; ++i) {
@@ -161,7 +162,7 @@ TEST(InputFile, EmptyFileAndPipe) {
   fixtures::TempDir dir;
   fixtures::write_file(dir.path("empty"), {});
   adapter::File file;
-  ASSERT_EQ(load_input_file(dir.path("empty").c_str(), &file), 0);
+  ASSERT_EQ(load_input_file(dir.path("empty").c_str(), &file, adapter::TAPE_FILE_LIMIT), 0);
   EXPECT_EQ(file.length, 0u);
   adapter::file_clear(&file);
 
@@ -170,7 +171,7 @@ TEST(InputFile, EmptyFileAndPipe) {
   ASSERT_EQ(write(fds[1], "piped bytes", 11), 11);
   close(fds[1]);
   std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
-  ASSERT_EQ(load_input_file(path.c_str(), &file), 0);
+  ASSERT_EQ(load_input_file(path.c_str(), &file, adapter::TAPE_FILE_LIMIT), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(file.bytes), file.length), "piped bytes");
   adapter::file_clear(&file);
   close(fds[0]);
@@ -178,24 +179,36 @@ TEST(InputFile, EmptyFileAndPipe) {
 
 TEST(InputFile, FailuresReportAndHoldNothing) {
   fixtures::TempDir dir;
+  fixtures::write_file(dir.path("eleven"), Bytes(11, 1));
   struct Case {
     std::string path;
+    size_t limit;
     std::string library_text;
   } cases[] = {
-      {dir.path("missing.mdr"),
+      {dir.path("missing.mdr"), adapter::TAPE_FILE_LIMIT,
        "couldn't open `" + dir.path("missing.mdr") + "': No such file or directory"},
-      {dir.dir(), "couldn't read `" + dir.dir() + "': Is a directory"},
+      {dir.dir(), adapter::TAPE_FILE_LIMIT, "couldn't read `" + dir.dir() + "': Is a directory"},
+      {"/dev/zero", adapter::MDR_FILE_LIMIT,
+       "couldn't read `/dev/zero': more than 137923 bytes, larger than any image of its kind"},
+      {dir.path("eleven"), 10,
+       "couldn't read `" + dir.path("eleven") +
+           "': more than 10 bytes, larger than any image of its kind"},
   };
   for (const Case& c : cases) {
     adapter::File file;
     int result = 0;
-    std::string err =
-        fixtures::capture_stderr([&] { result = load_input_file(c.path.c_str(), &file); });
+    std::string err = fixtures::capture_stderr(
+        [&] { result = load_input_file(c.path.c_str(), &file, c.limit); });
     EXPECT_EQ(result, LIBSPECTRUM_ERROR_UNKNOWN);
     EXPECT_EQ(err, "libspectrum error: " + c.library_text + "\ntest: couldn't read `" + c.path +
                        "' (libspectrum error 3)\n");
     EXPECT_EQ(file.bytes, nullptr);
   }
+  // A file of exactly the limit is read whole.
+  adapter::File file;
+  ASSERT_EQ(load_input_file(dir.path("eleven").c_str(), &file, 11), 0);
+  EXPECT_EQ(file.length, 11u);
+  adapter::file_clear(&file);
 }
 
 TEST(Startup, TooOldLibraryIsRefusedWithoutNewline) {
@@ -219,4 +232,30 @@ TEST(Startup, LogicErrorsDoNotAbort) {
     call("internal %d", 7);
   });
   EXPECT_EQ(err, "libspectrum error: internal 7\n");
+}
+
+// Memory that libspectrum, GLib or the tools' own code cannot get ends the
+// run with one line and status 1, where the library would abort.
+TEST(StartupDeathTest, ExhaustedMemoryEndsTheRunWithAMessage) {
+  if (fixtures::memory_limits_unusable()) {
+    GTEST_SKIP() << "allocation failures are reported by the sanitizer or valgrind";
+  }
+  const size_t huge = SIZE_MAX / 4;
+  static void* volatile sink = nullptr;
+  (void)sink;
+  EXPECT_EXIT(sink = libspectrum_malloc(huge), ::testing::ExitedWithCode(1),
+              "^test: memory exhausted\n$");
+  EXPECT_EXIT(sink = libspectrum_realloc(nullptr, huge), ::testing::ExitedWithCode(1),
+              "^test: memory exhausted\n$");
+  using GMalloc = void* (*)(size_t);
+  auto g_malloc = reinterpret_cast<GMalloc>(dlsym(RTLD_DEFAULT, "g_malloc"));
+  if (g_malloc != nullptr) {
+    EXPECT_EXIT(sink = g_malloc(huge), ::testing::ExitedWithCode(1), "^test: memory exhausted\n$");
+  }
+  EXPECT_EXIT(
+      {
+        start_tool("test");
+        sink = new char[huge];
+      },
+      ::testing::ExitedWithCode(1), "^test: memory exhausted\n$");
 }

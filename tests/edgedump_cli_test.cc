@@ -559,3 +559,17 @@ TEST_F(EdgedumpStreams, ImageBytesInLibraryMessagesAreMadeVisible) {
   EXPECT_EQ(r.err, "libspectrum error: read_block: unknown block id '?]2;'\n");
   EXPECT_EQ(r.status, 0);
 }
+
+// A zero-filled TAP is millions of empty blocks: under a memory limit the
+// parse runs out of memory, which ends the run with one line, not an abort.
+TEST_F(EdgedumpStreams, ExhaustedMemoryEndsWithAMessage) {
+  if (fixtures::memory_limits_unusable()) {
+    GTEST_SKIP() << "no memory limit under the sanitizers or valgrind";
+  }
+  std::string zeros = write("zeros.tap", Bytes(16 << 20, 0));
+  std::string out = write("keep.txt", {'k'});
+  auto r = run(EDGEDUMP, "edgedump", {zeros, out}, fixtures::Stdout::Captured, size_t{512} << 20);
+  EXPECT_EQ(r.err, "edgedump: memory exhausted\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixtures::read_file(out), "k");
+}
