@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "load_tape.h"
 #include "pulse_dump.h"
 #include "support.h"
-#include "tape_check.h"
 
 namespace {
 
@@ -54,54 +54,6 @@ int parse_command_line(int argc, char** argv) {
   return -1;
 }
 
-// Loads and parses the tape, and makes sure it can be played to its end.
-// Returns the tape, or null after any message.
-TapePtr read_tape(const char* path) {
-  adapter::File file;
-  if (load_input_file(path, &file, adapter::TAPE_FILE_LIMIT) != 0) {
-    return nullptr;
-  }
-  if (file.cut_short) {
-    std::fprintf(stderr, "%s: `%s' is damaged: its bzip2 data is cut short or expands past 1 GiB\n",
-                 program_name, path);
-    adapter::file_clear(&file);
-    return nullptr;
-  }
-  size_t block = 0;
-  if (find_oversized_tzx_block(file, &block)) {
-    std::fprintf(stderr, "%s: `%s' is damaged: block %zu cannot be played\n", program_name, path,
-                 block);
-    adapter::file_clear(&file);
-    return nullptr;
-  }
-  if (warajevo_chain_loops(file)) {
-    std::fprintf(stderr, "%s: `%s' is damaged: its chain of blocks never ends\n", program_name,
-                 path);
-    adapter::file_clear(&file);
-    return nullptr;
-  }
-  TapePtr tape(libspectrum_tape_alloc());
-  int error = read_tape_image(tape.get(), file);
-  adapter::file_clear(&file);
-  if (error != 0) {
-    return nullptr;
-  }
-  if (repair_silent_blocks(tape.get()) != 0) {
-    return nullptr;
-  }
-  if (find_unplayable_block(tape.get(), &block)) {
-    std::fprintf(stderr, "%s: `%s' is damaged: block %zu cannot be played\n", program_name, path,
-                 block + 1);
-    return nullptr;
-  }
-  if (tape_plays_forever(tape.get(), &block)) {
-    std::fprintf(stderr, "%s: `%s' never ends: block %zu jumps back forever\n", program_name, path,
-                 block + 1);
-    return nullptr;
-  }
-  return tape;
-}
-
 LineWriter writer;  // 64 KiB: too large for the stack of every platform
 
 }  // namespace
@@ -120,10 +72,12 @@ int main(int argc, char** argv) {
 
   // The input is read and released before the output is touched, so a bad
   // input leaves an existing output alone, and one file may be both.
-  TapePtr tape = read_tape(input);
-  if (tape == nullptr) {
+  LoadedTape loaded = load_tape(input);
+  if (loaded.problem != TapeProblem::None) {
+    report_tape_problem(input, loaded);
     return 1;
   }
+  TapePtr tape = std::move(loaded.tape);
 
   std::FILE* out = stdout;
   if (output[0] != '-') {

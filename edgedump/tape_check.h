@@ -1,20 +1,19 @@
-// Checks made on a parsed tape before any pulse is written: blocks that
-// libspectrum would play wrongly, and tapes that would play forever.
+// The checks and repairs that stand between a tape image and its edge walk:
+// guards over the raw bytes (raw_guards.cc), repairs of parsed blocks
+// (repairs.cc), guards over parsed blocks (block_guards.cc) and the playing
+// order (play_order.cc).
 #ifndef QUILLKIT_EDGEDUMP_TAPE_CHECK_H
 #define QUILLKIT_EDGEDUMP_TAPE_CHECK_H
 
 #include <libspectrum.h>
 
 #include <cstddef>
-#include <memory>
 
 #include "adapter.h"
+#include "common.h"
 
-// Owns a libspectrum tape and releases it with libspectrum_tape_free.
-struct TapeFree {
-  void operator()(libspectrum_tape* tape) const { (void)libspectrum_tape_free(tape); }
-};
-using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
+// Owns a libspectrum tape.
+using TapePtr = Owned<libspectrum_tape, libspectrum_tape_free>;
 
 // A Warajevo tape is a chain of blocks, each naming the offset of the next;
 // libspectrum follows the chain without end when it comes back on itself.
@@ -24,10 +23,11 @@ using TapePtr = std::unique_ptr<libspectrum_tape, TapeFree>;
 
 // libspectrum 1.5.0's TZX reader trusts the counts in a generalised-data
 // block (0x19) and reads its symbol tables and data past the end of the file
-// when they claim more than the block holds. Returns true, with the block's
-// 1-based position in `block`, when an uncompressed TZX image has a
-// generalised-data block whose parts do not add up to its length.
-[[nodiscard]] bool find_oversized_tzx_block(const adapter::File& file, size_t* block);
+// when they claim more than the file holds. Returns true, with the offset of
+// the block's ID byte in `offset`, when an uncompressed TZX image has such a
+// block. The walk goes no further than the reader would, but it cannot
+// tell whether the reader accepts every block before this one.
+[[nodiscard]] bool find_oversized_tzx_block(const adapter::File& file, size_t* offset);
 
 // Puts right the blocks that libspectrum parses but plays wrongly, keeping
 // the block count (and so every jump) as it was, then rewinds the tape:

@@ -9,9 +9,9 @@
 
 #include "cartinfo.h"
 #include "hdf_header.h"
+#include "load_tape.h"
 #include "pulse_dump.h"
 #include "support.h"
-#include "tape_check.h"
 
 namespace {
 
@@ -101,27 +101,17 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   std::vector<libspectrum_byte> bytes(data + 1, data + size);
   bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
   adapter::File file{bytes.data(), size - 1, type, "fuzz", false};
-  if (adapter::bzip2_cut_short(file.bytes, file.length)) {
-    return;
-  }
-  if (type == LIBSPECTRUM_ID_UNKNOWN &&
+  file.cut_short = adapter::bzip2_cut_short(file.bytes, file.length);
+  if (type == LIBSPECTRUM_ID_UNKNOWN && !file.cut_short &&
       libspectrum_identify_file(&file.type, file.name, file.bytes, file.length) != 0) {
     file.type = LIBSPECTRUM_ID_UNKNOWN;
   }
-  size_t oversized = 0;
-  if (warajevo_chain_loops(file) || find_oversized_tzx_block(file, &oversized)) {
-    return;
+  LoadedTape loaded = parse_checked_tape(file);
+  if (loaded.problem == TapeProblem::None) {
+    line_writer_init(&writer, discard());
+    (void)dump_pulses(loaded.tape.get(), &writer, 200000);
+    (void)line_writer_flush(&writer);
   }
-  libspectrum_tape* tape = libspectrum_tape_alloc();
-  if (read_tape_image(tape, file) == 0 && repair_silent_blocks(tape) == 0) {
-    size_t block = 0;
-    if (!find_unplayable_block(tape, &block) && !tape_plays_forever(tape, &block)) {
-      line_writer_init(&writer, discard());
-      (void)dump_pulses(tape, &writer, 200000);
-      (void)line_writer_flush(&writer);
-    }
-  }
-  (void)libspectrum_tape_free(tape);
 }
 
 void fuzz_zx_name(const uint8_t* data, size_t size) {

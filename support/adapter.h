@@ -66,6 +66,19 @@ constexpr size_t TAPE_FILE_LIMIT = size_t{4} << 30;
 // Releases the bytes and empties the record. Harmless on an empty record.
 void file_clear(File* file);
 
+// A File for one scope: empty at first, cleared when it goes.
+class ScopedFile {
+ public:
+  ScopedFile() { file_init(&file_); }
+  ~ScopedFile() { file_clear(&file_); }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+  File* get() { return &file_; }
+
+ private:
+  File file_;
+};
+
 // ---------------------------------------------------------------------------
 // Microdrive blocks. An MDR image is a run of 543-byte blocks; block `b`
 // starts at b * 543 in libspectrum's raw cartridge data:

@@ -389,6 +389,18 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
            .raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80}))
            .image(),
        2},
+      {"a glue block is no block of the tape: the same counts, after one",
+       TzxBuilder()
+           .raw(0x5A, {'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20})
+           .raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80}))
+           .image(),
+       1},
+      {"and a pilot run of 0 repeats after one",
+       TzxBuilder()
+           .raw(0x5A, {'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20})
+           .raw(0x19, generalised({1000}, {{0, 0}}, {500, 700}, 2, {0x80}))
+           .image(),
+       1},
       {"PZX data bit without pulses",
        fixtures::PzxBuilder().data(8, {}, {400, 400}, {0xFE}).image(), 1},
   };
@@ -407,6 +419,37 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
   r = dump("data.pzx", fixtures::PzxBuilder().data(2, {300, 300}, {600, 600}, {0x80}).image());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, 24), "600 : 0\n600 : 1\n300 : 0\n");
+}
+
+// The walk over a TZX image's bytes refuses a block only when libspectrum
+// would take everything before it: otherwise the library's own word stands.
+TEST_F(EdgedumpCli, TapesTheLibraryRefusesGetItsWord) {
+  Bytes overrun = generalised({1000}, {{0, 3}}, {500, 700}, 200, {0x80});
+  Bytes wrong_signature = {'Z', 'X', 'T', 'a', 'p', 'f', '!', 0x1A, 1, 20, 0x19};
+  wrong_signature.insert(wrong_signature.end(), overrun.begin(), overrun.end());
+  // Two data symbols need one byte; the block holds two.
+  Bytes loose = generalised({1000}, {{0, 3}}, {500, 700}, 2, {0x80, 0x00});
+  struct Case {
+    const char* what;
+    Bytes image;
+    std::string err;
+  } cases[] = {
+      {"not a TZX signature", wrong_signature,
+       "libspectrum error: libspectrum_tzx_create: wrong signature\n"},
+      {"a block the reader refuses, then one that overruns the file",
+       TzxBuilder().raw(0x19, loose).raw(0x19, overrun).image(),
+       "libspectrum error: tzx_read_generalised_data: sanity check failed\n"},
+      {"counts that do not fill the block, inside the file",
+       TzxBuilder().text("x").raw(0x19, loose).image(),
+       "libspectrum error: tzx_read_generalised_data: sanity check failed\n"},
+  };
+  for (const Case& c : cases) {
+    std::string out = write("keep.txt", {'k'});
+    auto r = run(EDGEDUMP, "edgedump", {write("refused.tzx", c.image), out});
+    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(fixtures::read_file(out), "k") << c.what;
+  }
 }
 
 // Faults of libspectrum 1.5.0 on broken input that the dumper must survive:

@@ -1,0 +1,40 @@
+// From a tape image to a tape that can be played to its end: reading,
+// guards, parse, repairs and checks, in that order, and the one table of
+// messages for what stops the way.
+#ifndef QUILLKIT_EDGEDUMP_LOAD_TAPE_H
+#define QUILLKIT_EDGEDUMP_LOAD_TAPE_H
+
+#include <cstddef>
+
+#include "adapter.h"
+#include "tape_check.h"
+
+enum class TapeProblem {
+  None,
+  Reported,      // the file could not be read or libspectrum refused it, and said so
+  CutShort,      // bzip2 data cut short, or expanding past its limit
+  Unplayable,    // a block that libspectrum would play outside its data
+  ChainLoops,    // a Warajevo chain of blocks that comes back on itself
+  PlaysForever,  // jumps that lead back without end
+};
+
+struct LoadedTape {
+  TapePtr tape;         // set when problem is None
+  TapeProblem problem;
+  size_t block;         // 1-based, counted as libspectrum counts blocks
+};
+
+// Parses the image in `file` (not released here) and readies it for the
+// walk; the input is never handed to libspectrum when a guard over its
+// bytes stops it first.
+[[nodiscard]] LoadedTape parse_checked_tape(const adapter::File& file);
+
+// Reads `path`, then parse_checked_tape; the input is released before this
+// returns.
+[[nodiscard]] LoadedTape load_tape(const char* path);
+
+// Writes the message for `loaded.problem` about `path` on standard error
+// (nothing for None or Reported).
+void report_tape_problem(const char* path, const LoadedTape& loaded);
+
+#endif
