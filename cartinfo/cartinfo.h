@@ -13,8 +13,9 @@ constexpr size_t NAME_BUFFER_SIZE = 91;
 
 // Lists the MDR image at `path`: the summary, then its blocks when
 // `list_blocks` is set, else its files. Returns 0, 1 when the file cannot be
-// read or the cartridge not handled, or libspectrum's error code when the
-// image is rejected (nothing is printed then).
+// read or the cartridge not handled (its files not catalogued, with a
+// message), or libspectrum's error code when the image is rejected (nothing
+// is printed then).
 [[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks);
 
 // Prints the heading for `path` and the name, block count, free space and
@@ -29,9 +30,9 @@ void print_zx_name(std::FILE* out, const unsigned char* name);
 // Describes every block of the cartridge.
 void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks);
 
-// Prints the file count and a paragraph per file; prints nothing when the
-// catalogue cannot be built.
-void print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge);
+// Prints the file count and a paragraph per file. Returns 0, or 1 (having
+// printed nothing) when the catalogue cannot be built.
+[[nodiscard]] int print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge);
 
 namespace testing_seams {
 // libspectrum's cartridge constructor and destructor as the lister calls

@@ -68,11 +68,11 @@ void print_untyped_file(std::FILE* out, const CatalogueEntry& entry, const char*
 
 }  // namespace
 
-void print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge) {
+int print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge) {
   CatalogueEntry* entries = nullptr;
   uint64_t count = 0;
   if (catalogue_cartridge_files(cartridge, &entries, &count) != 0) {
-    return;
+    return 1;
   }
   std::fprintf(out, "Files: %lu\n\n", static_cast<unsigned long>(count));
   for (uint64_t i = 0; i < count; ++i) {
@@ -89,4 +89,5 @@ void print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge) {
     print_blocks_and_status(out, entry);
   }
   release_catalogue(entries, count);
+  return 0;
 }

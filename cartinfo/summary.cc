@@ -33,13 +33,15 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
 
   uint64_t blocks = adapter::microdrive_block_count(cartridge);
   print_cartridge_summary(out, cartridge, path, blocks);
+  int status = 0;
   if (list_blocks) {
     std::fputs("\n", out);
     print_block_listing(out, cartridge, blocks);
-  } else {
-    print_file_listing(out, cartridge);
+  } else if (print_file_listing(out, cartridge) != 0) {
+    std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, path);
+    status = 1;
   }
-  return microdrive_free(cartridge) != LIBSPECTRUM_ERROR_NONE ? 1 : 0;
+  return (microdrive_free(cartridge) != LIBSPECTRUM_ERROR_NONE ? 1 : 0) | status;
 }
 
 void print_zx_name(std::FILE* out, const unsigned char* name) {

@@ -31,7 +31,7 @@ std::string blocks(const fixtures::MdrBuilder& builder) {
 
 std::string files(const fixtures::MdrBuilder& builder) {
   auto cart = fixtures::make_cartridge(builder);
-  return fixtures::capture([&](std::FILE* out) { print_file_listing(out, cart.get()); });
+  return fixtures::capture([&](std::FILE* out) { (void)print_file_listing(out, cart.get()); });
 }
 
 }  // namespace
@@ -286,10 +286,25 @@ TEST(ListCartridge, AllocationAndReleaseFailures) {
 TEST(FileListing, NothingWhenTheCatalogueCannotBeBuilt) {
   fixtures::MdrBuilder builder("CART");
   builder.add_file("f", Bytes(10, 1));
+  builder.add_free_blocks(9);
   testing_seams::set_catalogue_calloc([](size_t, size_t) -> void* { return nullptr; });
   std::string text = files(builder);
-  testing_seams::set_catalogue_calloc(nullptr);
   EXPECT_EQ(text, "");
+
+  // The operand then counts as failed, and says why.
+  fixtures::TempDir dir;
+  std::string path = dir.path("c.mdr");
+  builder.write(path);
+  int result = -1;
+  std::string out;
+  std::string err = fixtures::capture_stderr([&] {
+    out = fixtures::capture([&](std::FILE* f) { result = list_cartridge(f, path.c_str(), false); });
+  });
+  testing_seams::set_catalogue_calloc(nullptr);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err, "test: couldn't catalogue the files of `" + path + "'\n");
+  EXPECT_EQ(out.rfind("\n\nListing of `" + path + "':\n\n", 0), 0u);
+  EXPECT_EQ(out.find("Files:"), std::string::npos);
 }
 
 TEST(PrintZxName, NullPrintsNothingAndNamesPrintConverted) {
