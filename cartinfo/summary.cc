@@ -61,14 +61,15 @@ namespace {
 // preset bad block. Only that block is tried.
 void print_cartridge_name(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks) {
   for (uint64_t b = 0; b < blocks; ++b) {
-    if ((adapter::microdrive_block_header_flag(cartridge, b) & 0x01) == 0) {
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
+    if ((block.header_flag & 0x01) == 0) {
       continue;
     }
     int verdict = libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b));
     if (verdict == -1 || verdict == 1) {
       continue;
     }
-    print_zx_name(out, adapter::microdrive_block_cartridge_name(cartridge, b));
+    print_zx_name(out, block.cartridge_name);
     return;
   }
 }
@@ -85,8 +86,8 @@ void print_cartridge_summary(std::FILE* out, libspectrum_microdrive* cartridge, 
   // A free block is an empty one that does not end a file.
   uint64_t free_blocks = 0;
   for (uint64_t b = 0; b < blocks; ++b) {
-    if ((adapter::microdrive_block_record_flags(cartridge, b) & RECORD_FLAG_EOF) == 0 &&
-        adapter::microdrive_block_record_length(cartridge, b) == 0) {
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
+    if ((block.record_flags & RECORD_FLAG_EOF) == 0 && block.record_length == 0) {
       ++free_blocks;
     }
   }

@@ -1,6 +1,7 @@
-// Bridge between the tools and the installed libspectrum: whole-file input,
-// per-block Microdrive accessors, ZX-name conversion and the four-field edge
-// record, built on the calls that libspectrum 1.5.0 actually offers.
+// Bridge between the tools and the installed libspectrum, built on the calls
+// that libspectrum 1.5.0 actually offers: whole-file input (input_file.cc),
+// the Microdrive block reader (microdrive_block.cc), ZX-name conversion
+// (zx_name.cc) and the four-field edge record (edge_record.cc).
 //
 // Everything lives in namespace `adapter`, so no name here can clash with a
 // symbol that some libspectrum release defines.
@@ -100,27 +101,28 @@ constexpr size_t MDR_BLOCK_SIZE = 543;
 constexpr size_t MDR_NAME_SIZE = 10;
 constexpr size_t MDR_DATA_SIZE = 512;
 
-uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge);
-uint8_t microdrive_block_header_flag(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_number(const libspectrum_microdrive* cartridge, uint64_t block);
-uint16_t microdrive_block_header_unused(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_header_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_record_flags(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_record_number(const libspectrum_microdrive* cartridge, uint64_t block);
-uint16_t microdrive_block_record_length(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_record_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
-uint8_t microdrive_block_data_checksum(const libspectrum_microdrive* cartridge, uint64_t block);
+// One block of a cartridge, decoded: a plain value that owns nothing and
+// stays as it is whatever is read after it.
+struct MicrodriveBlock {
+  uint8_t header_flag;
+  uint8_t number;
+  uint16_t header_unused;
+  unsigned char cartridge_name[MDR_NAME_SIZE];
+  uint8_t header_checksum;
+  uint8_t record_flags;
+  uint8_t record_number;
+  uint16_t record_length;
+  unsigned char record_name[MDR_NAME_SIZE];
+  uint8_t record_checksum;
+  unsigned char data[MDR_DATA_SIZE];
+  uint8_t data_checksum;
+};
 
-// The pointer-returning accessors copy the bytes out of the cartridge into a
-// buffer of this module, one buffer per accessor. A returned pointer stays
-// valid, with its bytes unchanged, until the next call of the *same*
-// accessor; calls of the other accessors leave it alone. They return null for
-// a block index at or past the block count.
-const unsigned char* microdrive_block_cartridge_name(const libspectrum_microdrive* cartridge,
-                                                     uint64_t block);
-const unsigned char* microdrive_block_record_name(const libspectrum_microdrive* cartridge,
-                                                  uint64_t block);
-const unsigned char* microdrive_block_data(const libspectrum_microdrive* cartridge, uint64_t block);
+uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge);
+
+// Block `block` of the cartridge; a block at or past the block count reads
+// as all zeros.
+MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, uint64_t block);
 
 // ---------------------------------------------------------------------------
 // ZX names.

@@ -69,12 +69,13 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
   // First pass: find the files and size each one's data.
   uint64_t files = 0;
   for (uint64_t b = 0; b < blocks; ++b) {
-    uint8_t flags = adapter::microdrive_block_record_flags(cartridge, b);
-    uint16_t length = adapter::microdrive_block_record_length(cartridge, b);
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
+    uint8_t flags = block.record_flags;
+    uint16_t length = block.record_length;
     if (!is_valid_length(length)) {
       continue;
     }
-    const unsigned char* name = adapter::microdrive_block_record_name(cartridge, b);
+    const unsigned char* name = block.record_name;
     CatalogueEntry* entry = find_entry(found, files, name);
     if (entry == nullptr) {
       entry = &found[files++];
@@ -89,7 +90,7 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
     if (libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b)) != 0) {
       entry->checksum_error = 1;
     }
-    uint64_t end = adapter::microdrive_block_record_number(cartridge, b) * uint64_t{512} + length;
+    uint64_t end = block.record_number * uint64_t{512} + length;
     if (entry->data_size < end) {
       entry->data_size = end;
     }
@@ -112,14 +113,13 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
 
   // Second pass: copy each record to its place in its file.
   for (uint64_t b = 0; b < blocks; ++b) {
-    uint16_t length = adapter::microdrive_block_record_length(cartridge, b);
-    if (!is_valid_length(length)) {
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
+    if (!is_valid_length(block.record_length)) {
       continue;
     }
-    CatalogueEntry* entry =
-        find_entry(found, files, adapter::microdrive_block_record_name(cartridge, b));
-    uint64_t offset = adapter::microdrive_block_record_number(cartridge, b) * uint64_t{512};
-    std::memcpy(entry->data + offset, adapter::microdrive_block_data(cartridge, b), length);
+    CatalogueEntry* entry = find_entry(found, files, block.record_name);
+    uint64_t offset = block.record_number * uint64_t{512};
+    std::memcpy(entry->data + offset, block.data, block.record_length);
   }
   return 0;
 }

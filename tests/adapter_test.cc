@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <algorithm>
 #include <cstring>
 
 #include "fixtures/cartridge.h"
@@ -37,34 +38,42 @@ TEST(MicrodriveBlocks, EveryFieldComesFromItsOffset) {
   libspectrum_microdrive* c = cart.get();
 
   EXPECT_EQ(adapter::microdrive_block_count(c), 2u);
-  EXPECT_EQ(adapter::microdrive_block_header_flag(c, 1), 0x81);
-  EXPECT_EQ(adapter::microdrive_block_number(c, 1), 0x37);
-  EXPECT_EQ(adapter::microdrive_block_header_unused(c, 1), 0xA1B2);
-  EXPECT_EQ(adapter::microdrive_block_header_checksum(c, 1), raw[14]);
-  EXPECT_EQ(adapter::microdrive_block_record_flags(c, 1), 0x06);
-  EXPECT_EQ(adapter::microdrive_block_record_number(c, 1), 0x09);
-  EXPECT_EQ(adapter::microdrive_block_record_length(c, 1), 0x01FE);
-  EXPECT_EQ(adapter::microdrive_block_record_checksum(c, 1), raw[29]);
-  EXPECT_EQ(adapter::microdrive_block_data_checksum(c, 1), raw[542]);
-  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_cartridge_name(c, 1), "Cartridge2", 10));
-  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_record_name(c, 1), "file name!", 10));
-  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_data(c, 1), block.data.data(), 512));
+  adapter::MicrodriveBlock b1 = adapter::microdrive_block_read(c, 1);
+  EXPECT_EQ(b1.header_flag, 0x81);
+  EXPECT_EQ(b1.number, 0x37);
+  EXPECT_EQ(b1.header_unused, 0xA1B2);
+  EXPECT_EQ(b1.header_checksum, raw[14]);
+  EXPECT_EQ(b1.record_flags, 0x06);
+  EXPECT_EQ(b1.record_number, 0x09);
+  EXPECT_EQ(b1.record_length, 0x01FE);
+  EXPECT_EQ(b1.record_checksum, raw[29]);
+  EXPECT_EQ(b1.data_checksum, raw[542]);
+  EXPECT_EQ(0, std::memcmp(b1.cartridge_name, "Cartridge2", 10));
+  EXPECT_EQ(0, std::memcmp(b1.record_name, "file name!", 10));
+  EXPECT_EQ(0, std::memcmp(b1.data, block.data.data(), 512));
   EXPECT_EQ(libspectrum_microdrive_checksum(c, 1), 0);
   // Block 0 is a different block: its own name and an empty record.
-  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_cartridge_name(c, 0), "CART      ", 10));
-  EXPECT_EQ(adapter::microdrive_block_record_length(c, 0), 0);
+  adapter::MicrodriveBlock b0 = adapter::microdrive_block_read(c, 0);
+  EXPECT_EQ(0, std::memcmp(b0.cartridge_name, "CART      ", 10));
+  EXPECT_EQ(b0.record_length, 0);
 }
 
-TEST(MicrodriveBlocks, NamePointersStayValidAcrossOtherAccessors) {
+TEST(MicrodriveBlocks, BlocksPastTheCountReadAsZeros) {
   fixtures::MdrBuilder builder("CART");
   builder.add_file("first", Bytes(10, 1));
   builder.add_file("second", Bytes(10, 2));
   auto cart = fixtures::make_cartridge(builder);
-  const unsigned char* name = adapter::microdrive_block_record_name(cart.get(), 0);
-  (void)adapter::microdrive_block_data(cart.get(), 1);
-  (void)adapter::microdrive_block_cartridge_name(cart.get(), 1);
-  EXPECT_EQ(0, std::memcmp(name, "first     ", 10));
-  EXPECT_EQ(adapter::microdrive_block_record_name(cart.get(), 2), nullptr);
+  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_read(cart.get(), 0).record_name,
+                           "first     ", 10));
+  for (uint64_t past : {uint64_t{2}, uint64_t{254}, uint64_t{1} << 40}) {
+    adapter::MicrodriveBlock b = adapter::microdrive_block_read(cart.get(), past);
+    int fields = b.header_flag | b.number | b.header_unused | b.header_checksum | b.record_flags |
+                 b.record_number | b.record_length | b.record_checksum | b.data_checksum;
+    EXPECT_EQ(fields, 0) << past;
+    EXPECT_EQ(std::count(b.cartridge_name, b.cartridge_name + 10, 0), 10) << past;
+    EXPECT_EQ(std::count(b.record_name, b.record_name + 10, 0), 10) << past;
+    EXPECT_EQ(std::count(b.data, b.data + 512, 0), 512) << past;
+  }
 }
 
 TEST(MicrodriveBlocks, ChecksumVerdictsMatchTheBuilder) {

@@ -1,0 +1,57 @@
+// The Microdrive block reader: one block of a cartridge as a plain value.
+#include <cstring>
+
+#include "adapter.h"
+
+namespace adapter {
+
+namespace {
+
+constexpr size_t HEADER_FLAG = 0;
+constexpr size_t BLOCK_NUMBER = 1;
+constexpr size_t HEADER_UNUSED = 2;
+constexpr size_t CARTRIDGE_NAME = 4;
+constexpr size_t HEADER_CHECKSUM = 14;
+constexpr size_t RECORD_FLAGS = 15;
+constexpr size_t RECORD_NUMBER = 16;
+constexpr size_t RECORD_LENGTH = 17;
+constexpr size_t RECORD_NAME = 19;
+constexpr size_t RECORD_CHECKSUM = 29;
+constexpr size_t DATA = 30;
+constexpr size_t DATA_CHECKSUM = 542;
+
+}  // namespace
+
+uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge) {
+  return libspectrum_microdrive_cartridge_len(cartridge);
+}
+
+MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, uint64_t block) {
+  unsigned char raw[MDR_BLOCK_SIZE] = {};
+  // libspectrum's cartridge holds room for its largest size; never index past it.
+  if (block < microdrive_block_count(cartridge) && block < LIBSPECTRUM_MICRODRIVE_BLOCK_MAX) {
+    size_t base = static_cast<size_t>(block) * MDR_BLOCK_SIZE;
+    for (size_t i = 0; i < MDR_BLOCK_SIZE; ++i) {
+      raw[i] = libspectrum_microdrive_data(cartridge, base + i);
+    }
+  }
+  auto word = [&raw](size_t offset) {
+    return static_cast<uint16_t>(raw[offset] | (raw[offset + 1] << 8));
+  };
+  MicrodriveBlock value{};
+  value.header_flag = raw[HEADER_FLAG];
+  value.number = raw[BLOCK_NUMBER];
+  value.header_unused = word(HEADER_UNUSED);
+  std::memcpy(value.cartridge_name, raw + CARTRIDGE_NAME, MDR_NAME_SIZE);
+  value.header_checksum = raw[HEADER_CHECKSUM];
+  value.record_flags = raw[RECORD_FLAGS];
+  value.record_number = raw[RECORD_NUMBER];
+  value.record_length = word(RECORD_LENGTH);
+  std::memcpy(value.record_name, raw + RECORD_NAME, MDR_NAME_SIZE);
+  value.record_checksum = raw[RECORD_CHECKSUM];
+  std::memcpy(value.data, raw + DATA, MDR_DATA_SIZE);
+  value.data_checksum = raw[DATA_CHECKSUM];
+  return value;
+}
+
+}  // namespace adapter
