@@ -49,15 +49,15 @@ std::string write_tape(const std::string& dir, uint64_t* edges) {
 }
 
 libspectrum_tape* read_tape(const std::string& path) {
-  adapter::File file;
-  if (load_input_file(path.c_str(), &file, adapter::TAPE_FILE_LIMIT) != 0) {
+  adapter::ScopedFile input;
+  if (load_input_file(path.c_str(), input.get(), adapter::TAPE_FILE_LIMIT) != 0) {
     std::exit(1);
   }
+  const adapter::File& file = *input.get();
   libspectrum_tape* tape = libspectrum_tape_alloc();
   if (libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name) != 0) {
     std::exit(1);
   }
-  adapter::file_clear(&file);
   return tape;
 }
 

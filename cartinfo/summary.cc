@@ -14,18 +14,20 @@ void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
 }  // namespace testing_seams
 
 int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
-  adapter::File file;
-  if (load_input_file(path, &file, adapter::MDR_FILE_LIMIT) != 0) {
-    return 1;
+  libspectrum_microdrive* cartridge = nullptr;
+  libspectrum_error error = LIBSPECTRUM_ERROR_NONE;
+  {
+    // The file's bytes are released as soon as the cartridge holds them.
+    adapter::ScopedFile input;
+    if (load_input_file(path, input.get(), adapter::MDR_FILE_LIMIT) != 0) {
+      return 1;
+    }
+    cartridge = microdrive_alloc();
+    if (cartridge == nullptr) {
+      return 1;
+    }
+    error = libspectrum_microdrive_mdr_read(cartridge, input.get()->bytes, input.get()->length);
   }
-  libspectrum_microdrive* cartridge = microdrive_alloc();
-  if (cartridge == nullptr) {
-    adapter::file_clear(&file);
-    return 1;
-  }
-  // The file's bytes are released as soon as the cartridge holds them.
-  libspectrum_error error = libspectrum_microdrive_mdr_read(cartridge, file.bytes, file.length);
-  adapter::file_clear(&file);
   if (error != LIBSPECTRUM_ERROR_NONE) {
     (void)microdrive_free(cartridge);
     return error;
