@@ -1,5 +1,4 @@
 // blankide: creates a blank IDE hard-disk image in HDF format.
-#include <getopt.h>
 #include <strings.h>
 
 #include <cctype>
@@ -13,12 +12,6 @@
 #include "image.h"
 
 namespace {
-
-const struct option long_options[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
-};
 
 void print_help() {
   std::printf(
@@ -48,46 +41,34 @@ void print_help() {
 // Reads the options into `request`. Returns an exit status, or -1 to go on
 // with the operands from `optind`.
 int parse_command_line(int argc, char** argv, ImageRequest* request) {
-  bool bad_option = false;
-  int c;
-  while ((c = getopt_long(argc, argv, "csv:hV", long_options, nullptr)) != -1) {
+  int status = read_options(argc, argv, "blankide", "csv:hV", {}, print_help, [&](int c) {
     switch (c) {
       case 'c':
         request->compact = true;
-        break;
+        return true;
       case 's':
         request->sparse = false;
-        break;
+        return true;
       case 'v':
         if (strcasecmp(optarg, "1.0") == 0) {
           request->version = HdfVersion::V1_0;
-        } else if (strcasecmp(optarg, "1.1") == 0) {
-          request->version = HdfVersion::V1_1;
-        } else {
-          std::fprintf(stderr, "%s: version not supported\n", program_name);
-          bad_option = true;
+          return true;
         }
-        break;
-      case 'h':
-        print_help();
-        return 0;
-      case 'V':
-        print_version("blankide");
-        return 0;
+        if (strcasecmp(optarg, "1.1") == 0) {
+          request->version = HdfVersion::V1_1;
+          return true;
+        }
+        std::fprintf(stderr, "%s: version not supported\n", program_name);
+        return false;
       default:
         report_bad_option(c);
-        bad_option = true;
-        break;
+        return false;
     }
-  }
-  if (bad_option) {
-    print_try_help();
-    return 1;
-  }
-  if (argc - optind != 4) {
+  });
+  if (status == -1 && argc - optind != 4) {
     return usage_error("[-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf>");
   }
-  return -1;
+  return status;
 }
 
 // Reads a geometry operand as atoi does (leading blanks, a sign, the digits

@@ -1,18 +1,9 @@
 // cartinfo: lists the contents of ZX Microdrive cartridge images.
-#include <getopt.h>
-
 #include <cstdio>
 
 #include "cartinfo.h"
 
 namespace {
-
-const struct option long_options[] = {
-    {"blocks", no_argument, nullptr, 'b'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
-};
 
 void print_help() {
   std::printf(
@@ -24,33 +15,19 @@ void print_help() {
 // Reads the options. Returns an exit status, or -1 to go on with the
 // operands from `optind`.
 int parse_command_line(int argc, char** argv, bool* list_blocks) {
-  bool bad_option = false;
-  int c;
-  while ((c = getopt_long(argc, argv, "bhV", long_options, nullptr)) != -1) {
-    switch (c) {
-      case 'b':
-        *list_blocks = true;
-        break;
-      case 'h':
-        print_help();
-        return 0;
-      case 'V':
-        print_version("cartinfo");
-        return 0;
-      default:
-        report_bad_option(c);
-        bad_option = true;
-        break;
-    }
-  }
-  if (bad_option) {
-    print_try_help();
-    return 1;
-  }
-  if (optind == argc) {
+  int status = read_options(argc, argv, "cartinfo", "bhV", {{"blocks", no_argument, nullptr, 'b'}},
+                            print_help, [&](int c) {
+                              if (c == 'b') {
+                                *list_blocks = true;
+                                return true;
+                              }
+                              report_bad_option(c);
+                              return false;
+                            });
+  if (status == -1 && optind == argc) {
     return usage_error("[OPTION] <microdrive files>...");
   }
-  return -1;
+  return status;
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #ifndef QUILLKIT_COMMON_COMMON_H
 #define QUILLKIT_COMMON_COMMON_H
 
+#include <getopt.h>
+
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 // argv[0] exactly as received; set first thing in main, never changed.
 extern const char* program_name;
@@ -39,6 +42,41 @@ void print_version(const char* tool);
 // own message has been printed for '?'; any other character gets
 // "<program>: unknown option `<c>'".
 void report_bad_option(int c);
+
+// Reads the options of `tool` with getopt_long. `short_options` are all of
+// them, "hV" included; `own` are the tool's long options, to which "help"
+// and "version" are added. -h and -V print `help` or the version text and
+// end the run with status 0 as soon as they are met, even after a rejected
+// option. `take(c)` handles each other option and returns false, having said
+// why, to reject it; parsing goes on, and a rejection ends in the Try line.
+// Returns -1 to go on with the operands from optind, or the exit status.
+template <typename Take>
+int read_options(int argc, char** argv, const char* tool, const char* short_options,
+                 std::vector<option> own, void (*help)(), Take take) {
+  own.push_back({"help", no_argument, nullptr, 'h'});
+  own.push_back({"version", no_argument, nullptr, 'V'});
+  own.push_back({nullptr, 0, nullptr, 0});
+  bool bad_option = false;
+  int c;
+  while ((c = getopt_long(argc, argv, short_options, own.data(), nullptr)) != -1) {
+    if (c == 'h') {
+      help();
+      return 0;
+    }
+    if (c == 'V') {
+      print_version(tool);
+      return 0;
+    }
+    if (c == '?' || !take(c)) {
+      bad_option = true;
+    }
+  }
+  if (bad_option) {
+    print_try_help();
+    return 1;
+  }
+  return -1;
+}
 
 // Writes `text` to `out` with every byte that could steer a terminal made
 // visible as '?': C0 controls, DEL, and bytes that are not part of valid

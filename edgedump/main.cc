@@ -1,6 +1,4 @@
 // edgedump: writes the pulses of a ZX Spectrum tape image as text.
-#include <getopt.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,12 +10,6 @@
 
 namespace {
 
-const struct option long_options[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
-};
-
 void print_help() {
   std::printf(
       "Usage: %s [OPTION] <infile> <outfile>\nDumps the pulse information from ZX Spectrum tape images to text files.\n\nOptions:\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\n",
@@ -28,30 +20,14 @@ void print_help() {
 // Reads the options. Returns an exit status, or -1 to go on with the two
 // operands from `optind`.
 int parse_command_line(int argc, char** argv) {
-  bool bad_option = false;
-  int c;
-  while ((c = getopt_long(argc, argv, "hV", long_options, nullptr)) != -1) {
-    switch (c) {
-      case 'h':
-        print_help();
-        return 0;
-      case 'V':
-        print_version("edgedump");
-        return 0;
-      default:
-        report_bad_option(c);
-        bad_option = true;
-        break;
-    }
-  }
-  if (bad_option) {
-    print_try_help();
-    return 1;
-  }
-  if (argc - optind < 2) {
+  int status = read_options(argc, argv, "edgedump", "hV", {}, print_help, [](int c) {
+    report_bad_option(c);
+    return false;
+  });
+  if (status == -1 && argc - optind < 2) {
     return usage_error("<infile> <outfile>");
   }
-  return -1;
+  return status;
 }
 
 LineWriter writer;  // 64 KiB: too large for the stack of every platform
