@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses with clang and runs each for a given time.
+# Builds the libFuzzer harnesses with clang and runs each for a given time,
+# or, with --runs, for a given number of inputs from a fixed seed, so that
+# the same tree always tries the same inputs (what CI runs: a fault found
+# this way is one the change at hand brought in).
 #   fuzz/run.sh SECONDS [cartridge|tape|zx_name|hdf]...
+#   fuzz/run.sh --runs COUNT [cartridge|tape|zx_name|hdf]...
 # Inputs: the committed ones in tests/fuzz-inputs/<target>, fresh seeds from
 # the test suite's image builders and, when it is beside the tree, the image
 # corpus in ../shared/corpus. New findings go to build-fuzz/artifacts/<target>;
@@ -8,8 +12,18 @@
 # target found a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:?usage: fuzz/run.sh SECONDS [target]...}
-shift
+usage="usage: fuzz/run.sh SECONDS|--runs COUNT [target]..."
+if [ "${1:-}" = --runs ]; then
+  count=${2:?$usage}
+  shift 2
+  limit=(-runs="$count" -seed=1)
+  what="$count runs from seed 1"
+else
+  seconds=${1:?$usage}
+  shift
+  limit=(-max_total_time="$seconds")
+  what="$seconds s"
+fi
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(cartridge tape zx_name hdf)
 out=build-fuzz
@@ -39,12 +53,18 @@ fi
 
 failed=0
 for target in "${targets[@]}"; do
-  mkdir -p "$out/corpus/$target" "$out/artifacts/$target" "$out/logs"
-  echo "fuzz_$target: $seconds s"
+  # A fixed-seed run starts from the committed inputs and seeds alone.
+  corpus_dir="$out/corpus/$target"
+  if [ -n "${count:-}" ]; then
+    corpus_dir="$out/corpus-fixed/$target"
+    rm -rf "$corpus_dir"
+  fi
+  mkdir -p "$corpus_dir" "$out/artifacts/$target" "$out/logs"
+  echo "fuzz_$target: $what"
   if ! ASAN_OPTIONS=detect_leaks=1:suppressions=tests/asan.supp "$out/fuzz/fuzz_$target" \
-      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
-      "$out/corpus/$target" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
+      "$corpus_dir" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
       > "$out/logs/$target.log" 2>&1; then
     echo "fuzz_$target found a fault: see $out/logs/$target.log and $out/artifacts/$target/"
     failed=1

@@ -101,8 +101,8 @@ constexpr size_t MDR_BLOCK_SIZE = 543;
 constexpr size_t MDR_NAME_SIZE = 10;
 constexpr size_t MDR_DATA_SIZE = 512;
 
-// One block of a cartridge, decoded: a plain value that owns nothing and
-// stays as it is whatever is read after it.
+// One block of a cartridge, decoded but for its 512 data bytes: a plain
+// value that owns nothing and stays as it is whatever is read after it.
 struct MicrodriveBlock {
   uint8_t header_flag;
   uint8_t number;
@@ -114,7 +114,6 @@ struct MicrodriveBlock {
   uint16_t record_length;
   unsigned char record_name[MDR_NAME_SIZE];
   uint8_t record_checksum;
-  unsigned char data[MDR_DATA_SIZE];
   uint8_t data_checksum;
 };
 
@@ -123,6 +122,11 @@ uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge);
 // Block `block` of the cartridge; a block at or past the block count reads
 // as all zeros.
 MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, uint64_t block);
+
+// Copies the MDR_DATA_SIZE data bytes of block `block` into `data` (zeros
+// for a block at or past the block count).
+void microdrive_block_read_data(const libspectrum_microdrive* cartridge, uint64_t block,
+                                unsigned char* data);
 
 // ---------------------------------------------------------------------------
 // ZX names.

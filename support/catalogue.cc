@@ -119,7 +119,9 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
     }
     CatalogueEntry* entry = find_entry(found, files, block.record_name);
     uint64_t offset = block.record_number * uint64_t{512};
-    std::memcpy(entry->data + offset, block.data, block.record_length);
+    unsigned char data[adapter::MDR_DATA_SIZE];
+    adapter::microdrive_block_read_data(cartridge, b, data);
+    std::memcpy(entry->data + offset, data, block.record_length);
   }
   return 0;
 }

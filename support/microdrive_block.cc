@@ -26,15 +26,29 @@ uint64_t microdrive_block_count(const libspectrum_microdrive* cartridge) {
   return libspectrum_microdrive_cartridge_len(cartridge);
 }
 
-MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, uint64_t block) {
-  unsigned char raw[MDR_BLOCK_SIZE] = {};
-  // libspectrum's cartridge holds room for its largest size; never index past it.
-  if (block < microdrive_block_count(cartridge) && block < LIBSPECTRUM_MICRODRIVE_BLOCK_MAX) {
-    size_t base = static_cast<size_t>(block) * MDR_BLOCK_SIZE;
-    for (size_t i = 0; i < MDR_BLOCK_SIZE; ++i) {
-      raw[i] = libspectrum_microdrive_data(cartridge, base + i);
-    }
+namespace {
+
+// Copies `size` bytes of block `block` from `offset` on; zeros past the block
+// count. libspectrum's cartridge holds room for its largest size; never
+// index past it.
+void copy_bytes(const libspectrum_microdrive* cartridge, uint64_t block, size_t offset,
+                unsigned char* out, size_t size) {
+  if (block >= microdrive_block_count(cartridge) || block >= LIBSPECTRUM_MICRODRIVE_BLOCK_MAX) {
+    std::memset(out, 0, size);
+    return;
   }
+  size_t base = static_cast<size_t>(block) * MDR_BLOCK_SIZE + offset;
+  for (size_t i = 0; i < size; ++i) {
+    out[i] = libspectrum_microdrive_data(cartridge, base + i);
+  }
+}
+
+}  // namespace
+
+MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, uint64_t block) {
+  // The block without its data: the 30 bytes before it and the checksum after.
+  unsigned char raw[DATA];
+  copy_bytes(cartridge, block, 0, raw, sizeof raw);
   auto word = [&raw](size_t offset) {
     return static_cast<uint16_t>(raw[offset] | (raw[offset + 1] << 8));
   };
@@ -49,9 +63,13 @@ MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, u
   value.record_length = word(RECORD_LENGTH);
   std::memcpy(value.record_name, raw + RECORD_NAME, MDR_NAME_SIZE);
   value.record_checksum = raw[RECORD_CHECKSUM];
-  std::memcpy(value.data, raw + DATA, MDR_DATA_SIZE);
-  value.data_checksum = raw[DATA_CHECKSUM];
+  copy_bytes(cartridge, block, DATA_CHECKSUM, &value.data_checksum, 1);
   return value;
+}
+
+void microdrive_block_read_data(const libspectrum_microdrive* cartridge, uint64_t block,
+                                unsigned char* data) {
+  copy_bytes(cartridge, block, DATA, data, MDR_DATA_SIZE);
 }
 
 }  // namespace adapter

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir disks
-touch a.mdr B.MDR notes.txt game.tzx old.TAP.gz song.wav image.hdf BIG.HDF raw.csw
+touch a.mdr B.MDR notes.txt game.tzx old.TAP.gz song.wav song.wav.gz image.hdf BIG.HDF raw.csw
 
 failures=0
 # expect "command line with the cursor at its end" "expected words, sorted"
@@ -38,7 +38,7 @@ expect "cartinfo -" "--blocks --help --version -V -b -h"
 expect "cartinfo a.mdr " "B.MDR a.mdr disks"
 expect "edgedump " "disks game.tzx old.TAP.gz raw.csw song.wav"
 expect "edgedump --v" "--version"
-expect "edgedump game.tzx " "B.MDR BIG.HDF a.mdr disks game.tzx image.hdf notes.txt old.TAP.gz raw.csw song.wav"
+expect "edgedump game.tzx " "B.MDR BIG.HDF a.mdr disks game.tzx image.hdf notes.txt old.TAP.gz raw.csw song.wav song.wav.gz"
 expect "blankide -" "--help --version -V -c -h -s -v"
 expect "blankide -v " "1.0 1.1"
 expect "blankide 1024 " ""
