@@ -1,4 +1,5 @@
 // The checks made on a parsed tape before its edges are walked.
+#include "load_tape.h"
 #include "tape_check.h"
 
 #include <gtest/gtest.h>
@@ -62,4 +63,52 @@ TEST(PlaysForever, LongLoopsOverPlainBlocksAreJudgedAtOnce) {
   TapePtr tape = parse(builder.image());
   size_t block = 0;
   EXPECT_FALSE(tape_plays_forever(tape.get(), &block));
+}
+
+// The pipeline numbers a block the same way whichever guard stops it: a
+// glue block, which libspectrum drops, is never counted.
+TEST(ParseCheckedTape, EveryProblemNumbersBlocksAsTheLibraryDoes) {
+  const fixtures::Bytes glue = {'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
+  // A generalised-data block of pilot symbols only; `runs` of symbol 0.
+  auto pilot_only = [](uint32_t runs, uint16_t repeats) {
+    fixtures::Bytes body = {0, 0, static_cast<uint8_t>(runs), 0, 0, 0, 1, 1, 0, 0, 0, 0, 1, 1,
+                            0, 0xE8, 0x03};  // one symbol: a 1000-T-state pulse
+    for (uint32_t i = 0; i < runs && i < 2; ++i) {
+      body.push_back(0);
+      body.push_back(static_cast<uint8_t>(repeats));
+      body.push_back(0);
+    }
+    fixtures::Bytes block(4, 0);
+    block[0] = static_cast<uint8_t>(body.size());
+    for (uint8_t b : body) {
+      block.push_back(b);
+    }
+    return block;
+  };
+  struct Case {
+    const char* what;
+    fixtures::Bytes image;
+    TapeProblem problem;
+    size_t block;
+  } cases[] = {
+      {"plays", TzxBuilder().raw(0x5A, glue).raw(0x19, pilot_only(1, 2)).image(),
+       TapeProblem::None, 0},
+      {"counts past the file, read raw",
+       TzxBuilder().text("a").raw(0x5A, glue).raw(0x19, pilot_only(200, 2)).image(),
+       TapeProblem::Unplayable, 2},
+      {"a run of 0 repeats, seen parsed",
+       TzxBuilder().text("a").raw(0x5A, glue).raw(0x19, pilot_only(1, 0)).image(),
+       TapeProblem::Unplayable, 2},
+      {"a jump back", TzxBuilder().raw(0x5A, glue).pulses({5}).jump(-1).image(),
+       TapeProblem::PlaysForever, 2},
+  };
+  for (const Case& c : cases) {
+    fixtures::Bytes bytes = c.image;
+    bytes.resize(bytes.size() + adapter::FILE_PADDING, 0);
+    adapter::File file{bytes.data(), c.image.size(), LIBSPECTRUM_ID_TAPE_TZX, "t.tzx", false};
+    LoadedTape loaded = parse_checked_tape(file);
+    EXPECT_EQ(loaded.problem, c.problem) << c.what;
+    EXPECT_EQ(loaded.block, c.block) << c.what;
+    EXPECT_EQ(loaded.tape != nullptr, c.problem == TapeProblem::None) << c.what;
+  }
 }
