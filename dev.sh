@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
 #   ./dev.sh demo   install what is missing, build, run the tools on bundled samples
-#   ./dev.sh test   install what is missing, build and run the whole suite: a
-#                   normal build with -Werror (its command-line tests also under
-#                   valgrind), a build with ASan and UBSan, the Debian package's
-#                   checks, and 20,000 inputs of each fuzzing harness from a fixed seed
+#   ./dev.sh test   install what is missing, build and run the whole suite in
+#                   four configurations: GCC with Debian's libspectrum (its
+#                   command-line tests also under valgrind), GCC with ASan and
+#                   UBSan, clang (valgrind too), and GCC with libspectrum 1.6.2
+#                   built from ../shared/deps (valgrind too); then the Debian
+#                   package's checks, and 20,000 inputs of each fuzzing harness
+#                   from a fixed seed
 #   ./dev.sh package  build quillkit_<version>-1_<arch>.deb in build-release/
 # All are safe to run again.
 set -euo pipefail
@@ -37,6 +40,25 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
+# Builds libspectrum VERSION from ../shared/deps into build-libspectrum-VERSION/
+# prefix, afresh every time. Returns 1 when its source is not there.
+build_libspectrum() {
+  local version=$1
+  local tarball=../shared/deps/libspectrum-$version.tar.gz work=build-libspectrum-$version
+  [ -f "$tarball" ] || return 1
+  install_missing autoconf automake libtool libglib2.0-dev zlib1g-dev libgcrypt20-dev \
+    libaudiofile-dev
+  rm -rf "$work"
+  mkdir -p "$work"
+  tar -xzf "$tarball" -C "$work"
+  echo "Building libspectrum $version"
+  if ! (cd "$work/libspectrum-$version" && ./autogen.sh && ./configure --prefix="$PWD/../prefix" \
+      --disable-static && make -j "$jobs" && make install) > "$work/build.log" 2>&1; then
+    tail -30 "$work/build.log" >&2
+    exit 1
+  fi
+}
+
 package() {
   build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLKIT_WERROR=ON
   cmake --build build-release --target package
@@ -62,6 +84,15 @@ case "${1:-}" in
     ctest --test-dir build -j "$jobs" --output-on-failure
     build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-asan -j "$jobs" --output-on-failure
+    build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+    ctest --test-dir build-clang -j "$jobs" --output-on-failure
+    if build_libspectrum 1.6.2; then
+      PKG_CONFIG_PATH=$PWD/build-libspectrum-1.6.2/prefix/lib/pkgconfig \
+        build build-libspectrum-1.6.2/quillkit -DQUILLKIT_WERROR=ON
+      ctest --test-dir build-libspectrum-1.6.2/quillkit -j "$jobs" --output-on-failure
+    else
+      echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
+    fi
     package
     tests/package_test.sh build-release/quillkit_*.deb build/tests/make_fixtures
     fuzz/run.sh --runs 20000

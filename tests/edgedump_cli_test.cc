@@ -46,6 +46,27 @@ class EdgedumpCli : public ::testing::Test {
 // The same, for cases that the valgrind run leaves out.
 class EdgedumpStreams : public EdgedumpCli {};
 
+// Levels belong to libspectrum: 1.6 and later start a tape on the low level,
+// where 1.5 lets the first edge raise it, and again after a pause. On the
+// tapes of these tests that makes every level the other one, so an
+// expectation is written as 1.5 plays it and passed through L() for the
+// library at hand; the few cases that differ otherwise say so.
+bool library_starts_low() {
+  static const bool starts_low = libspectrum_check_version("1.6.0") != 0;
+  return starts_low;
+}
+
+std::string L(std::string pulses) {
+  if (!library_starts_low()) {
+    return pulses;
+  }
+  for (size_t at = pulses.find(" : "); at != std::string::npos; at = pulses.find(" : ", at + 1)) {
+    char& level = pulses[at + 3];
+    level = level == '0' ? '1' : level == '1' ? '0' : level;
+  }
+  return pulses;
+}
+
 // Lines for `count` edges of `length` T-states, levels alternating from
 // `level` onward.
 std::string alternating(uint32_t length, int count, int* level) {
@@ -90,8 +111,8 @@ TEST_F(EdgedumpCli, OptionsAndOperands) {
            "",
            "edgedump: option '--help' doesn't allow an argument\n" + TRY,
            1},
-          {{tape, "-", "ignored", "also ignored"}, "100 : 1\n", "", 0},
-          {{"--", tape, "-anything"}, "100 : 1\n", "", 0},
+          {{tape, "-", "ignored", "also ignored"}, L("100 : 1\n"), "", 0},
+          {{"--", tape, "-anything"}, L("100 : 1\n"), "", 0},
       });
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-V", "x", "y"}, {"-q", "--version"}, {"--vers", "-q"}}) {
@@ -108,6 +129,7 @@ TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
     const char* what;
     Bytes image;
     std::string pulses;
+    std::string pulses_from_1_6 = "";  // where not L(pulses)
   } cases[] = {
       {"pure tone", TzxBuilder().pure_tone(1000, 3).image(), "1000 : 1\n1000 : 0\n1000 : 1\n"},
       {"pulse list", TzxBuilder().pulses({100, 200, 300}).image(), "100 : 1\n200 : 0\n300 : 1\n"},
@@ -126,13 +148,17 @@ TEST_F(EdgedumpCli, HandWorkedPulseFiles) {
        "10 : 1\n10 : 0\n10 : 1\n20 : 0\n"},
       {"forward jump", TzxBuilder().jump(2).pulses({999}).pulses({30}).image(), "30 : 1\n"},
       // Setting the level high leaves it low for the next edge to raise.
-      {"set level", TzxBuilder().set_level(1).pulses({40, 41}).image(), "0 : 0\n40 : 1\n41 : 0\n"},
+      // A level block sets the level whatever the library.
+      {"set level", TzxBuilder().set_level(1).pulses({40, 41}).image(), "0 : 0\n40 : 1\n41 : 0\n",
+       "0 : 0\n40 : 1\n41 : 0\n"},
+      // 1.6 plays no edge for it: its 0 T-states go to the next line.
       {"stop if 48K", TzxBuilder().pulses({60}).stop_if_48k().pulses({70}).image(),
-       "60 : 1\n0 : 0\n70 : 1\n"},
+       "60 : 1\n0 : 0\n70 : 1\n", "60 : 0\n70 : 1\n"},
   };
   for (const Case& c : cases) {
     auto r = dump("case.tzx", c.image);
-    EXPECT_EQ(r.out, c.pulses) << c.what;
+    bool own = library_starts_low() && !c.pulses_from_1_6.empty();
+    EXPECT_EQ(r.out, own ? c.pulses_from_1_6 : L(c.pulses)) << c.what;
     EXPECT_EQ(r.err, "") << c.what;
     EXPECT_EQ(r.status, 0) << c.what;
   }
@@ -150,13 +176,13 @@ TEST_F(EdgedumpCli, StandardSpeedTapBlock) {
   expected += alternating(1710, 16, &level);
   expected += alternating(855, 16, &level);
   expected += alternating(1710, 16, &level);
-  expected += alternating(3500000, 1, &level);
+  expected = L(expected + alternating(3500000, 1, &level));
   EXPECT_TRUE(r.out == expected) << first_difference(r.out, expected);
   EXPECT_EQ(r.status, 0);
   // A header block (flag below 128) has the longer pilot: 8063 pulses.
   r = dump("header.tap", fixtures::tap_block(0x00, {}));
   level = 0;
-  EXPECT_TRUE(r.out.substr(0, 8063 * 9) == alternating(2168, 8063, &level));
+  EXPECT_TRUE(r.out.substr(0, 8063 * 9) == L(alternating(2168, 8063, &level)));
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8063 + 2 + 32 + 1);
 }
 
@@ -164,10 +190,10 @@ TEST_F(EdgedumpCli, TurboAndPureData) {
   // Pure data: bits 1,0 of one byte (last_bits 2), bit0 100, bit1 200, no
   // pause; the end of the tape closes the last pulse with an edge of 0.
   auto r = dump("data.tzx", TzxBuilder().pure_data(100, 200, 2, 0, {0x80}).image());
-  EXPECT_EQ(r.out, "200 : 1\n200 : 0\n100 : 1\n100 : 0\n0 : 1\n");
+  EXPECT_EQ(r.out, L("200 : 1\n200 : 0\n100 : 1\n100 : 0\n0 : 1\n"));
   // Turbo: 2 pilot pulses of 300, syncs 11 and 12, one bit (a 0) of 50.
   r = dump("turbo.tzx", TzxBuilder().turbo(300, 11, 12, 50, 60, 2, 1, 0, {0x00}).image());
-  EXPECT_EQ(r.out, "300 : 1\n300 : 0\n11 : 1\n12 : 0\n50 : 1\n50 : 0\n0 : 1\n");
+  EXPECT_EQ(r.out, L("300 : 1\n300 : 0\n11 : 1\n12 : 0\n50 : 1\n50 : 0\n0 : 1\n"));
 }
 
 TEST_F(EdgedumpCli, PzxStopIsAStopAndShortPausesSurvive) {
@@ -188,17 +214,18 @@ TEST_F(EdgedumpCli, PzxStopIsAStopAndShortPausesSurvive) {
 TEST_F(EdgedumpCli, BrokenBlocksMeanNothing) {
   // A tone or pulse list of 0 pulses plays nothing; jumps keep their targets.
   auto r = dump("tone0.tzx", TzxBuilder().pulses({10}).pure_tone(500, 0).pulses({20}).image());
-  EXPECT_EQ(r.out, "10 : 1\n20 : 0\n");
+  EXPECT_EQ(r.out, L("10 : 1\n20 : 0\n"));
   EXPECT_EQ(r.status, 0);
-  // Alone on the tape it leaves only the edge that ends every tape.
+  // Alone on the tape it leaves only the edge that ends every tape, which
+  // raises the level whatever the library.
   r = dump("pulses0.tzx", TzxBuilder().pulses({}).image());
   EXPECT_EQ(r.out, "0 : 1\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
   r = dump("jumpover.tzx", TzxBuilder().jump(2).pure_tone(5, 0).pulses({1, 2}).image());
-  EXPECT_EQ(r.out, "1 : 1\n2 : 0\n");
+  EXPECT_EQ(r.out, L("1 : 1\n2 : 0\n"));
   r = dump("first.tzx", TzxBuilder().pure_tone(5, 0).loop_start(2).pulses({3}).loop_end().image());
-  EXPECT_EQ(r.out, "3 : 1\n3 : 0\n0 : 1\n");
+  EXPECT_EQ(r.out, L("3 : 1\n3 : 0\n0 : 1\n"));
 }
 
 TEST_F(EdgedumpCli, EndlessTapesAreRefusedBeforeTheOutput) {
@@ -224,7 +251,7 @@ TEST_F(EdgedumpCli, EndlessTapesAreRefusedBeforeTheOutput) {
   }
   // Loops that end, and jumps back that a loop end leads out of, are fine.
   auto r = dump("fine.tzx", TzxBuilder().loop_start(65535).loop_end().pulses({9}).image());
-  EXPECT_EQ(r.out, "9 : 1\n");
+  EXPECT_EQ(r.out, L("9 : 1\n"));
   EXPECT_EQ(r.status, 0);
 }
 
@@ -264,14 +291,14 @@ TEST_F(EdgedumpCli, FailuresOfInputAndOutput) {
   r = run(EDGEDUMP, "edgedump", {write("out.tzx", TzxBuilder().pulses({5}).jump(9).image()), out});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(fixtures::read_file(out), "5 : 1\n");
+  EXPECT_EQ(fixtures::read_file(out), L("5 : 1\n"));
 }
 
 TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
   std::string path = write("both.tzx", TzxBuilder().pulses({1234, 5678}).image());
   auto r = run(EDGEDUMP, "edgedump", {path, path});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(fixtures::read_file(path), "1234 : 1\n5678 : 0\n");
+  EXPECT_EQ(fixtures::read_file(path), L("1234 : 1\n5678 : 0\n"));
   // A TAP and a TZX of the same block play the same.
   Bytes block = fixtures::tap_block(0xFF, {1, 2, 3});
   auto tap = dump("same.tap", block);
@@ -357,13 +384,13 @@ TEST_F(EdgedumpCli, BlocksTheLibraryWouldMisplay) {
   std::string expected = alternating(200, 2, &level);
   expected += alternating(100, 14, &level);
   expected += alternating(0, 1, &level);
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.out, L(expected));
   EXPECT_EQ(r.status, 0);
 
   // Generalised data: 3 pilot pulses of 1000, then data symbols 1 and 0.
   r = dump("gdb.tzx",
            TzxBuilder().raw(0x19, generalised({1000}, {{0, 3}}, {500, 700}, 2, {0x80})).image());
-  EXPECT_EQ(r.out, "1000 : 1\n1000 : 0\n1000 : 1\n700 : 0\n500 : 1\n0 : 0\n");
+  EXPECT_EQ(r.out, L("1000 : 1\n1000 : 0\n1000 : 1\n700 : 0\n500 : 1\n0 : 0\n"));
   EXPECT_EQ(r.status, 0);
 
   struct Case {
