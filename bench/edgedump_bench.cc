@@ -1,164 +1,193 @@
-// Measures edgedump against libspectrum's bare edge walk on one generated
-// tape, in one run, and prints the ratios:
-//   a  load, parse and walk the tape with no output (in process)
-//   b  edgedump writing to /dev/null
-//   c  the walk of (a) writing each line with fprintf to /dev/null
-//   d  edgedump writing to a real file
-// Usage: edgedump_bench [edgedump binary] [scratch directory]
+// Measures edgedump against the floor of libspectrum's bare edge walk
+// (bare_walk: load, parse and walk, no output, no code of the tools), each
+// run as a whole process, on two generated tapes: a TAP of standard-speed
+// blocks and a TZX of turbo and pure-data blocks. The runs are interleaved
+// round by round, and each figure is the median of the rounds' ratios of
+// CPU time (user + system), with the smallest and largest beside it:
+//   edgedump > /dev/null   over the floor (goal: at most 1.25)
+//   edgedump > file        over the floor (writing a real file on local disk)
+//   fprintf walk           over edgedump > /dev/null (bare_walk -p: each line
+//                          with fprintf; what the dumper's formatting saves)
+// Usage: edgedump_bench [ROUNDS [SCRATCH DIRECTORY]]
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "support.h"
-
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
 
-// A TAP of standard-speed blocks: 16 edges per data byte.
-std::string write_tape(const std::string& dir, uint64_t* edges) {
-  std::string path = dir + "/bench.tap";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  uint32_t seed = 12345;
-  *edges = 0;
-  for (int block = 0; block < 20; ++block) {
-    const size_t payload = 65000;
-    std::vector<unsigned char> b = {static_cast<unsigned char>((payload + 2) & 0xFF),
-                                    static_cast<unsigned char>((payload + 2) >> 8), 0xFF};
-    unsigned char check = 0xFF;
-    for (size_t i = 0; i < payload; ++i) {
-      seed = seed * 1103515245u + 12345u;
-      auto byte = static_cast<unsigned char>(seed >> 16);
-      b.push_back(byte);
-      check ^= byte;
-    }
-    b.push_back(check);
-    std::fwrite(b.data(), 1, b.size(), f);
-    *edges += (payload + 2) * 16 + 3223 + 2 + 1;
+uint32_t seed = 12345;
+unsigned char next_byte() {
+  seed = seed * 1103515245u + 12345u;
+  return static_cast<unsigned char>(seed >> 16);
+}
+
+void put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<unsigned char>(v & 0xFF));
+  out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+}
+
+void put24(Bytes& out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  out.push_back(static_cast<unsigned char>(v >> 16));
+}
+
+// A flag byte, `size` random bytes and the XOR checksum.
+Bytes rom_payload(size_t size) {
+  Bytes data = {0xFF};
+  unsigned char check = 0xFF;
+  for (size_t i = 0; i < size; ++i) {
+    data.push_back(next_byte());
+    check ^= data.back();
   }
-  std::fclose(f);
+  data.push_back(check);
+  return data;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+      std::fclose(f) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+}
+
+// 20 standard-speed blocks of 65,000 bytes: about 20.8 million edges.
+std::string write_tap(const std::string& dir) {
+  Bytes tape;
+  for (int block = 0; block < 20; ++block) {
+    Bytes data = rom_payload(65000);
+    put16(tape, static_cast<uint32_t>(data.size()));
+    tape.insert(tape.end(), data.begin(), data.end());
+  }
+  std::string path = dir + "/bench.tap";
+  write_file(path, tape);
   return path;
 }
 
-libspectrum_tape* read_tape(const std::string& path) {
-  adapter::ScopedFile input;
-  if (load_input_file(path.c_str(), input.get(), adapter::TAPE_FILE_LIMIT) != 0) {
-    std::exit(1);
-  }
-  const adapter::File& file = *input.get();
-  libspectrum_tape* tape = libspectrum_tape_alloc();
-  if (libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name) != 0) {
-    std::exit(1);
-  }
-  return tape;
-}
-
-// The walk of the dumper, with each line going to `out` through fprintf,
-// or nowhere at all.
-uint64_t walk(const std::string& path, std::FILE* out) {
-  libspectrum_tape* tape = read_tape(path);
-  adapter::EdgeRecord record{};
-  uint32_t pending = 0;
-  uint64_t lines = 0;
-  while ((record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0) {
-    if (adapter::tape_get_next_edge(&record, tape) != 0) {
-      std::exit(1);
-    }
-    pending += record.duration;
-    if (record.edge != 0) {
-      if (out != nullptr) {
-        std::fprintf(out, "%u : %d\n", pending,
-                     static_cast<int>(static_cast<int16_t>(record.level)));
+// 40 blocks of 30,000 bytes, turbo (0x11) and pure data (0x14) by turns,
+// with their own pulse lengths: about 19 million edges.
+std::string write_tzx(const std::string& dir) {
+  Bytes tape = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
+  for (int block = 0; block < 40; ++block) {
+    Bytes data = rom_payload(30000);
+    if (block % 2 == 0) {
+      tape.push_back(0x11);
+      for (uint32_t v : {1800u, 560u, 620u, 600u, 1200u, 4000u}) {
+        put16(tape, v);  // pilot, sync 1, sync 2, bit 0, bit 1, pilot pulses
       }
-      pending = 0;
-      ++lines;
+      tape.push_back(8);  // used bits of the last byte
+      put16(tape, 100);   // pause in ms
+    } else {
+      tape.push_back(0x14);
+      put16(tape, 520);
+      put16(tape, 1040);
+      tape.push_back(8);
+      put16(tape, 100);
     }
+    put24(tape, static_cast<uint32_t>(data.size()));
+    tape.insert(tape.end(), data.begin(), data.end());
   }
-  libspectrum_tape_free(tape);
-  return lines;
+  std::string path = dir + "/bench.tzx";
+  write_file(path, tape);
+  return path;
 }
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double run_edgedump(const std::string& program, const std::string& input,
-                    const std::string& output) {
-  auto start = Clock::now();
-  std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(input.c_str()),
-                             const_cast<char*>(output.c_str()), nullptr};
+// Runs the command with standard output on `output` and returns its CPU
+// time (user + system) in seconds.
+double cpu_seconds(const std::vector<std::string>& command, const std::string& output) {
+  std::vector<char*> argv;
+  for (const std::string& word : command) {
+    argv.push_back(const_cast<char*>(word.c_str()));
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   pid_t pid = 0;
-  if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    std::perror("posix_spawn");
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::perror(argv[0]);
     std::exit(1);
   }
+  posix_spawn_file_actions_destroy(&actions);
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "edgedump failed\n");
+    std::fprintf(stderr, "%s failed\n", argv[0]);
     std::exit(1);
   }
-  return seconds_since(start);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// The best of five runs of `measure`: the machine may be shared.
-template <typename F>
-double best_of_five(F measure) {
-  double best = measure();
-  for (int i = 0; i < 4; ++i) {
-    double t = measure();
-    best = t < best ? t : best;
+struct Spread {
+  double median, least, most;
+};
+
+Spread spread(std::vector<double> ratios) {
+  std::sort(ratios.begin(), ratios.end());
+  size_t n = ratios.size();
+  double median = n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+  return {median, ratios.front(), ratios.back()};
+}
+
+void measure(const std::string& name, const std::string& tape, int rounds,
+             const std::string& scratch) {
+  const std::string floor = BARE_WALK_PATH, edgedump = EDGEDUMP_PATH;
+  const std::string file = scratch + "/bench.pulses";
+  std::vector<double> to_null, to_file, with_fprintf;
+  double floor_total = 0, null_total = 0;
+  for (int round = 0; round < rounds; ++round) {
+    double bare = cpu_seconds({floor, tape}, "/dev/null");
+    double dumped = cpu_seconds({edgedump, tape, "-"}, "/dev/null");
+    double written = cpu_seconds({edgedump, tape, file}, "/dev/null");
+    double printed = cpu_seconds({floor, "-p", tape}, "/dev/null");
+    to_null.push_back(dumped / bare);
+    to_file.push_back(written / bare);
+    with_fprintf.push_back(printed / dumped);
+    floor_total += bare;
+    null_total += dumped;
   }
-  return best;
+  std::remove(file.c_str());
+  std::printf("%s: floor %.3f s, edgedump > /dev/null %.3f s (CPU, mean of %d rounds)\n",
+              name.c_str(), floor_total / rounds, null_total / rounds, rounds);
+  auto line = [](const char* what, Spread s) {
+    std::printf("  %-34s median %.3f  (min %.3f, max %.3f)\n", what, s.median, s.least, s.most);
+  };
+  line("edgedump > /dev/null / floor", spread(to_null));
+  line("edgedump > file / floor", spread(to_file));
+  line("fprintf walk / edgedump > /dev/null", spread(with_fprintf));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  program_name = argv[0];
-  std::string edgedump = argc > 1 ? argv[1] : EDGEDUMP_PATH;
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
   std::string dir = argc > 2 ? argv[2] : "/tmp";
-  if (library_startup() != 0) {
+  if (rounds < 1) {
+    std::fprintf(stderr, "usage: %s [ROUNDS [SCRATCH DIRECTORY]]\n", argv[0]);
     return 1;
   }
-  uint64_t edges = 0;
-  std::string tape = write_tape(dir, &edges);
-  std::string file_output = dir + "/bench.pulses";
-
-  uint64_t lines = 0;
-  double a = best_of_five([&] {
-    auto start = Clock::now();
-    lines = walk(tape, nullptr);
-    return seconds_since(start);
-  });
-  double b = best_of_five([&] { return run_edgedump(edgedump, tape, "/dev/null"); });
-  std::FILE* null = std::fopen("/dev/null", "w");
-  double c = best_of_five([&] {
-    auto start = Clock::now();
-    walk(tape, null);
-    std::fflush(null);
-    return seconds_since(start);
-  });
-  std::fclose(null);
-  double d = best_of_five([&] { return run_edgedump(edgedump, tape, file_output); });
-  std::remove(file_output.c_str());
-  std::remove(tape.c_str());
-
-  std::printf("tape: %llu edges (%llu lines)\n", static_cast<unsigned long long>(edges),
-              static_cast<unsigned long long>(lines));
-  std::printf("a  bare walk               %7.3f s\n", a);
-  std::printf("b  edgedump > /dev/null    %7.3f s\n", b);
-  std::printf("c  fprintf walk > /dev/null%7.3f s\n", c);
-  std::printf("d  edgedump > file         %7.3f s\n", d);
-  std::printf("b/a = %.2f (goal <= 1.5)\n", b / a);
-  std::printf("c/b = %.2f (goal >= 4)\n", c / b);
+  std::string tap = write_tap(dir);
+  std::string tzx = write_tzx(dir);
+  measure("standard-speed TAP", tap, rounds, dir);
+  measure("turbo and pure-data TZX", tzx, rounds, dir);
+  std::remove(tap.c_str());
+  std::remove(tzx.c_str());
   return 0;
 }
