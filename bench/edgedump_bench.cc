@@ -65,10 +65,10 @@ void write_file(const std::string& path, const Bytes& bytes) {
   }
 }
 
-// 20 standard-speed blocks of 65,000 bytes: about 20.8 million edges.
+// 40 standard-speed blocks of 65,000 bytes: about 41.6 million edges.
 std::string write_tap(const std::string& dir) {
   Bytes tape;
-  for (int block = 0; block < 20; ++block) {
+  for (int block = 0; block < 40; ++block) {
     Bytes data = rom_payload(65000);
     put16(tape, static_cast<uint32_t>(data.size()));
     tape.insert(tape.end(), data.begin(), data.end());
@@ -78,11 +78,11 @@ std::string write_tap(const std::string& dir) {
   return path;
 }
 
-// 40 blocks of 30,000 bytes, turbo (0x11) and pure data (0x14) by turns,
-// with their own pulse lengths: about 19 million edges.
+// 80 blocks of 30,000 bytes, turbo (0x11) and pure data (0x14) by turns,
+// with their own pulse lengths: about 38.7 million edges.
 std::string write_tzx(const std::string& dir) {
   Bytes tape = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
-  for (int block = 0; block < 40; ++block) {
+  for (int block = 0; block < 80; ++block) {
     Bytes data = rom_payload(30000);
     if (block % 2 == 0) {
       tape.push_back(0x11);

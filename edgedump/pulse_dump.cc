@@ -69,6 +69,10 @@ char* put_decimal(char* out, uint32_t value) {
   return end;
 }
 
+}  // namespace
+
+namespace pulse_dump_detail {
+
 void write_out(LineWriter* writer) {
   if (writer->error == 0 && writer->used > 0 &&
       std::fwrite(writer->buffer, 1, writer->used, writer->out) != writer->used) {
@@ -77,63 +81,93 @@ void write_out(LineWriter* writer) {
   writer->used = 0;
 }
 
-}  // namespace
+void format_cached_line(LineWriter::CachedLine* line, uint32_t duration) {
+  char text[sizeof line->text[0] + 4];
+  char* p = put_decimal(text, duration);
+  std::memcpy(p, " : 0\n", 5);
+  p += 5;
+  line->duration = duration;
+  line->length = static_cast<uint32_t>(p - text);
+  std::memcpy(line->text[0], text, sizeof line->text[0]);
+  std::memcpy(line->text[1], text, sizeof line->text[1]);
+  line->text[1][line->length - 2] = '1';
+}
+
+void write_any_line(LineWriter* writer, uint32_t duration, int16_t level) {
+  char* p = put_decimal(writer->buffer + writer->used, duration);
+  std::memcpy(p, " : ", 3);
+  p += 3;
+  if (level < 0) {
+    *p++ = '-';
+  }
+  p = put_decimal(p, level < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(level))
+                               : static_cast<uint32_t>(level));
+  *p++ = '\n';
+  writer->used = static_cast<size_t>(p - writer->buffer);
+}
+
+}  // namespace pulse_dump_detail
 
 void line_writer_init(LineWriter* writer, std::FILE* out) {
   writer->out = out;
   writer->used = 0;
   writer->error = 0;
-}
-
-void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level) {
-  if (LineWriter::CAPACITY - writer->used < LineWriter::LONGEST_LINE) {
-    write_out(writer);
+  for (size_t slot = 0; slot < LineWriter::CACHED_LINES; ++slot) {
+    writer->cache[slot].duration = static_cast<uint32_t>(slot ^ 1);  // belongs to another slot
   }
-  char* p = put_decimal(writer->buffer + writer->used, duration);
-  // Levels are almost always 0 or 1.
-  if (level == 0 || level == 1) {
-    std::memcpy(p, level == 0 ? " : 0\n" : " : 1\n", 5);
-    p += 5;
-  } else {
-    std::memcpy(p, " : ", 3);
-    p += 3;
-    if (level < 0) {
-      *p++ = '-';
-    }
-    p = put_decimal(p, level < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(level))
-                                 : static_cast<uint32_t>(level));
-    *p++ = '\n';
-  }
-  writer->used = static_cast<size_t>(p - writer->buffer);
 }
 
 int line_writer_flush(LineWriter* writer) {
-  write_out(writer);
+  pulse_dump_detail::write_out(writer);
   return writer->error;
 }
 
-int dump_pulses(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
+namespace {
+
+// The walk, with or without a limit on the records it reads.
+template <bool LIMITED>
+int walk(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
+  const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
   uint32_t pending = 0;
+  // Where the next line goes stays in a register; the writer sees it again
+  // whenever it writes out, and at the end.
+  char* out = writer->buffer + writer->used;
+  char* const last = writer->buffer + LineWriter::CAPACITY - LineWriter::LONGEST_LINE;
+  int error = 0;
   // The record that ends the tape is still counted and, if it is an edge,
   // written; later records of a rewound tape are not asked for.
   for (uint64_t records = 0;
-       (record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0 &&
-       records < max_records;
+       (record.flags & static_cast<uint32_t>(flags.tape_end)) == 0 &&
+       (!LIMITED || records < max_records);
        ++records) {
-    int error = adapter::tape_get_next_edge(&record, tape);
+    error = adapter::tape_get_next_edge(&record, tape, flags);
     if (error != 0) {
-      return error;
+      break;
     }
     pending += record.duration;
     if (record.edge == 0) {
       continue;
     }
-    write_pulse_line(writer, pending, static_cast<int16_t>(record.level & 0xFFFF));
-    pending = 0;
-    if (writer->error != 0) {
-      return 0;  // the output is lost; no point playing on
+    if (out > last) {
+      writer->used = static_cast<size_t>(out - writer->buffer);
+      pulse_dump_detail::write_out(writer);
+      out = writer->buffer;
+      if (writer->error != 0) {
+        return 0;  // the output is lost; no point playing on
+      }
     }
+    // The level is 0 or 1: the adapter's rule keeps it so.
+    out = append_cached_line(writer, out, pending, static_cast<unsigned>(record.level & 1));
+    pending = 0;
   }
-  return 0;
+  writer->used = static_cast<size_t>(out - writer->buffer);
+  return error;
+}
+
+}  // namespace
+
+int dump_pulses(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
+  return max_records == ALL_RECORDS ? walk<false>(tape, writer, max_records)
+                                    : walk<true>(tape, writer, max_records);
 }

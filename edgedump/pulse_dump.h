@@ -7,27 +7,80 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // Formats "%u : %d\n" lines into a bounded buffer that goes out to `out` in
 // large writes. The first failed write is remembered in `error` (an errno
 // value); nothing more is written after it.
+//
+// A tape's pulses come in few lengths (pilot, syncs, the two bit lengths),
+// so the lines of levels 0 and 1 are kept formatted in a small table by
+// duration and level, and most lines are one copy from there.
 struct LineWriter {
   static constexpr size_t CAPACITY = 64 * 1024;
   static constexpr size_t LONGEST_LINE = 24;  // "4294967295 : -32768\n" and then some
+  static constexpr size_t CACHED_LINES = 512;
+  // The two lines of one duration, of level 0 and of level 1; 64 bytes, so
+  // that a slot is found with a shift.
+  struct CachedLine {
+    char text[2][16];  // the lines, padded
+    uint32_t duration;  // an empty slot holds one that never falls into it
+    uint32_t length;    // of either line
+    char padding[24];
+  };
   std::FILE* out;
   size_t used;
   int error;
+  CachedLine cache[CACHED_LINES];
   char buffer[CAPACITY];
 };
 
-void line_writer_init(LineWriter* writer, std::FILE* out);
+static_assert(sizeof(LineWriter::CachedLine) == 64, "a slot is 64 bytes");
 
-// Appends one line: the duration in decimal, " : ", the level as a signed
-// 16-bit decimal, a newline.
-void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level);
+void line_writer_init(LineWriter* writer, std::FILE* out);
 
 // Hands what is buffered to the stream. Returns 0, or the remembered errno.
 [[nodiscard]] int line_writer_flush(LineWriter* writer);
+
+namespace pulse_dump_detail {
+// Hands the buffer to the stream and empties it.
+void write_out(LineWriter* writer);
+// Formats the two lines of `duration` into `line`. Kept out of the walk's
+// loop, which it would otherwise crowd.
+__attribute__((noinline, cold)) void format_cached_line(LineWriter::CachedLine* line,
+                                                        uint32_t duration);
+// Appends a line of any level, formatted in full.
+void write_any_line(LineWriter* writer, uint32_t duration, int16_t level);
+}  // namespace pulse_dump_detail
+
+// Appends the line of `duration` and `level` (0 or 1) at `out`, which has
+// room for LONGEST_LINE bytes; returns the end of the line.
+inline char* append_cached_line(LineWriter* writer, char* out, uint32_t duration,
+                                unsigned level) {
+  // The common lengths (2168, 667, 735, 855, 1710 and their kin) fall into
+  // different slots by their low bits alone.
+  LineWriter::CachedLine* line = &writer->cache[duration & (LineWriter::CACHED_LINES - 1)];
+  if (line->duration != duration) {
+    pulse_dump_detail::format_cached_line(line, duration);
+  }
+  std::memcpy(out, line->text[level], sizeof line->text[level]);
+  return out + line->length;
+}
+
+// Appends one line: the duration in decimal, " : ", the level as a signed
+// 16-bit decimal, a newline.
+inline void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level) {
+  if (LineWriter::CAPACITY - writer->used < LineWriter::LONGEST_LINE) {
+    pulse_dump_detail::write_out(writer);
+  }
+  if ((level & ~1) != 0) {
+    pulse_dump_detail::write_any_line(writer, duration, level);
+    return;
+  }
+  char* end = append_cached_line(writer, writer->buffer + writer->used, duration,
+                                 static_cast<unsigned>(level));
+  writer->used = static_cast<size_t>(end - writer->buffer);
+}
 
 // No limit on the records dump_pulses reads.
 constexpr uint64_t ALL_RECORDS = UINT64_MAX;

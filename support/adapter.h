@@ -1,7 +1,7 @@
 // Bridge between the tools and the installed libspectrum, built on the calls
 // that libspectrum 1.5.0 actually offers: whole-file input (input_file.cc),
 // the Microdrive block reader (microdrive_block.cc), ZX-name conversion
-// (zx_name.cc) and the four-field edge record (edge_record.cc).
+// (zx_name.cc) and the four-field edge record (inline, below).
 //
 // Everything lives in namespace `adapter`, so no name here can clash with a
 // symbol that some libspectrum release defines.
@@ -150,11 +150,54 @@ struct EdgeRecord {
   uint32_t flags;     // libspectrum's LIBSPECTRUM_TAPE_FLAGS_* bits
 };
 
+// libspectrum's LIBSPECTRUM_TAPE_FLAGS_* are variables of the library, read
+// from memory at each use; a walk takes them once.
+struct EdgeFlags {
+  int tape_end;
+  int no_edge;
+  int level_low;
+  int level_high;
+};
+inline EdgeFlags edge_flags() {
+  return {LIBSPECTRUM_TAPE_FLAGS_TAPE, LIBSPECTRUM_TAPE_FLAGS_NO_EDGE,
+          LIBSPECTRUM_TAPE_FLAGS_LEVEL_LOW, LIBSPECTRUM_TAPE_FLAGS_LEVEL_HIGH};
+}
+
 // Fetches the next record of `tape` into `record`. The record must be zeroed
 // before the first call: the level is carried over from the previous call.
 // Returns libspectrum's error code unchanged, leaving `record` untouched on
-// failure.
-[[nodiscard]] int tape_get_next_edge(EdgeRecord* record, libspectrum_tape* tape);
+// failure. Inline, with the flags taken once: the dumper calls it once an
+// edge, tens of millions of times a tape, and the record then lives in
+// registers.
+[[nodiscard]] inline int tape_get_next_edge(EdgeRecord* record, libspectrum_tape* tape,
+                                            const EdgeFlags& known) {
+  libspectrum_dword tstates;
+  int flags;
+  libspectrum_error error = libspectrum_tape_get_next_edge(&tstates, &flags, tape);
+  if (error != LIBSPECTRUM_ERROR_NONE) {
+    return error;
+  }
+  record->duration = tstates;
+  record->flags = static_cast<uint32_t>(flags);
+  if (flags == 0) {  // a plain edge inside a block: by far the most common record
+    record->edge = 1;
+    record->level ^= 1;
+    return 0;
+  }
+  record->edge = (flags & known.no_edge) ? 0 : 1;
+  record->level ^= static_cast<int32_t>(record->edge);
+  if (flags & known.level_low) {
+    record->level = 0;
+  }
+  if (flags & known.level_high) {
+    record->level = 1;
+  }
+  return 0;
+}
+
+[[nodiscard]] inline int tape_get_next_edge(EdgeRecord* record, libspectrum_tape* tape) {
+  return tape_get_next_edge(record, tape, edge_flags());
+}
 
 }  // namespace adapter
 
