@@ -7,6 +7,8 @@
 #include <string>
 
 #include "adapter.h"
+#include "load_tape.h"
+#include "support.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
@@ -531,6 +533,106 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
 // Real tapes from other projects, when the corpus is beside the tree: each
 // is dumped or refused with a message, never with a signal, and the same
 // tape dumps the same way twice.
+namespace {
+
+// The pulse file of `path` as the plainest walk writes it: every record of
+// the adapter, its duration added up, and one printf-formatted line per
+// edge. The dumper's buffered and cached lines must be the same bytes.
+std::string plain_walk(const std::string& path) {
+  adapter::ScopedFile input;
+  std::string text;
+  std::string err = fixtures::capture_stderr([&] {
+    if (load_input_file(path.c_str(), input.get(), adapter::TAPE_FILE_LIMIT) != 0) {
+      return;
+    }
+    LoadedTape loaded = parse_checked_tape(*input.get());
+    if (loaded.problem != TapeProblem::None) {
+      return;
+    }
+    adapter::EdgeRecord record{};
+    uint32_t pending = 0;
+    char line[32];
+    while ((record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0) {
+      if (adapter::tape_get_next_edge(&record, loaded.tape.get()) != 0) {
+        break;
+      }
+      pending += record.duration;
+      if (record.edge != 0) {
+        std::snprintf(line, sizeof line, "%u : %d\n", pending,
+                      static_cast<int>(static_cast<int16_t>(record.level)));
+        text += line;
+        pending = 0;
+      }
+    }
+  });
+  return text;
+}
+
+// The dumper and the plain walk on `path`: the same bytes.
+void expect_plain_walk(const std::string& path) {
+  fixtures::TempDir dir;
+  std::string out = dir.path("out.txt");
+  auto r = run(EDGEDUMP, "edgedump", {path, out});
+  if (r.status != 0) {
+    return;  // refused: nothing to compare
+  }
+  std::string dumped = fixtures::read_file(out);
+  std::string plain = plain_walk(path);
+  EXPECT_TRUE(dumped == plain) << path << ": " << first_difference(dumped, plain);
+}
+
+}  // namespace
+
+// Tapes of many pulse lengths, that share the slots of the dumper's table of
+// formatted lines, pauses whose lengths add up to large durations, and the
+// two block kinds of the benchmark.
+TEST(EdgedumpLines, SameBytesAsAPlainWalk) {
+  fixtures::TempDir dir;
+  uint32_t seed = 7;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  std::vector<uint16_t> lengths;
+  for (int i = 0; i < 3000; ++i) {
+    // Lengths 512 apart fall into one slot; 0 and 65535 are the extremes.
+    uint32_t pick = next() % 4;
+    lengths.push_back(static_cast<uint16_t>(pick == 0   ? (next() % 128) * 512 + 100
+                                            : pick == 1 ? (i % 2 ? 65535 : 0)
+                                                        : next() % 65536));
+  }
+  Bytes data(4000);
+  for (uint8_t& b : data) {
+    b = static_cast<uint8_t>(next());
+  }
+  TzxBuilder tzx;
+  for (size_t at = 0; at < lengths.size(); at += 250) {
+    tzx.pulses(std::vector<uint16_t>(lengths.begin() + static_cast<long>(at),
+                                     lengths.begin() + static_cast<long>(at + 250)));
+    tzx.pause(static_cast<uint16_t>(next() % 65536));
+  }
+  tzx.turbo(1800, 560, 620, 600, 1200, 4000, 8, 100, data)
+      .pure_data(520, 1040, 3, 100, data)
+      .pause(65535)
+      .pause(65535);
+  std::string path = dir.path("lines.tzx");
+  fixtures::write_file(path, tzx.image());
+  expect_plain_walk(path);
+  path = dir.path("lines.tap");
+  fixtures::write_file(path, fixtures::tap_block(0xFF, data));
+  expect_plain_walk(path);
+}
+
+TEST(EdgedumpCorpus, RealTapesDumpTheSameBytesAsAPlainWalk) {
+  const std::string corpus = CORPUS_DIR "/tape";
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no corpus at " << corpus;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    expect_plain_walk(entry.path().string());
+  }
+}
+
 TEST(EdgedumpCorpus, RealTapesDumpOrFailCleanly) {
   const std::string corpus = CORPUS_DIR "/tape";
   if (!std::filesystem::is_directory(corpus)) {
