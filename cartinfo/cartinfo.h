@@ -8,9 +8,6 @@
 
 #include "support.h"
 
-// Size of the buffer that every converted ZX name goes through.
-constexpr size_t NAME_BUFFER_SIZE = 91;
-
 // Lists the MDR image at `path`: the summary, then its blocks when
 // `list_blocks` is set, else its files. Returns 0, 1 when the file cannot be
 // read or the cartridge not handled (its files not catalogued, with a

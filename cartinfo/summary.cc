@@ -14,21 +14,12 @@ void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
 }  // namespace testing_seams
 
 int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
-  libspectrum_microdrive* cartridge = nullptr;
-  libspectrum_error error = LIBSPECTRUM_ERROR_NONE;
-  {
-    // The file's bytes are released as soon as the cartridge holds them.
-    adapter::ScopedFile input;
-    if (load_input_file(path, input.get(), adapter::MDR_FILE_LIMIT) != 0) {
-      return 1;
-    }
-    cartridge = microdrive_alloc();
-    if (cartridge == nullptr) {
-      return 1;
-    }
-    error = libspectrum_microdrive_mdr_read(cartridge, input.get()->bytes, input.get()->length);
+  libspectrum_microdrive* cartridge = microdrive_alloc();
+  if (cartridge == nullptr) {
+    return 1;
   }
-  if (error != LIBSPECTRUM_ERROR_NONE) {
+  int error = read_cartridge_image(path, cartridge);
+  if (error != 0) {
     (void)microdrive_free(cartridge);
     return error;
   }
@@ -50,7 +41,7 @@ void print_zx_name(std::FILE* out, const unsigned char* name) {
   if (name == nullptr) {
     return;
   }
-  char text[NAME_BUFFER_SIZE];
+  char text[ZX_NAME_TEXT_SIZE];
   if (adapter::zx_string_to_utf8(text, sizeof text, name, adapter::MDR_NAME_SIZE) == 0) {
     std::fprintf(out, "%s", text);
   }
@@ -58,21 +49,10 @@ void print_zx_name(std::FILE* out, const unsigned char* name) {
 
 namespace {
 
-// The cartridge name comes from the first header block whose header
-// checksum holds (a bad data checksum does not matter) and that is not a
-// preset bad block. Only that block is tried.
-void print_cartridge_name(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks) {
-  for (uint64_t b = 0; b < blocks; ++b) {
-    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
-    if ((block.header_flag & 0x01) == 0) {
-      continue;
-    }
-    int verdict = libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b));
-    if (verdict == -1 || verdict == 1) {
-      continue;
-    }
-    print_zx_name(out, block.cartridge_name);
-    return;
+void print_cartridge_name(std::FILE* out, libspectrum_microdrive* cartridge) {
+  unsigned char name[adapter::MDR_NAME_SIZE];
+  if (find_cartridge_name(cartridge, name)) {
+    print_zx_name(out, name);
   }
 }
 
@@ -82,7 +62,7 @@ void print_cartridge_summary(std::FILE* out, libspectrum_microdrive* cartridge, 
                              uint64_t blocks) {
   std::fprintf(out, "\n\nListing of `%s':\n\n", path);
   std::fputs("Cartridge name: \"", out);
-  print_cartridge_name(out, cartridge, blocks);
+  print_cartridge_name(out, cartridge);
   std::fputs("\"\n", out);
 
   // A free block is an empty one that does not end a file.

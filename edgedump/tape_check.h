@@ -10,10 +10,7 @@
 #include <cstddef>
 
 #include "adapter.h"
-#include "common.h"
-
-// Owns a libspectrum tape.
-using TapePtr = Owned<libspectrum_tape, libspectrum_tape_free>;
+#include "support.h"
 
 // A Warajevo tape is a chain of blocks, each naming the offset of the next;
 // libspectrum follows the chain without end when it comes back on itself.

@@ -135,3 +135,21 @@ void release_catalogue(CatalogueEntry* entries, uint64_t count) {
   }
   std::free(entries);
 }
+
+bool find_cartridge_name(libspectrum_microdrive* cartridge,
+                         unsigned char name[adapter::MDR_NAME_SIZE]) {
+  uint64_t blocks = adapter::microdrive_block_count(cartridge);
+  for (uint64_t b = 0; b < blocks; ++b) {
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
+    if ((block.header_flag & 0x01) == 0) {
+      continue;
+    }
+    int verdict = libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b));
+    if (verdict == -1 || verdict == 1) {
+      continue;
+    }
+    std::memcpy(name, block.cartridge_name, adapter::MDR_NAME_SIZE);
+    return true;
+  }
+  return false;
+}

@@ -74,6 +74,14 @@ int load_input_file(const char* path, adapter::File* file, size_t limit) {
   return error;
 }
 
+int read_cartridge_image(const char* path, libspectrum_microdrive* cartridge) {
+  adapter::ScopedFile input;
+  if (load_input_file(path, input.get(), adapter::MDR_FILE_LIMIT) != 0) {
+    return 1;
+  }
+  return libspectrum_microdrive_mdr_read(cartridge, input.get()->bytes, input.get()->length);
+}
+
 int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
   begin_watch(tape);
   libspectrum_error error =

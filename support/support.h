@@ -13,6 +13,10 @@
 #include "adapter.h"
 #include "common.h"
 
+// Owners of libspectrum's tape and cartridge objects.
+using TapePtr = Owned<libspectrum_tape, libspectrum_tape_free>;
+using CartridgePtr = Owned<libspectrum_microdrive, libspectrum_microdrive_free>;
+
 // The oldest libspectrum the tools accept.
 constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 
@@ -29,6 +33,12 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 // nothing. On success the caller releases it with adapter::file_clear.
 [[nodiscard]] int load_input_file(const char* path, adapter::File* file, size_t limit);
 
+// Reads the MDR image at `path` into `cartridge` (see load_input_file);
+// the file's bytes are released as soon as the cartridge holds them.
+// Returns 0, 1 when the file cannot be read (after "couldn't read"), or
+// libspectrum's error code when it rejects the image (after its message).
+[[nodiscard]] int read_cartridge_image(const char* path, libspectrum_microdrive* cartridge);
+
 // Parses the tape image in `file` into `tape` with libspectrum_tape_read and
 // returns its result. When the parse fails, the tape is left empty (and
 // still the caller's to free, even where libspectrum 1.5.0 would have freed
@@ -42,6 +52,10 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 constexpr uint8_t RECORD_FLAG_EOF = 0x02;
 constexpr uint8_t RECORD_FLAG_NON_PRINT = 0x04;
 constexpr uint16_t MAX_RECORD_LENGTH = 512;
+
+// Size of the buffer that every converted ZX name goes through: ten names
+// of the longest keyword and the NUL.
+constexpr size_t ZX_NAME_TEXT_SIZE = 91;
 
 // The 9-byte header at the start of a non-PRINT file:
 //   byte 0 type, bytes 1-2 data length, bytes 3-4 start address,
@@ -82,6 +96,13 @@ struct CatalogueEntry {
 
 // Releases every entry's data and the array. A null array does nothing.
 void release_catalogue(CatalogueEntry* entries, uint64_t count);
+
+// The cartridge's name: that of its first header block whose header
+// checksum holds (a bad data checksum does not matter) and that is not a
+// preset bad block; only that block is tried. Returns false, `name`
+// untouched, when no block qualifies.
+bool find_cartridge_name(libspectrum_microdrive* cartridge,
+                         unsigned char name[adapter::MDR_NAME_SIZE]);
 
 namespace testing_seams {
 // The allocator the catalogue uses (calloc by default), so that tests can

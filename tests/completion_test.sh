@@ -3,7 +3,7 @@
 # sample files. Usage: completion_test.sh <completions folder>
 set -u
 completions=$(cd "$1" && pwd)
-for tool in cartinfo edgedump blankide; do
+for tool in cartinfo edgedump blankide cart2tape; do
   # shellcheck source=/dev/null
   source "$completions/$tool"
 done
@@ -44,7 +44,11 @@ expect "blankide -v " "1.0 1.1"
 expect "blankide 1024 " ""
 expect "blankide -c -v 1.0 1024 16 63 " "BIG.HDF disks image.hdf"
 expect "blankide 1024 16 63 i" "image.hdf"
+expect "cart2tape " "B.MDR a.mdr disks"
+expect "cart2tape -f loader a.mdr " "disks game.tzx"
+expect "cart2tape --f" "--file="
+expect "cart2tape a.mdr x.tap " ""
 
-total=12
+total=16
 echo "$((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,144 @@
+// A cartridge's files as ROM-loader blocks; see cart2tape.h.
+#include <strings.h>
+
+#include <cstring>
+
+#include "cart2tape.h"
+
+namespace {
+
+void put_word(unsigned char* at, unsigned value) {
+  at[0] = static_cast<unsigned char>(value & 0xFF);
+  at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+}
+
+// A ROM block of `size` bytes after `flag`, with the XOR checksum last, in
+// memory from libspectrum's allocator (the block owns it).
+libspectrum_tape_block* rom_block(unsigned char flag, const unsigned char* bytes, size_t size) {
+  auto* data = static_cast<libspectrum_byte*>(libspectrum_malloc_n(size + 2, 1));
+  data[0] = flag;
+  unsigned char check = flag;
+  for (size_t i = 0; i < size; ++i) {
+    data[i + 1] = bytes[i];
+    check ^= bytes[i];
+  }
+  data[size + 1] = check;
+  libspectrum_tape_block* block = libspectrum_tape_block_alloc(LIBSPECTRUM_TAPE_BLOCK_ROM);
+  (void)libspectrum_tape_block_set_data_length(block, size + 2);
+  (void)libspectrum_tape_block_set_data(block, data);
+  (void)libspectrum_tape_block_set_pause(block, 1000);  // ms, as the ROM leaves between blocks
+  return block;
+}
+
+// A copy of `text` from libspectrum's allocator.
+char* library_string(const std::string& text) {
+  auto* copy = static_cast<char*>(libspectrum_malloc_n(text.size() + 1, 1));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+}  // namespace
+
+void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEADER_SIZE]) {
+  unsigned char raw[FILE_HEADER_SIZE] = {};
+  std::memcpy(raw, entry.data, entry.data_size < FILE_HEADER_SIZE ? entry.data_size : FILE_HEADER_SIZE);
+  FileHeader file{};
+  (void)decode_file_header(&file, raw, sizeof raw);
+  unsigned param1 = file.param1;
+  unsigned param2 = file.param2;
+  switch (file.type) {
+    case 0:
+      param1 = file.param3;
+      param2 = file.param2;
+      break;
+    case 1:
+    case 2:
+      param1 = static_cast<unsigned>(file.param2 & 0xFF) << 8;
+      param2 = 32768;
+      break;
+    case 3:
+      param2 = 32768;
+      break;
+    default:
+      break;
+  }
+  header[0] = file.type;
+  std::memcpy(header + 1, entry.name, adapter::MDR_NAME_SIZE);
+  put_word(header + 11, file.data_length);
+  put_word(header + 13, param1);
+  put_word(header + 15, param2);
+}
+
+std::string describe_damage(const CatalogueEntry& entry) {
+  std::string reasons;
+  auto add = [&reasons](const std::string& reason) {
+    reasons += (reasons.empty() ? "" : ", ") + reason;
+  };
+  if (!entry.has_eof) {
+    add("no end-of-file record");
+  }
+  if (entry.checksum_error) {
+    add("a block fails its checksum");
+  }
+  FileHeader header{};
+  if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
+    add("a header of " + std::to_string(entry.data_size) + " bytes");
+  } else if (entry.data_size - FILE_HEADER_SIZE != header.data_length) {
+    add(std::to_string(entry.data_size - FILE_HEADER_SIZE) + " bytes of data where its header says " +
+        std::to_string(header.data_length));
+  }
+  return reasons;
+}
+
+std::string printed_name(const CatalogueEntry& entry) {
+  char text[ZX_NAME_TEXT_SIZE];
+  if (adapter::zx_string_to_utf8(text, sizeof text, entry.name, adapter::MDR_NAME_SIZE) != 0) {
+    return "";
+  }
+  return text;
+}
+
+libspectrum_id_t tape_type_for(const char* path) {
+  static constexpr struct {
+    const char* extension;
+    libspectrum_id_t type;
+  } WRITABLE[] = {
+      {".tap", LIBSPECTRUM_ID_TAPE_TAP}, {".tzx", LIBSPECTRUM_ID_TAPE_TZX},
+      {".spc", LIBSPECTRUM_ID_TAPE_SPC}, {".sta", LIBSPECTRUM_ID_TAPE_STA},
+      {".ltp", LIBSPECTRUM_ID_TAPE_LTP},
+  };
+  const char* dot = std::strrchr(path, '.');
+  const char* slash = std::strrchr(path, '/');
+  if (dot != nullptr && (slash == nullptr || dot > slash)) {
+    for (const auto& format : WRITABLE) {
+      if (strcasecmp(dot, format.extension) == 0) {
+        return format.type;
+      }
+    }
+  }
+  return LIBSPECTRUM_ID_UNKNOWN;
+}
+
+void append_file_blocks(libspectrum_tape* tape, const CatalogueEntry& entry) {
+  unsigned char header[TAPE_HEADER_SIZE];
+  make_tape_header(entry, header);
+  libspectrum_tape_append_block(tape, rom_block(0x00, header, sizeof header));
+  const unsigned char* data = entry.data + FILE_HEADER_SIZE;
+  size_t size = entry.data_size > FILE_HEADER_SIZE ? entry.data_size - FILE_HEADER_SIZE : 0;
+  libspectrum_tape_append_block(tape, rom_block(0xFF, size > 0 ? data : header, size));
+}
+
+void append_archive_info(libspectrum_tape* tape, const std::string& title,
+                         const std::string& comment) {
+  libspectrum_tape_block* block = libspectrum_tape_block_alloc(LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO);
+  auto* ids = static_cast<int*>(libspectrum_malloc_n(2, sizeof(int)));
+  auto** texts = static_cast<char**>(libspectrum_malloc_n(2, sizeof(char*)));
+  ids[0] = 0x00;  // full title
+  ids[1] = 0xFF;  // comment
+  texts[0] = library_string(title);
+  texts[1] = library_string(comment);
+  (void)libspectrum_tape_block_set_count(block, 2);
+  (void)libspectrum_tape_block_set_ids(block, ids);
+  (void)libspectrum_tape_block_set_texts(block, texts);
+  libspectrum_tape_append_block(tape, block);
+}
