@@ -13,7 +13,7 @@ void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
 }
 }  // namespace testing_seams
 
-int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
+int list_cartridge(std::FILE* out, const char* path, bool list_blocks, const char* extract_dir) {
   libspectrum_microdrive* cartridge = microdrive_alloc();
   if (cartridge == nullptr) {
     return 1;
@@ -33,6 +33,9 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks) {
   } else if (print_file_listing(out, cartridge) != 0) {
     std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, path);
     status = 1;
+  }
+  if (extract_dir != nullptr && status == 0) {
+    status = extract_files(cartridge, extract_dir);
   }
   return (microdrive_free(cartridge) != LIBSPECTRUM_ERROR_NONE ? 1 : 0) | status;
 }

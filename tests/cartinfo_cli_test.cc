@@ -5,6 +5,7 @@
 
 #include <libspectrum.h>
 
+#include "cartinfo.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
@@ -21,6 +22,8 @@ const std::string HELP =
     "Outputs a description of the contents of MDR microdrive files.\n\n"
     "Options:\n"
     "  -b, --blocks   List individual cartridge blocks instead of files.\n"
+    "  -x, --extract=DIR  Also copy every file into the folder DIR, which must exist\n"
+    "                 (with several images, into a folder for each inside it).\n"
     "  -h, --help     Display this help and exit.\n"
     "  -V, --version  Output version information and exit.\n\n"
     "Report cartinfo bugs to <quillkit-bugs@lists.example.org>\n"
@@ -84,13 +87,13 @@ TEST_F(CartinfoCli, HelpVersionAndOptionErrors) {
           {{"--help", "missing.mdr"}, HELP, "", 0},
           {{"--he"}, HELP, "", 0},
           {{"-V"}, VERSION, "", 0},
-          {{"--vers", "-x"}, VERSION, "", 0},
-          {{"-x", "-h"}, HELP, "cartinfo: invalid option -- 'x'\n", 0},
-          {{"-h", "-x"}, HELP, "", 0},
-          {{"-x", "-V"}, VERSION, "cartinfo: invalid option -- 'x'\n", 0},
+          {{"--vers", "-q"}, VERSION, "", 0},
+          {{"-q", "-h"}, HELP, "cartinfo: invalid option -- 'q'\n", 0},
+          {{"-h", "-q"}, HELP, "", 0},
+          {{"-q", "-V"}, VERSION, "cartinfo: invalid option -- 'q'\n", 0},
           {{}, "", USAGE + TRY, 1},
           {{"-b"}, "", USAGE + TRY, 1},
-          {{"-x"}, "", "cartinfo: invalid option -- 'x'\n" + TRY, 1},
+          {{"-q"}, "", "cartinfo: invalid option -- 'q'\n" + TRY, 1},
           {{"--blocks=yes", "x.mdr"},
            "",
            "cartinfo: option '--blocks' doesn't allow an argument\n" + TRY,
@@ -262,4 +265,91 @@ TEST_F(CartinfoCli, LostOutputIsAFailure) {
     EXPECT_EQ(r.err, c.err) << c.args.size();
     EXPECT_EQ(r.status, c.status) << c.err;
   }
+}
+
+// -x copies the files out as they are listed; the listing stays the same.
+TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
+  std::string sample = dir.path("sample.mdr");
+  std::string out = dir.path("out");
+  std::filesystem::create_directory(out);
+  auto plain = run(CARTINFO, "cartinfo", {sample});
+  auto r = run(CARTINFO, "cartinfo", {"-x", out, sample});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, plain.out);
+  struct Expected {
+    const char* name;
+    size_t size;
+  } files[] = {{"loader.bas", 300}, {"game code.bin", 1500}, {"title.scr", 6912},
+               {"names.car", 53},   {"scores.nar", 26},      {"notes.prn", 17}};
+  size_t found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) {
+    (void)entry;
+    ++found;
+  }
+  EXPECT_EQ(found, std::size(files));
+  for (const Expected& f : files) {
+    EXPECT_EQ(fixtures::read_file(out + "/" + f.name).size(), f.size) << f.name;
+  }
+  EXPECT_EQ(fixtures::read_file(out + "/notes.prn"), "Hello Microdrive\r");
+
+  // Again: every file is there already, and none is replaced.
+  fixtures::write_file(out + "/loader.bas", {'o', 'l', 'd'});
+  r = run(CARTINFO, "cartinfo", {"--extract=" + out, sample});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_EQ(r.err.find("cartinfo: `" + out + "/loader.bas' exists already; not overwritten\n"),
+            0u);
+  EXPECT_EQ(fixtures::read_file(out + "/loader.bas"), "old");
+
+  // Several images: a folder for each, named after it, inside the folder.
+  std::string many = dir.path("many");
+  std::filesystem::create_directory(many);
+  std::filesystem::create_directory(dir.path("b"));
+  fixtures::sample_cartridge().write(dir.path("b/sample.mdr"));
+  r = run(CARTINFO, "cartinfo", {"-x", many, sample, dir.path("small.mdr"), dir.path("b/sample.mdr")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(many + "/small.mdr/run.bas").size(), 20u);
+  EXPECT_EQ(fixtures::read_file(many + "/sample.mdr/title.scr").size(), 6912u);
+  EXPECT_EQ(fixtures::read_file(many + "/sample.mdr-2/title.scr").size(), 6912u);
+
+  // The folder must exist, and be one.
+  r = run(CARTINFO, "cartinfo", {"-x", dir.path("none"), sample});
+  EXPECT_EQ(r.err, "cartinfo: `" + dir.path("none") +
+                       "' is not a folder to extract into: No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 1);
+  r = run(CARTINFO, "cartinfo", {"-x", sample, sample});
+  EXPECT_EQ(r.err, "cartinfo: `" + sample + "' is not a folder to extract into: Not a directory\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+// Names from a cartridge can hold anything: what they become on disk.
+TEST(SafeFileName, HostileNamesBecomeHarmless) {
+  struct Case {
+    const char* text;
+    const char* extension;
+    const char* name;
+  } cases[] = {
+      {"../../etc/passwd", ".bin", "_.._.._etc_passwd.bin"},
+      {"..", "", "_.."},
+      {".", ".bas", "_..bas"},
+      {"", ".bas", "unnamed.bas"},
+      {"-rf", ".bin", "_-rf.bin"},
+      {"a?b\\c:d*e\"f<g>h|i", ".prn", "a_b_c_d_e_f_g_h_i.prn"},
+      {"tab\there", ".bin", "tab_here.bin"},
+      {"RANDOMIZE USR", ".bas", "RANDOMIZE USR.bas"},
+      {"\\::\\a", ".bin", "____a.bin"},
+      {"caf\xc3\xa9 \xc2\xa3", ".bin", "caf\xc3\xa9 \xc2\xa3.bin"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> taken;
+    EXPECT_EQ(safe_file_name(c.text, c.extension, &taken), c.name) << c.text;
+  }
+  // The same name twice, in any case, gets a number.
+  std::vector<std::string> taken;
+  EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game.bas");
+  EXPECT_EQ(safe_file_name("GAME", ".bas", &taken), "GAME-2.bas");
+  EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game-3.bas");
+  EXPECT_EQ(safe_file_name("game", ".bin", &taken), "game.bin");
 }

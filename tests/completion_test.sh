@@ -34,7 +34,8 @@ expect() {
 
 expect "cartinfo " "B.MDR a.mdr disks"
 expect "cartinfo --b" "--blocks"
-expect "cartinfo -" "--blocks --help --version -V -b -h"
+expect "cartinfo -" "--blocks --extract= --help --version -V -b -h -x"
+expect "cartinfo -x " "disks"
 expect "cartinfo a.mdr " "B.MDR a.mdr disks"
 expect "edgedump " "disks game.tzx old.TAP.gz raw.csw song.wav"
 expect "edgedump --v" "--version"
@@ -49,6 +50,6 @@ expect "cart2tape -f loader a.mdr " "disks game.tzx"
 expect "cart2tape --f" "--file="
 expect "cart2tape a.mdr x.tap " ""
 
-total=16
+total=17
 echo "$((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
