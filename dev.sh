@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
-#   ./dev.sh demo   install what is missing, build, run the tools on bundled samples
+#   ./dev.sh demo   install what is missing, build, run the four tools on bundled samples
 #   ./dev.sh test   install what is missing, build and run the whole suite in
 #                   four configurations: GCC with Debian's libspectrum (its
 #                   command-line tests also under valgrind), GCC with ASan and
@@ -77,6 +77,13 @@ case "${1:-}" in
     sed -n '1,3p;8062,8070p' build/samples/sample.pulses
     build/blankide/blankide 1024 16 63 build/samples/disk.hdf
     ls -ls build/samples/disk.hdf
+    build/cart2tape/cart2tape build/samples/sample.mdr build/samples/sample-files.tzx || true
+    echo "cart2tape wrote build/samples/sample-files.tzx, which edgedump plays as" \
+      "$(build/edgedump/edgedump build/samples/sample-files.tzx - | wc -l) edges"
+    rm -rf build/samples/files && mkdir build/samples/files
+    build/cartinfo/cartinfo -x build/samples/files build/samples/sample.mdr >/dev/null
+    echo "cartinfo -x copied the files into build/samples/files:"
+    ls -l build/samples/files
     ;;
   test)
     install_missing valgrind mandoc clang libclang-rt-14-dev

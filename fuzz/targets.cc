@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "cart2tape.h"
 #include "cartinfo.h"
 #include "hdf_header.h"
 #include "load_tape.h"
@@ -84,10 +86,24 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
   uint64_t count = 0;
   require(catalogue_cartridge_files(cartridge, &entries, &count) == 0);
   require(count <= blocks);
+  // Every file onto a tape, as cart2tape writes it, and every name as -x
+  // would make it.
+  TapePtr tape(libspectrum_tape_alloc());
+  std::vector<std::string> taken;
   for (uint64_t i = 0; i < count; ++i) {
     require(entries[i].data_size >= 1 && entries[i].data_size <= 255 * 512 + 512);
     require(entries[i].block_count >= 1);
+    append_file_blocks(tape.get(), entries[i]);
+    std::string name = safe_file_name(printed_name(entries[i]), ".bin", &taken);
+    require(!name.empty() && name[0] != '.' && name[0] != '-' &&
+            name.find('/') == std::string::npos);
   }
+  libspectrum_byte* written = nullptr;
+  size_t length = 0;
+  if (count > 0) {
+    require(libspectrum_tape_write(&written, &length, tape.get(), LIBSPECTRUM_ID_TAPE_TZX) == 0);
+  }
+  libspectrum_free(written);
   release_catalogue(entries, count);
   (void)libspectrum_microdrive_free(cartridge);
 }
