@@ -8,7 +8,8 @@
 #                   built from ../shared/deps (valgrind too); then the Debian
 #                   package's checks, and 20,000 inputs of each fuzzing harness
 #                   from a fixed seed
-#   ./dev.sh package  build quillkit_<version>-1_<arch>.deb in build-release/
+#   ./dev.sh package  build quillkit_<version>-1_<arch>.deb (and its -dbgsym) in
+#                     build-deb/ with dpkg-buildpackage
 # All are safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -59,9 +60,23 @@ build_libspectrum() {
   fi
 }
 
+# Builds the Debian package the Debian way (dpkg-buildpackage, debhelper)
+# from a copy of the tree in build-deb/, where the .deb, its -dbgsym and the
+# .changes land.
 package() {
-  build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLKIT_WERROR=ON
-  cmake --build build-release --target package
+  install_missing debhelper lintian devscripts bash-completion
+  local version
+  version=$(dpkg-parsechangelog -S Version)
+  rm -rf build-deb
+  mkdir -p "build-deb/quillkit-${version%-*}"
+  if git rev-parse --git-dir >/dev/null 2>&1; then
+    git ls-files -co --exclude-standard | tar -cf - -T - | tar -xf - -C "build-deb/quillkit-${version%-*}"
+  else
+    tar -cf - --exclude=./.git --exclude='./build*' . | tar -xf - -C "build-deb/quillkit-${version%-*}"
+  fi
+  (cd "build-deb/quillkit-${version%-*}" && dpkg-buildpackage -us -uc -b) > build-deb/build.log 2>&1 ||
+    { tail -40 build-deb/build.log >&2; exit 1; }
+  echo "Built build-deb/quillkit_${version}_$(dpkg --print-architecture).deb"
 }
 
 case "${1:-}" in
@@ -101,7 +116,7 @@ case "${1:-}" in
       echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
     fi
     package
-    tests/package_test.sh build-release/quillkit_*.deb build/tests/make_fixtures
+    tests/package_test.sh build-deb build/tests/make_fixtures
     fuzz/run.sh --runs 20000
     ;;
   package)
