@@ -64,7 +64,7 @@ build_libspectrum() {
 # from a copy of the tree in build-deb/, where the .deb, its -dbgsym and the
 # .changes land.
 package() {
-  install_missing debhelper lintian devscripts bash-completion
+  install_missing debhelper lintian devscripts bash-completion man-db
   local version
   version=$(dpkg-parsechangelog -S Version)
   rm -rf build-deb
