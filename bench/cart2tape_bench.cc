@@ -51,8 +51,15 @@ void put_block(Bytes& image, unsigned number, const char* name, unsigned record,
 
 // A file of `size` bytes after a code header, in as many blocks as it takes.
 void put_file(Bytes& image, unsigned* number, const char* name, unsigned size) {
-  Bytes data = {3, static_cast<unsigned char>(size & 0xFF), static_cast<unsigned char>(size >> 8),
-                0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF};
+  Bytes data = {3,
+                static_cast<unsigned char>(size & 0xFF),
+                static_cast<unsigned char>(size >> 8),
+                0x00,
+                0x80,
+                0xFF,
+                0xFF,
+                0xFF,
+                0xFF};
   uint32_t seed = size;
   for (unsigned i = 0; i < size; ++i) {
     seed = seed * 1103515245u + 12345u;

@@ -40,8 +40,7 @@ int convert(const char* source, const char* target, const std::vector<std::strin
   bool to_standard_output = std::strcmp(target, "-") == 0;
   libspectrum_id_t type = to_standard_output ? LIBSPECTRUM_ID_TAPE_TAP : tape_type_for(target);
   if (type == LIBSPECTRUM_ID_UNKNOWN) {
-    std::fprintf(stderr,
-                 "%s: `%s': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp\n",
+    std::fprintf(stderr, "%s: `%s': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp\n",
                  program_name, target);
     return FAILED;
   }
@@ -103,8 +102,8 @@ int convert(const char* source, const char* target, const std::vector<std::strin
     }
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
-      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); written as found\n",
-                   program_name, name.c_str(), damage.c_str());
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); written as found\n", program_name,
+                   name.c_str(), damage.c_str());
       status = DAMAGED;
     }
     append_file_blocks(tape.get(), entry);

@@ -41,7 +41,8 @@ char* library_string(const std::string& text) {
 
 void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEADER_SIZE]) {
   unsigned char raw[FILE_HEADER_SIZE] = {};
-  std::memcpy(raw, entry.data, entry.data_size < FILE_HEADER_SIZE ? entry.data_size : FILE_HEADER_SIZE);
+  std::memcpy(raw, entry.data,
+              entry.data_size < FILE_HEADER_SIZE ? entry.data_size : FILE_HEADER_SIZE);
   FileHeader file{};
   (void)decode_file_header(&file, raw, sizeof raw);
   unsigned param1 = file.param1;
@@ -84,8 +85,8 @@ std::string describe_damage(const CatalogueEntry& entry) {
   if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
     add("a header of " + std::to_string(entry.data_size) + " bytes");
   } else if (entry.data_size - FILE_HEADER_SIZE != header.data_length) {
-    add(std::to_string(entry.data_size - FILE_HEADER_SIZE) + " bytes of data where its header says " +
-        std::to_string(header.data_length));
+    add(std::to_string(entry.data_size - FILE_HEADER_SIZE) +
+        " bytes of data where its header says " + std::to_string(header.data_length));
   }
   return reasons;
 }

@@ -19,21 +19,21 @@ void print_help() {
 // Reads the options. Returns an exit status, or -1 to go on with the
 // operands from `optind`.
 int parse_command_line(int argc, char** argv, bool* list_blocks, const char** extract_dir) {
-  int status = read_options(argc, argv, "cartinfo", "bx:hV",
-                            {{"blocks", no_argument, nullptr, 'b'},
-                             {"extract", required_argument, nullptr, 'x'}},
-                            print_help, [&](int c) {
-                              if (c == 'b') {
-                                *list_blocks = true;
-                                return true;
-                              }
-                              if (c == 'x') {
-                                *extract_dir = optarg;
-                                return true;
-                              }
-                              report_bad_option(c);
-                              return false;
-                            });
+  int status = read_options(
+      argc, argv, "cartinfo", "bx:hV",
+      {{"blocks", no_argument, nullptr, 'b'}, {"extract", required_argument, nullptr, 'x'}},
+      print_help, [&](int c) {
+        if (c == 'b') {
+          *list_blocks = true;
+          return true;
+        }
+        if (c == 'x') {
+          *extract_dir = optarg;
+          return true;
+        }
+        report_bad_option(c);
+        return false;
+      });
   if (status == -1 && optind == argc) {
     return usage_error("[OPTION] <microdrive files>...");
   }
@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   struct stat info {};
   if (extract_dir != nullptr && (stat(extract_dir, &info) != 0 || !S_ISDIR(info.st_mode))) {
     std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
-                 extract_dir, std::strerror(errno != 0 && !S_ISREG(info.st_mode) ? errno : ENOTDIR));
+                 extract_dir,
+                 std::strerror(errno != 0 && !S_ISREG(info.st_mode) ? errno : ENOTDIR));
     return 1 | close_standard_output();
   }
   if (library_startup() != 0) {

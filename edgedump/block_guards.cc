@@ -81,4 +81,3 @@ bool find_unplayable_block(libspectrum_tape* tape, size_t* block) {
   }
   return false;
 }
-

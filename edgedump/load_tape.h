@@ -19,9 +19,9 @@ enum class TapeProblem {
 };
 
 struct LoadedTape {
-  TapePtr tape;         // set when problem is None
+  TapePtr tape;  // set when problem is None
   TapeProblem problem;
-  size_t block;         // 1-based, counted as libspectrum counts blocks
+  size_t block;  // 1-based, counted as libspectrum counts blocks
 };
 
 // Parses the image in `file` (not released here) and readies it for the

@@ -137,9 +137,8 @@ int walk(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
   int error = 0;
   // The record that ends the tape is still counted and, if it is an edge,
   // written; later records of a rewound tape are not asked for.
-  for (uint64_t records = 0;
-       (record.flags & static_cast<uint32_t>(flags.tape_end)) == 0 &&
-       (!LIMITED || records < max_records);
+  for (uint64_t records = 0; (record.flags & static_cast<uint32_t>(flags.tape_end)) == 0 &&
+                             (!LIMITED || records < max_records);
        ++records) {
     error = adapter::tape_get_next_edge(&record, tape, flags);
     if (error != 0) {

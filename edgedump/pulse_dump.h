@@ -23,7 +23,7 @@ struct LineWriter {
   // The two lines of one duration, of level 0 and of level 1; 64 bytes, so
   // that a slot is found with a shift.
   struct CachedLine {
-    char text[2][16];  // the lines, padded
+    char text[2][16];   // the lines, padded
     uint32_t duration;  // an empty slot holds one that never falls into it
     uint32_t length;    // of either line
     char padding[24];
@@ -55,8 +55,7 @@ void write_any_line(LineWriter* writer, uint32_t duration, int16_t level);
 
 // Appends the line of `duration` and `level` (0 or 1) at `out`, which has
 // room for LONGEST_LINE bytes; returns the end of the line.
-inline char* append_cached_line(LineWriter* writer, char* out, uint32_t duration,
-                                unsigned level) {
+inline char* append_cached_line(LineWriter* writer, char* out, uint32_t duration, unsigned level) {
   // The common lengths (2168, 667, 735, 855, 1710 and their kin) fall into
   // different slots by their low bits alone.
   LineWriter::CachedLine* line = &writer->cache[duration & (LineWriter::CACHED_LINES - 1)];

@@ -55,4 +55,3 @@ int repair_silent_blocks(libspectrum_tape* tape) {
   }
   return 0;
 }
-

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include "fixtures/cartridge.h"
@@ -65,8 +65,8 @@ TEST(MicrodriveBlocks, BlocksPastTheCountReadAsZeros) {
   builder.add_file("first", Bytes(10, 1));
   builder.add_file("second", Bytes(10, 2));
   auto cart = fixtures::make_cartridge(builder);
-  EXPECT_EQ(0, std::memcmp(adapter::microdrive_block_read(cart.get(), 0).record_name,
-                           "first     ", 10));
+  EXPECT_EQ(
+      0, std::memcmp(adapter::microdrive_block_read(cart.get(), 0).record_name, "first     ", 10));
   for (uint64_t past : {uint64_t{2}, uint64_t{254}, uint64_t{1} << 40}) {
     adapter::MicrodriveBlock b = adapter::microdrive_block_read(cart.get(), past);
     int fields = b.header_flag | b.number | b.header_unused | b.header_checksum | b.record_flags |
@@ -211,8 +211,8 @@ TEST(InputFile, FailuresReportAndHoldNothing) {
   for (const Case& c : cases) {
     adapter::File file;
     int result = 0;
-    std::string err = fixtures::capture_stderr(
-        [&] { result = load_input_file(c.path.c_str(), &file, c.limit); });
+    std::string err =
+        fixtures::capture_stderr([&] { result = load_input_file(c.path.c_str(), &file, c.limit); });
     EXPECT_EQ(result, LIBSPECTRUM_ERROR_UNKNOWN);
     EXPECT_EQ(err, "libspectrum error: " + c.library_text + "\ntest: couldn't read `" + c.path +
                        "' (libspectrum error 3)\n");

@@ -164,8 +164,8 @@ TEST(BlankideCli, LostHelpOrVersionIsAFailure) {
 TEST(BlankideStreams, ClosedStandardErrorStaysOutOfTheImage) {
   fixtures::TempDir dir;
   std::string out = dir.path("e.hdf");
-  auto r = run(BLANKIDE, "blankide", {"2147483647", "16", "255", out},
-               fixtures::Stdout::StderrClosed);
+  auto r =
+      run(BLANKIDE, "blankide", {"2147483647", "16", "255", out}, fixtures::Stdout::StderrClosed);
   EXPECT_EQ(r.status, 1);
   Image image = image_at(out);
   ASSERT_TRUE(image.exists);

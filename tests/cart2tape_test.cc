@@ -41,9 +41,10 @@ Bytes with_body(Bytes header, size_t body) {
 std::vector<Bytes> rom_blocks(const std::string& path) {
   std::string image = fixtures::read_file(path);
   TapePtr tape(libspectrum_tape_alloc());
-  EXPECT_EQ(libspectrum_tape_read(tape.get(), reinterpret_cast<const libspectrum_byte*>(image.data()),
-                                  image.size(), LIBSPECTRUM_ID_UNKNOWN, path.c_str()),
-            0)
+  EXPECT_EQ(
+      libspectrum_tape_read(tape.get(), reinterpret_cast<const libspectrum_byte*>(image.data()),
+                            image.size(), LIBSPECTRUM_ID_UNKNOWN, path.c_str()),
+      0)
       << path;
   std::vector<Bytes> blocks;
   libspectrum_tape_iterator it = nullptr;
@@ -80,17 +81,23 @@ TEST(TapeHeader, EachFileTypeAsTheRomSavesIt) {
       {"program with autostart",
        with_body(fixtures::file_header(0, 300, 23813, 260, 10), 300),
        {0, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 44, 1, 10, 0, 4, 1}},
-      {"program without", with_body(fixtures::file_header(0, 5, 23813, 5, 0xFFFF), 5),
+      {"program without",
+       with_body(fixtures::file_header(0, 5, 23813, 5, 0xFFFF), 5),
        {0, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 5, 0, 0xFF, 0xFF, 5, 0}},
-      {"code", with_body(fixtures::file_header(3, 6912, 16384, 0x1234, 0xFFFF), 6912),
+      {"code",
+       with_body(fixtures::file_header(3, 6912, 16384, 0x1234, 0xFFFF), 6912),
        {3, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x00, 0x1B, 0x00, 0x40, 0x00, 0x80}},
-      {"character array", with_body(fixtures::file_header(2, 53, 23900, 0xFFC1, 0xFFFF), 53),
+      {"character array",
+       with_body(fixtures::file_header(2, 53, 23900, 0xFFC1, 0xFFFF), 53),
        {2, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 53, 0, 0x00, 0xC1, 0x00, 0x80}},
-      {"number array", with_body(fixtures::file_header(1, 26, 23950, 0x93, 0), 26),
+      {"number array",
+       with_body(fixtures::file_header(1, 26, 23950, 0x93, 0), 26),
        {1, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 26, 0, 0x00, 0x93, 0x00, 0x80}},
-      {"another type", with_body(fixtures::file_header(7, 1, 0x0102, 0x0304, 0x0506), 1),
+      {"another type",
+       with_body(fixtures::file_header(7, 1, 0x0102, 0x0304, 0x0506), 1),
        {7, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 1, 0, 0x02, 0x01, 0x04, 0x03}},
-      {"a header cut short", {3, 10, 0, 0, 0x80},
+      {"a header cut short",
+       {3, 10, 0, 0, 0x80},
        {3, 'f', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 10, 0, 0x00, 0x80, 0x00, 0x80}},
   };
   for (const Case& c : cases) {
@@ -132,7 +139,8 @@ void expect_round_trip(const std::string& mdr, const std::string& dir) {
     make_tape_header(entries[i], header);
     expected.push_back(rom(0x00, Bytes(header, header + TAPE_HEADER_SIZE)));
     size_t size = entries[i].data_size > 9 ? entries[i].data_size - 9 : 0;
-    expected.push_back(rom(0xFF, Bytes(entries[i].data + (size ? 9 : 0), entries[i].data + (size ? entries[i].data_size : 0))));
+    expected.push_back(rom(0xFF, Bytes(entries[i].data + (size ? 9 : 0),
+                                       entries[i].data + (size ? entries[i].data_size : 0))));
     damaged = damaged || !describe_damage(entries[i]).empty();
   }
   release_catalogue(entries, count);
@@ -199,16 +207,18 @@ TEST(Cart2tapeCli, MessagesStatusesAndUntouchedOutputs) {
            "': No such file or directory\ncart2tape: couldn't read `" + dir.path("none.mdr") +
            "' (libspectrum error 3)\n",
        1},
-      {{"-f", "nothing", mdr, keep}, "cart2tape: `" + mdr + "' holds no file named \"nothing\"\n",
+      {{"-f", "nothing", mdr, keep},
+       "cart2tape: `" + mdr + "' holds no file named \"nothing\"\n",
        1},
       {{"-f", "notes", mdr, keep},
        "cart2tape: \"notes\" is a PRINT file, which no tape header describes; left out (cartinfo "
-       "-x copies it)\ncart2tape: `" + mdr + "' has no file for a tape; nothing written\n",
+       "-x copies it)\ncart2tape: `" +
+           mdr + "' has no file for a tape; nothing written\n",
        1},
       {{mdr, dir.path("no/such/dir.tap")},
        "cart2tape: \"notes\" is a PRINT file, which no tape header describes; left out (cartinfo "
-       "-x copies it)\ncart2tape: couldn't open `" + dir.path("no/such/dir.tap") +
-           "': No such file or directory\n",
+       "-x copies it)\ncart2tape: couldn't open `" +
+           dir.path("no/such/dir.tap") + "': No such file or directory\n",
        1},
   };
   for (const Case& c : cases) {
@@ -243,9 +253,10 @@ TEST(Cart2tapeCli, TzxOpensWithArchiveInfo) {
   ASSERT_EQ(run(CART2TAPE, "cart2tape", {mdr, tzx}).status, 0);
   std::string image = fixtures::read_file(tzx);
   TapePtr tape(libspectrum_tape_alloc());
-  ASSERT_EQ(libspectrum_tape_read(tape.get(), reinterpret_cast<const libspectrum_byte*>(image.data()),
-                                  image.size(), LIBSPECTRUM_ID_TAPE_TZX, tzx.c_str()),
-            0);
+  ASSERT_EQ(
+      libspectrum_tape_read(tape.get(), reinterpret_cast<const libspectrum_byte*>(image.data()),
+                            image.size(), LIBSPECTRUM_ID_TAPE_TZX, tzx.c_str()),
+      0);
   libspectrum_tape_iterator it = nullptr;
   libspectrum_tape_block* first = libspectrum_tape_iterator_init(&it, tape.get());
   ASSERT_EQ(libspectrum_tape_block_type(first), LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO);

@@ -298,8 +298,7 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
   r = run(CARTINFO, "cartinfo", {"--extract=" + out, sample});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, plain.out);
-  EXPECT_EQ(r.err.find("cartinfo: `" + out + "/loader.bas' exists already; not overwritten\n"),
-            0u);
+  EXPECT_EQ(r.err.find("cartinfo: `" + out + "/loader.bas' exists already; not overwritten\n"), 0u);
   EXPECT_EQ(fixtures::read_file(out + "/loader.bas"), "old");
 
   // Several images: a folder for each, named after it, inside the folder.
@@ -307,7 +306,8 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
   std::filesystem::create_directory(many);
   std::filesystem::create_directory(dir.path("b"));
   fixtures::sample_cartridge().write(dir.path("b/sample.mdr"));
-  r = run(CARTINFO, "cartinfo", {"-x", many, sample, dir.path("small.mdr"), dir.path("b/sample.mdr")});
+  r = run(CARTINFO, "cartinfo",
+          {"-x", many, sample, dir.path("small.mdr"), dir.path("b/sample.mdr")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fixtures::read_file(many + "/small.mdr/run.bas").size(), 20u);
   EXPECT_EQ(fixtures::read_file(many + "/sample.mdr/title.scr").size(), 6912u);

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "adapter.h"
-#include "load_tape.h"
-#include "support.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
+#include "load_tape.h"
+#include "support.h"
 
 using fixtures::Bytes;
 using fixtures::run;

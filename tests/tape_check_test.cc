@@ -1,6 +1,6 @@
 // The checks made on a parsed tape before its edges are walked.
-#include "load_tape.h"
 #include "tape_check.h"
+#include "load_tape.h"
 
 #include <gtest/gtest.h>
 
@@ -71,8 +71,9 @@ TEST(ParseCheckedTape, EveryProblemNumbersBlocksAsTheLibraryDoes) {
   const fixtures::Bytes glue = {'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
   // A generalised-data block of pilot symbols only; `runs` of symbol 0.
   auto pilot_only = [](uint32_t runs, uint16_t repeats) {
-    fixtures::Bytes body = {0, 0, static_cast<uint8_t>(runs), 0, 0, 0, 1, 1, 0, 0, 0, 0, 1, 1,
-                            0, 0xE8, 0x03};  // one symbol: a 1000-T-state pulse
+    fixtures::Bytes body = {
+        0,    0,   static_cast<uint8_t>(runs), 0, 0, 0, 1, 1, 0, 0, 0, 0, 1, 1, 0,
+        0xE8, 0x03};  // one symbol: a 1000-T-state pulse
     for (uint32_t i = 0; i < runs && i < 2; ++i) {
       body.push_back(0);
       body.push_back(static_cast<uint8_t>(repeats));
@@ -91,8 +92,8 @@ TEST(ParseCheckedTape, EveryProblemNumbersBlocksAsTheLibraryDoes) {
     TapeProblem problem;
     size_t block;
   } cases[] = {
-      {"plays", TzxBuilder().raw(0x5A, glue).raw(0x19, pilot_only(1, 2)).image(),
-       TapeProblem::None, 0},
+      {"plays", TzxBuilder().raw(0x5A, glue).raw(0x19, pilot_only(1, 2)).image(), TapeProblem::None,
+       0},
       {"counts past the file, read raw",
        TzxBuilder().text("a").raw(0x5A, glue).raw(0x19, pilot_only(200, 2)).image(),
        TapeProblem::Unplayable, 2},
