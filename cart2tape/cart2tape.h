@@ -29,9 +29,6 @@ void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEA
 // 9 bytes, or data of another length than the header claims.
 std::string describe_damage(const CatalogueEntry& entry);
 
-// The name of `entry` as cartinfo prints it.
-std::string printed_name(const CatalogueEntry& entry);
-
 // The tape image formats libspectrum writes soundly, by file-name
 // extension (any case); LIBSPECTRUM_ID_UNKNOWN for any other name. CSW is
 // left out: libspectrum writes it as sampled pulses that do not read back

@@ -1,5 +1,6 @@
 // cart2tape: writes the files of a ZX Microdrive cartridge image onto a tape
 // image, as the ROM saves them.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,11 +20,6 @@ void print_help() {
       "Usage: %s [OPTION]... <microdrive file> <tape file>\nWrites the files of an MDR microdrive file onto a tape image, as the ROM saves them.\nThe tape's format follows its name: .tap, .tzx, .spc, .sta or .ltp;\n'-' writes a TAP to standard output.\n\nOptions:\n  -f, --file=NAME  Copy only the file NAME (as cartinfo prints it); may be repeated.\n  -h, --help       Display this help and exit.\n  -V, --version    Output version information and exit.\n\nExit status: 0 when every file was written whole, 2 when some were written\ndamaged, 1 on failure.\n\n",
       program_name);
   print_help_tail("cart2tape");
-}
-
-std::string base_name(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash != nullptr ? slash + 1 : path;
 }
 
 // Writes `size` bytes to standard output; 1 after a message on failure.
@@ -60,12 +56,15 @@ int convert(const char* source, const char* target, const std::vector<std::strin
     ~Release() { release_catalogue(entries, count); }
   } release{entries, count};
 
+  std::vector<std::string> names;
+  for (uint64_t i = 0; i < count; ++i) {
+    names.push_back(zx_name_text(entries[i].name));
+  }
+  auto is_wanted = [&wanted](const std::string& name) {
+    return std::find(wanted.begin(), wanted.end(), name) != wanted.end();
+  };
   for (const std::string& name : wanted) {
-    bool found = false;
-    for (uint64_t i = 0; i < count && !found; ++i) {
-      found = printed_name(entries[i]) == name;
-    }
-    if (!found) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
       std::fprintf(stderr, "%s: `%s' holds no file named \"%s\"\n", program_name, source,
                    name.c_str());
       return FAILED;
@@ -75,22 +74,16 @@ int convert(const char* source, const char* target, const std::vector<std::strin
   TapePtr tape(libspectrum_tape_alloc());
   if (type == LIBSPECTRUM_ID_TAPE_TZX) {
     unsigned char name[adapter::MDR_NAME_SIZE] = {};
-    char title[ZX_NAME_TEXT_SIZE] = "";
-    if (find_cartridge_name(cartridge.get(), name)) {
-      (void)adapter::zx_string_to_utf8(title, sizeof title, name, sizeof name);
-    }
-    append_archive_info(tape.get(), title, "Made by cart2tape from " + base_name(source));
+    std::string title = find_cartridge_name(cartridge.get(), name) ? zx_name_text(name) : "";
+    append_archive_info(tape.get(), title,
+                        std::string("Made by cart2tape from ") + base_name(source));
   }
   int status = WRITTEN;
   size_t written = 0;
   for (uint64_t i = 0; i < count; ++i) {
     const CatalogueEntry& entry = entries[i];
-    std::string name = printed_name(entry);
-    bool chosen = wanted.empty();
-    for (const std::string& w : wanted) {
-      chosen = chosen || w == name;
-    }
-    if (!chosen) {
+    const std::string& name = names[i];
+    if (!wanted.empty() && !is_wanted(name)) {
       continue;
     }
     if ((entry.flags & RECORD_FLAG_NON_PRINT) == 0) {

@@ -91,14 +91,6 @@ std::string describe_damage(const CatalogueEntry& entry) {
   return reasons;
 }
 
-std::string printed_name(const CatalogueEntry& entry) {
-  char text[ZX_NAME_TEXT_SIZE];
-  if (adapter::zx_string_to_utf8(text, sizeof text, entry.name, adapter::MDR_NAME_SIZE) != 0) {
-    return "";
-  }
-  return text;
-}
-
 libspectrum_id_t tape_type_for(const char* path) {
   static constexpr struct {
     const char* extension;

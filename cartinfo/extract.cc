@@ -118,9 +118,7 @@ int extract_files(libspectrum_microdrive* cartridge, const std::string& dir) {
   std::vector<std::string> taken;
   for (uint64_t i = 0; i < count; ++i) {
     const CatalogueEntry& entry = entries[i];
-    char text[ZX_NAME_TEXT_SIZE] = "";
-    (void)adapter::zx_string_to_utf8(text, sizeof text, entry.name, adapter::MDR_NAME_SIZE);
-    std::string name = safe_file_name(text, extension_for(entry), &taken);
+    std::string name = safe_file_name(zx_name_text(entry.name), extension_for(entry), &taken);
     // A file with a header is its data after the header; any other, whole.
     FileHeader header{};
     bool has_header = (entry.flags & RECORD_FLAG_NON_PRINT) != 0 &&

@@ -48,9 +48,7 @@ std::string extract_folder(const char* dir, const char* image, bool several,
   if (!several) {
     return dir;
   }
-  const char* slash = std::strrchr(image, '/');
-  std::string folder =
-      std::string(dir) + "/" + safe_file_name(slash != nullptr ? slash + 1 : image, "", taken);
+  std::string folder = std::string(dir) + "/" + safe_file_name(base_name(image), "", taken);
   return prepare_extract_folder(folder) == 0 ? folder : "";
 }
 

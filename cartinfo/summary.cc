@@ -41,13 +41,7 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks, const cha
 }
 
 void print_zx_name(std::FILE* out, const unsigned char* name) {
-  if (name == nullptr) {
-    return;
-  }
-  char text[ZX_NAME_TEXT_SIZE];
-  if (adapter::zx_string_to_utf8(text, sizeof text, name, adapter::MDR_NAME_SIZE) == 0) {
-    std::fprintf(out, "%s", text);
-  }
+  std::fputs(zx_name_text(name).c_str(), out);
 }
 
 namespace {

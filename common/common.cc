@@ -59,6 +59,11 @@ int close_standard_output() {
   return 0;
 }
 
+const char* base_name(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
 void print_try_help() {
   std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
 }

@@ -25,6 +25,9 @@ void start_tool(const char* argv0);
 // to it was lost (a full disk, a closed descriptor). Call once, last.
 [[nodiscard]] int close_standard_output();
 
+// The last component of `path`: what follows its last '/', or all of it.
+const char* base_name(const char* path);
+
 // "Try `<program> --help' for more information." on standard error.
 void print_try_help();
 

@@ -94,7 +94,7 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
     require(entries[i].data_size >= 1 && entries[i].data_size <= 255 * 512 + 512);
     require(entries[i].block_count >= 1);
     append_file_blocks(tape.get(), entries[i]);
-    std::string name = safe_file_name(printed_name(entries[i]), ".bin", &taken);
+    std::string name = safe_file_name(zx_name_text(entries[i].name), ".bin", &taken);
     require(!name.empty() && name[0] != '.' && name[0] != '-' &&
             name.find('/') == std::string::npos);
   }

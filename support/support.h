@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "adapter.h"
 #include "common.h"
@@ -96,6 +97,11 @@ struct CatalogueEntry {
 
 // Releases every entry's data and the array. A null array does nothing.
 void release_catalogue(CatalogueEntry* entries, uint64_t count);
+
+// A 10-byte ZX name as the tools print it (UTF-8, see
+// adapter::zx_string_to_utf8); "" for a null name or one that does not
+// convert.
+std::string zx_name_text(const unsigned char* name);
 
 // The cartridge's name: that of its first header block whose header
 // checksum holds (a bad data checksum does not matter) and that is not a
