@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Loads the bash completions and checks what they offer in a folder of
-# sample files. Usage: completion_test.sh <completions folder>
+# Loads the bash completions with bash-completion, as an interactive shell does,
+# and checks what they offer in a folder of sample files: first by calling the
+# completion functions with the COMP_* variables that bash sets, then by typing
+# lines into an interactive shell and reading what TAB made of them.
+# Usage: completion_test.sh <completions folder>
 set -u
 completions=$(cd "$1" && pwd)
+helpers=/usr/share/bash-completion/bash_completion
+if [ ! -f "$helpers" ]; then
+  echo "bash-completion is not installed ($helpers); skipped"
+  exit 77
+fi
+# shellcheck source=/dev/null
+source "$helpers"
 for tool in cartinfo edgedump blankide cart2tape; do
   # shellcheck source=/dev/null
   source "$completions/$tool"
@@ -10,46 +20,182 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-mkdir disks
-touch a.mdr B.MDR notes.txt game.tzx old.TAP.gz song.wav song.wav.gz image.hdf BIG.HDF raw.csw
+mkdir disks 'dir one'
+touch a.mdr B.MDR notes.txt game.tzx old.TAP.gz song.wav song.wav.gz image.hdf BIG.HDF raw.csw \
+  'my games.mdr' "it's.mdr" -- -dash.mdr -dash.tap a:b.mdr box.Zip
 
 failures=0
-# expect "command line with the cursor at its end" "expected words, sorted"
-expect() {
-  local line=$1 want=$2 got
-  read -r -a COMP_WORDS <<< "$line"
-  if [[ $line == *" " ]]; then
+total=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Each file is loaded on its own, when its tool is first completed: the helpers
+# that they share must be the same in all four.
+total=$((total + 1))
+if [ "$(for tool in cartinfo edgedump blankide cart2tape; do
+  sed -n '/^# The helpers below/,$p' "$completions/$tool" | md5sum
+done | sort -u | wc -l)" -ne 1 ]; then
+  fail "the shared helpers differ between the completion files"
+fi
+
+# split_line LINE: COMP_WORDS, COMP_CWORD, COMP_LINE and COMP_POINT as bash sets
+# them for LINE with the cursor at its end: words end at blanks outside quotes,
+# and "=" and ":" (of COMP_WORDBREAKS) are words of their own.
+split_line() {
+  local line=$1 i c word='' quote='' inword=0
+  COMP_WORDS=()
+  for ((i = 0; i < ${#line}; i++)); do
+    c=${line:i:1}
+    if [[ -n $quote ]]; then
+      if [[ $c == "\\" && $quote == '"' ]]; then
+        word+=${line:i:2}
+        ((i++))
+        continue
+      fi
+      word+=$c
+      [[ $c == "$quote" ]] && quote=
+      continue
+    fi
+    case $c in
+      "\\") word+=${line:i:2}; ((i++)); inword=1 ;;
+      \" | \') quote=$c; word+=$c; inword=1 ;;
+      ' ')
+        ((inword)) && COMP_WORDS+=("$word")
+        word='' inword=0
+        ;;
+      [=:])
+        ((inword)) && COMP_WORDS+=("$word")
+        COMP_WORDS+=("$c")
+        word='' inword=0
+        ;;
+      *) word+=$c; inword=1 ;;
+    esac
+  done
+  if ((inword)); then
+    COMP_WORDS+=("$word")
+  elif [[ $line == *' ' ]]; then
     COMP_WORDS+=("")
   fi
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  COMPREPLY=()
-  "$(complete -p "${COMP_WORDS[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')"
-  got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
-  got=${got% }
-  if [[ $got != "$want" ]]; then
-    echo "FAIL: '$line' offered '$got', expected '$want'"
-    failures=$((failures + 1))
-  fi
+  COMP_LINE=$line
+  COMP_POINT=${#line}
 }
 
-expect "cartinfo " "B.MDR a.mdr disks"
+# expect LINE OFFERS: TAB at the end of LINE offers OFFERS, the words sorted and
+# joined with "|" (so that a name holding a blank is seen as one word).
+expect() {
+  local line=$1 want=$2 got function
+  total=$((total + 1))
+  split_line "$line"
+  COMPREPLY=()
+  function=$(complete -p "${COMP_WORDS[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')
+  "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd '|')
+  [[ $got == "$want" ]] || fail "'$line' offered '$got', expected '$want'"
+}
+
+mdr='-dash.mdr|B.MDR|a.mdr|a:b.mdr|dir one|disks|it'"'"'s.mdr|my games.mdr'
+folders='dir one|disks'
+tapes='-dash.tap|dir one|disks|game.tzx'
+# Operands and options of cartinfo; the argument of -x in all its spellings.
+expect "cartinfo " "$mdr"
 expect "cartinfo --b" "--blocks"
-expect "cartinfo -" "--blocks --extract= --help --version -V -b -h -x"
-expect "cartinfo -x " "disks"
-expect "cartinfo a.mdr " "B.MDR a.mdr disks"
-expect "edgedump " "disks game.tzx old.TAP.gz raw.csw song.wav"
+expect "cartinfo -" "--blocks|--extract=|--help|--version|-V|-b|-h|-x"
+expect "cartinfo --ext" "--extract="
+expect "cartinfo -x " "$folders"
+expect "cartinfo -x d" "$folders"
+expect "cartinfo -bx " "$folders"
+expect "cartinfo --extract " "$folders"
+expect "cartinfo --ext " "$folders"
+expect "cartinfo --extract=" "$folders"
+expect "cartinfo --extract=di" "$folders"
+expect "cartinfo --e=dir" "dir one"
+expect "cartinfo -x disks " "$mdr"
+expect "cartinfo -xdisks " "$mdr"
+expect "cartinfo a.mdr " "$mdr"
+expect "cartinfo my" "my games.mdr"
+expect "cartinfo it" "it's.mdr"
+expect "cartinfo a:" "b.mdr"
+expect "cartinfo -- -" "-dash.mdr"
+expect "cartinfo -- a.mdr -" "-dash.mdr"
+# edgedump: tapes first, any file second, nothing third.
+expect "edgedump " "-dash.tap|box.Zip|dir one|disks|game.tzx|old.TAP.gz|raw.csw|song.wav"
 expect "edgedump --v" "--version"
-expect "edgedump game.tzx " "B.MDR BIG.HDF a.mdr disks game.tzx image.hdf notes.txt old.TAP.gz raw.csw song.wav song.wav.gz"
-expect "blankide -" "--help --version -V -c -h -s -v"
-expect "blankide -v " "1.0 1.1"
+expect "edgedump --" "--help|--version"
+expect "edgedump -- -" "-dash.tap"
+expect "edgedump -- -dash.tap -" "-dash.mdr|-dash.tap"
+expect "edgedump game.tzx " "-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
+expect "edgedump game.tzx out " ""
+# blankide: the version after -v however it is bundled, .hdf for the fourth operand.
+expect "blankide -" "--help|--version|-V|-c|-h|-s|-v"
+expect "blankide -v " "1.0|1.1"
+expect "blankide -cv " "1.0|1.1"
 expect "blankide 1024 " ""
-expect "blankide -c -v 1.0 1024 16 63 " "BIG.HDF disks image.hdf"
+expect "blankide -c -v 1.0 1024 16 63 " "BIG.HDF|dir one|disks|image.hdf"
+expect "blankide -cv 1.0 1024 16 63 " "BIG.HDF|dir one|disks|image.hdf"
+expect "blankide -v1.0 1024 16 63 i" "image.hdf"
 expect "blankide 1024 16 63 i" "image.hdf"
-expect "cart2tape " "B.MDR a.mdr disks"
-expect "cart2tape -f loader a.mdr " "disks game.tzx"
+expect "blankide 1024 16 63 image.hdf " ""
+# cart2tape: the argument of -f is no operand, in any spelling.
+expect "cart2tape " "$mdr"
+expect "cart2tape -f loader a.mdr " "$tapes"
+expect "cart2tape --file loader a.mdr " "$tapes"
+expect "cart2tape --fi loader a.mdr " "$tapes"
+expect "cart2tape --file=loader a.mdr " "$tapes"
+expect "cart2tape --file loader " "$mdr"
+expect "cart2tape a:b.mdr " "$tapes"
+expect "cart2tape -- -dash.mdr -" "-dash.tap"
 expect "cart2tape --f" "--file="
 expect "cart2tape a.mdr x.tap " ""
 
-total=17
+# typed LINE WANT: LINE typed into an interactive bash and completed with one
+# TAB reads WANT. Only here does readline's quoting take part.
+typed_lines=()
+typed_wants=()
+typed() {
+  typed_lines+=("$1")
+  typed_wants+=("$2")
+}
+typed 'cartinfo -x dir\ o' 'cartinfo -x dir\ one/'
+typed 'cartinfo -x "dir o' 'cartinfo -x "dir one"/'
+typed "cartinfo -x 'dir o" "cartinfo -x 'dir one'/"
+typed 'cartinfo --extract=dir\ o' 'cartinfo --extract=dir\ one/'
+typed 'cartinfo --extract="dir o' 'cartinfo --extract="dir one"/'
+typed 'cartinfo -x dir\ one my' 'cartinfo -x dir\ one my\ games.mdr '
+typed 'cartinfo my\ g' 'cartinfo my\ games.mdr '
+typed 'cartinfo "my g' 'cartinfo "my games.mdr" '
+typed "cartinfo it\\'" "cartinfo it\\'s.mdr "
+typed 'cartinfo -- -d' 'cartinfo -- -dash.mdr '
+typed 'cart2tape "my games.mdr" -- -' 'cart2tape "my games.mdr" -- -dash.tap '
+typed 'cart2tape --file "a b" a.mdr g' 'cart2tape --file "a b" a.mdr game.tzx '
+
+if ! command -v script > /dev/null; then
+  echo "script (bsdutils) is not installed: ${#typed_lines[@]} typed lines skipped"
+else
+  cat > rc << EOF
+source $helpers
+for tool in cartinfo edgedump blankide cart2tape; do source "$completions/\$tool"; done
+PS1='' PS2=''
+bind 'set bell-style none'
+bind -x '"\C-t": printf "\n@@%s@@\n" "\$READLINE_LINE"'
+EOF
+  keys=
+  for line in "${typed_lines[@]}"; do
+    keys+="$line"$'\t\x14\x01\x0b'
+  done
+  keys+=$'exit\r'
+  screen=$(printf '%s' "$keys" | INPUTRC=/dev/null TERM=dumb timeout 30 \
+    script -q -e -c "bash --noprofile --rcfile rc -i" /dev/null 2>&1 | tr -d '\r')
+  mapfile -t shown < <(sed -n 's/^@@\(.*\)@@$/\1/p' <<< "$screen")
+  for i in "${!typed_lines[@]}"; do
+    total=$((total + 1))
+    if [[ ${shown[i]-} != "${typed_wants[i]}" ]]; then
+      fail "typing '${typed_lines[i]}' and TAB gave '${shown[i]-(nothing)}', expected '${typed_wants[i]}'"
+    fi
+  done
+fi
+
 echo "$((total - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
