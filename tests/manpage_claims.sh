@@ -1,0 +1,608 @@
+#!/usr/bin/env bash
+# Checks what a manual page promises against what the tool does: each claim
+# quotes the page (which must still say it) and runs the commands that show it.
+# Usage: manpage_claims.sh <page> <cartinfo> <cart2tape> <edgedump> <blankide> <make_fixtures>
+# where <page> is the .1 file of one of the four tools.
+set -u
+page=$(realpath "$1")
+tool=$(basename "$page" .1)
+command -v mandoc > /dev/null || { echo "mandoc is not installed; skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The tools run under their bare names, as the pages show them in messages.
+mkdir "$work/bin" "$work/run"
+for program in "${@:2:4}"; do
+  ln -s "$(realpath "$program")" "$work/bin/$(basename "$program")"
+done
+PATH=$work/bin:$PATH
+"$6" "$work/run" || exit 1
+cd "$work/run" || exit 1
+text=$(mandoc -T ascii "$page" | col -b | tr -s '[:space:]' ' ')
+
+claims=0
+failures=0
+current=
+failed=0
+# claim TEXT: starts a claim; the page must say TEXT (blanks are compared as one).
+claim() {
+  finish
+  claims=$((claims + 1))
+  current=$1
+  failed=0
+  local want
+  want=$(tr -s '[:space:]' ' ' <<< "$1")
+  want=${want% }
+  grep -qF -- "$want" <<< "$text" || fail "the page no longer says this"
+}
+fail() {
+  echo "FAIL: $page: \"$current\": $*"
+  failed=1
+}
+finish() {
+  [ -n "$current" ] && [ "$failed" -eq 1 ] && failures=$((failures + 1))
+  current=
+}
+# run COMMAND...: sets out, err and status.
+run() {
+  out=$("$@" 2> "$work/err")
+  status=$?
+  err=$(< "$work/err")
+}
+want_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1"; }
+want_out() { [ "$out" == "$1" ] || fail "standard output '$out', expected '$1'"; }
+want_err() { [ "$err" == "$1" ] || fail "standard error '$err', expected '$1'"; }
+want_no_file() { [ ! -e "$1" ] || fail "$1 was created"; }
+# bytes FILE OFFSET COUNT: the bytes as hexadecimal pairs, blank-separated.
+bytes() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+# make_zip ARCHIVE FILE: a ZIP archive holding FILE.
+make_zip() {
+  python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z: z.write(sys.argv[2])' "$1" "$2"
+}
+# tzx BLOCKS: a TZX 1.20 image whose blocks are the printf format BLOCKS.
+tzx() { printf "ZXTape!\x1a\x01\x14$1"; }
+
+edgedump_claims() {
+  tzx '\x30\x02hi' > text.tzx
+  tzx '\x20\xe8\x03' > pause.tzx
+  : > empty.tap
+  claim "An outfile that begins with - (a lone -, or any name starting with it, reachable after --) means standard output. Operands after the second are ignored."
+  run edgedump pause.tzx - third fourth
+  want_status 0
+  want_out "3500000 : 1"
+  run edgedump -- pause.tzx -pulses
+  want_out "3500000 : 1"
+  want_no_file -pulses
+
+  claim "an input that cannot be read or parsed leaves an existing outfile untouched"
+  echo keep > kept
+  run edgedump text.tzx.missing kept
+  want_status 1
+  want_err "libspectrum error: couldn't open \`text.tzx.missing': No such file or directory
+edgedump: couldn't read \`text.tzx.missing' (libspectrum error 3)"
+  [ "$(< kept)" == keep ] || fail "kept was changed"
+  echo "not a tape" > notes.txt
+  run edgedump notes.txt kept
+  want_status 1
+  [ "$(< kept)" == keep ] || fail "kept was changed by an image that does not parse"
+
+  claim "Every tape gives at least one line, for the end of the tape is an edge: a tape with no pulse at all (an empty TAP file, a TZX file of text blocks only) gives the single line 0 : 1, and a TZX file of one 1-second pause gives 3500000 : 1."
+  for image in empty.tap text.tzx; do
+    run edgedump "$image" -
+    want_status 0
+    want_out "0 : 1"
+  done
+  run edgedump pause.tzx -
+  want_out "3500000 : 1"
+
+  claim "its pilot tone of 2168-T-state pulses, two sync pulses, then two pulses per bit (855 for a 0, 1710 for a 1)"
+  # sample.tap: a header block (flag 0, type 0: a 0 bit and then seven more).
+  run edgedump sample.tap -
+  want_status 0
+  [ "$(head -2 <<< "$out")" == $'2168 : 1\n2168 : 0' ] || fail "the pilot begins '$(head -2 <<< "$out")'"
+  [ "$(grep -v '^2168 :' <<< "$out" | head -4)" == $'667 : 0\n735 : 1\n855 : 0\n855 : 1' ] ||
+    fail "after the pilot: '$(grep -v '^2168 :' <<< "$out" | head -4 | tr '\n' ' ')'"
+  grep -q '^1710 : ' <<< "$out" || fail "no 1 bit"
+  grep -vqE '^[1-9][0-9]* : [01]$|^0 : [01]$' <<< "$out" && fail "a line not of the form 'duration : level'"
+
+  claim "a 0 ms pause, a stop the tape if in 48K mode block and a set signal level block are edges of 0 T-states."
+  for block in '\x20\x00\x00' '\x2a\x00\x00\x00\x00' '\x2b\x01\x00\x00\x00\x01'; do
+    tzx "\x12\x10\x00\x02\x00$block\x12\x10\x00\x02\x00" > control.tzx
+    run edgedump control.tzx -
+    [ "$(cut -d' ' -f1 <<< "$out" | tr '\n' ' ')" == "16 16 0 16 16 " ] ||
+      fail "block $block gave '$(tr '\n' ' ' <<< "$out")'"
+  done
+
+  claim "A tape whose jumps would make it play forever is refused"
+  tzx '\x23\x00\x00' > loop.tzx
+  run edgedump loop.tzx out
+  want_status 1
+  want_err "edgedump: \`loop.tzx' never ends: block 1 jumps back forever"
+  want_no_file out
+
+  claim "A pure tone or pulse list of 0 pulses plays nothing, and a one-byte pure data block that claims 0 used bits plays all 8."
+  tzx '\x12\x10\x00\x00\x00\x13\x00\x12\x10\x00\x01\x00' > nothing.tzx
+  run edgedump nothing.tzx -
+  want_out "16 : 1"
+  tzx '\x14\x10\x00\x20\x00\x00\x00\x00\x01\x00\x00\xff' > bits0.tzx
+  tzx '\x14\x10\x00\x20\x00\x08\x00\x00\x01\x00\x00\xff' > bits8.tzx
+  run edgedump bits8.tzx -
+  local eight=$out
+  run edgedump bits0.tzx -
+  [ "$(grep -c '^32 :' <<< "$out")" -eq 16 ] && [ "$out" == "$eight" ] ||
+    fail "0 used bits gave '$(tr '\n' ' ' <<< "$out")'"
+
+  claim "Long options may be shortened to any unambiguous prefix; -- ends the options."
+  run edgedump --vers
+  want_status 0
+  [[ $out == "edgedump (quillkit) 1.5.0"* ]] || fail "--vers printed '$out'"
+  run edgedump --he
+  want_status 0
+  [[ $out == Usage:* ]] || fail "--he printed '$out'"
+
+  claim "-h, --help Display a help text and exit with status 0. -V, --version Output version information and exit with status 0."
+  for option in -h --help -V --version; do
+    run edgedump "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+
+  claim "Blocks are counted from 1, as libspectrum makes them: a TZX glue block (ID 0x5A), which joins two images, is no block and is not counted."
+  tzx '\x5aXTape!\x1a\x01\x14\x23\x00\x00' > glued.tzx
+  run edgedump glued.tzx -
+  want_status 1
+  want_err "edgedump: \`glued.tzx' never ends: block 1 jumps back forever"
+
+  claim "edgedump: \`FILE' is damaged: its bzip2 data is cut short or expands past 1 GiB"
+  tzx '\x20\xe8\x03' | bzip2 | head -c 30 > cut.tzx.bz2
+  run edgedump cut.tzx.bz2 out
+  want_status 1
+  want_err "edgedump: \`cut.tzx.bz2' is damaged: its bzip2 data is cut short or expands past 1 GiB"
+  want_no_file out
+
+  claim "libspectrum error: ... libspectrum could not parse the image, or failed while playing it. Any control character in it, which could come from the image, is shown as ?."
+  run edgedump $'no\x01such' -
+  want_status 1
+  [[ $err == "libspectrum error: couldn't open \`no?such': No such file or directory"$'\n'* ]] ||
+    fail "message '$err'"
+
+  claim "0 when the whole tape was written, and after -h or -V; 1 on every failure."
+  run edgedump sample.tap pulses
+  want_status 0
+  run edgedump -x sample.tap pulses2
+  want_status 1
+  want_no_file pulses2
+
+  claim "edgedump: error opening pulse file for writing: REASON"
+  run edgedump sample.tap missing/pulses
+  want_status 1
+  want_err "edgedump: error opening pulse file for writing: No such file or directory"
+
+  if [ -w /dev/full ]; then
+    claim "edgedump: error closing pulse file: REASON A line of the pulse file could not be written (a full disk, a closed standard output)"
+    run edgedump sample.tap /dev/full
+    want_status 1
+    want_err "edgedump: error closing pulse file: No space left on device"
+    claim "edgedump: write error: REASON The help or version text could not be written."
+    run sh -c 'edgedump --help > /dev/full'
+    want_status 1
+    want_err "edgedump: write error: No space left on device"
+  fi
+
+  claim "edgedump: usage: edgedump <infile> <outfile> Fewer than two operands were given."
+  run edgedump sample.tap
+  want_status 1
+  want_err "edgedump: usage: edgedump <infile> <outfile>
+Try \`edgedump --help' for more information."
+
+  claim "edgedump game.tzx game.pulses && wc -l game.pulses"
+  cp pause.tzx game.tzx
+  run bash -c 'edgedump game.tzx game.pulses && wc -l game.pulses'
+  want_out "1 game.pulses"
+
+  claim "edgedump game.tap - | awk '{ t += \$1 } END { print t / 3500000 }'"
+  cp sample.tap game.tap
+  run bash -c "edgedump game.tap - | awk '{ t += \$1 } END { print t / 3500000 }'"
+  local seconds
+  seconds=$(edgedump game.tap - | awk '{ t += $1 } END { printf "%d", t }')
+  want_out "$(awk -v t="$seconds" 'BEGIN { print t / 3500000 }')"
+  [[ $out =~ ^[1-9] ]] || fail "a tape of two blocks lasts '$out' seconds"
+
+  claim "each of them but WAV also when compressed with gzip or bzip2 or stored in a ZIP archive."
+  tzx '\x20\xe8\x03' > inner.tzx
+  gzip -c inner.tzx > pause.tzx.gz
+  bzip2 -c inner.tzx > pause.tzx.bz2
+  for image in pause.tzx.gz pause.tzx.bz2; do
+    run edgedump "$image" -
+    want_status 0
+    want_out "3500000 : 1"
+  done
+  # ZIP archives and WAV files are made with python3.
+  if ! command -v python3 > /dev/null; then
+    echo "python3 is not installed: ZIP archives and WAV files are not checked"
+    return
+  fi
+  make_zip pause.zip inner.tzx
+  run edgedump pause.zip -
+  want_status 0
+  want_out "3500000 : 1"
+
+  claim "game.tap.zip is read as a TAP file, but a TAP file in game.zip is found only when it begins with a header block, and is otherwise refused (\"couldn't identify file\")."
+  printf '\x02\x00\xff\xff' > data.tap
+  make_zip data.tap.zip data.tap
+  cp data.tap.zip data.zip
+  make_zip sample.zip sample.tap
+  run edgedump data.tap.zip -
+  want_status 0
+  run edgedump sample.zip -
+  want_status 0
+  run edgedump data.zip -
+  want_status 1
+  want_err "libspectrum error: libspectrum_tape_read: couldn't identify file"
+
+  claim "A TSX (MSX) file is read as TZX and is rejected when it holds MSX blocks (ID 0x4B), as nearly all do; a WAV file is read only as it is, never compressed."
+  tzx '\x4b\x00\x00\x00\x00' > msx.tsx
+  run edgedump msx.tsx -
+  want_status 1
+  python3 -c 'import sys, wave
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1); w.setsampwidth(1); w.setframerate(44100)
+    w.writeframes(bytes([200] * 50 + [50] * 50 + [200] * 50))' pulse.wav
+  run edgedump pulse.wav -
+  want_status 0
+  [ "$(wc -l <<< "$out")" -ge 3 ] || fail "pulse.wav gave '$out'"
+  gzip -c pulse.wav > pulse.wav.gz
+  run edgedump pulse.wav.gz -
+  want_status 1
+}
+
+blankide_claims() {
+  claim "blankide 1024 16 63 disk.hdf"
+  run blankide 1024 16 63 disk.hdf
+  want_status 0
+  [ "$(stat -c %s disk.hdf)" -eq $((534 + 1024 * 16 * 63 * 512)) ] || fail "size $(stat -c %s disk.hdf)"
+
+  claim "0 7 \"RS-IDE\" and the byte 0x1A 7 1 version: 0x10 for 1.0, 0x11 for 1.1 8 1 flags: bit 0 set in compact mode 9 2 offset of the sector data: 128 (1.0) or 534 (1.1)"
+  [ "$(bytes disk.hdf 0 22)" == "52 53 2d 49 44 45 1a 11 00 16 02 00 00 00 00 00 00 00 00 00 00 00" ] ||
+    fail "1.1 header $(bytes disk.hdf 0 22)"
+  run blankide -c -s -v 1.0 1024 16 63 disk8.hdf
+  [ "$(bytes disk8.hdf 0 11)" == "52 53 2d 49 44 45 1a 10 01 80 00" ] || fail "1.0 compact header $(bytes disk8.hdf 0 11)"
+  [ "$(stat -c %s disk8.hdf)" -eq $((128 + 1024 * 16 * 63 * 256)) ] || fail "compact size $(stat -c %s disk8.hdf)"
+
+  claim "word 1 (offset 24) the cylinders, word 3 (offset 28) the heads and word 6 (offset 34) the sectors per track"
+  [ "$(bytes disk.hdf 24 2) $(bytes disk.hdf 28 2) $(bytes disk.hdf 34 2)" == "00 04 10 00 3f 00" ] ||
+    fail "identity words $(bytes disk.hdf 24 12)"
+  run blankide 70000 1 1 low.hdf
+  [ "$(bytes low.hdf 24 2)" == "70 11" ] || fail "70000 cylinders stored as $(bytes low.hdf 24 2)"
+
+  claim "leading blanks and a sign are allowed, the number ends at the first other character, and a word with no digits counts as 0 (which gives an image that is the header alone)."
+  run blankide " +2" 3heads 1 signed.hdf
+  want_status 0
+  [ "$(stat -c %s signed.hdf)" -eq $((534 + 2 * 3 * 512)) ] || fail "size $(stat -c %s signed.hdf)"
+  run blankide none 16 63 header.hdf
+  want_status 0
+  [ "$(stat -c %s header.hdf)" -eq 534 ] || fail "size $(stat -c %s header.hdf)"
+
+  claim "A value outside the range -2147483648 to 2147483647 is refused."
+  run blankide 1 1 2147483648 big.hdf
+  want_status 1
+  want_err "blankide: sectors \`2147483648' is out of range"
+  want_no_file big.hdf
+  run blankide 1 1 2147483647 fits.hdf
+  [[ $err != *"out of range"* ]] || fail "2147483647 was refused as out of range"
+
+  claim "takes one block of disk space until it is written to. With -s every zero is written"
+  run blankide 100 16 63 sparse.hdf
+  run blankide -s 100 16 63 full.hdf
+  cmp -s sparse.hdf full.hdf || fail "the two kinds of image differ"
+  local size
+  size=$(stat -c %s sparse.hdf)
+  [ $(($(stat -c %b sparse.hdf) * $(stat -c %B sparse.hdf))) -lt $((size / 2)) ] ||
+    fail "the sparse image takes $(stat -c %b sparse.hdf) blocks"
+  [ $(($(stat -c %b full.hdf) * $(stat -c %B full.hdf))) -ge "$size" ] ||
+    fail "the written image takes only $(stat -c %b full.hdf) blocks"
+
+  claim "The HDF version to write, 1.0 or 1.1; the default is 1.1. A later -v overrides an earlier one."
+  run blankide -v 1.1 -v 1.0 1 1 1 later.hdf
+  [ "$(bytes later.hdf 7 1)" == 10 ] || fail "version byte $(bytes later.hdf 7 1)"
+
+  claim "creates file (or cuts an existing one to nothing first)"
+  head -c 100000 /dev/zero | tr '\0' x > cut.hdf
+  run blankide 1 1 1 cut.hdf
+  [ "$(stat -c %s cut.hdf)" -eq $((534 + 512)) ] || fail "size $(stat -c %s cut.hdf)"
+  [ "$(tr -d '\0' < cut.hdf | wc -c)" -lt 20 ] || fail "old bytes remain"
+
+  claim "-h, --help Display a help text and exit with status 0. -V, --version Output version information and exit with status 0."
+  for option in -h --help -V --version; do
+    run blankide "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+
+  claim "blankide: version not supported -v was given something other than 1.0 or 1.1."
+  run blankide -v 2.0 1 1 1 v2.hdf
+  want_status 1
+  want_err "blankide: version not supported
+Try \`blankide --help' for more information."
+  want_no_file v2.hdf
+
+  claim "blankide: usage: blankide [-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf> Not exactly four operands were given."
+  for operands in "1 1 1" "1 1 1 a.hdf b.hdf"; do
+    # shellcheck disable=SC2086
+    run blankide $operands
+    want_status 1
+    want_err "blankide: usage: blankide [-c] [-s] [-v<version>] <cylinders> <heads> <sectors> <hdf>
+Try \`blankide --help' for more information."
+  done
+  want_no_file a.hdf
+
+  claim "blankide: cylinders, heads and sectors must not be negative A geometry value is negative; nothing is created."
+  run blankide -- 1 -1 1 negative.hdf
+  want_status 1
+  want_err "blankide: cylinders, heads and sectors must not be negative"
+  want_no_file negative.hdf
+
+  claim "blankide: an image of C cylinders, H heads and S sectors is too large The image would not fit in a file; nothing is created."
+  run blankide 2147483647 2147483647 2147483647 huge.hdf
+  want_status 1
+  want_err "blankide: an image of 2147483647 cylinders, 2147483647 heads and 2147483647 sectors is too large"
+  want_no_file huge.hdf
+
+  claim "blankide: error opening 'FILE': REASON The file could not be created."
+  run blankide 1 1 1 missing/disk.hdf
+  want_status 1
+  want_err "blankide: error opening 'missing/disk.hdf': No such file or directory"
+
+  claim "blankide: error truncating 'FILE': REASON The file could not be extended to its full length (sparse mode)."
+  run blankide 1 1 1 /dev/null
+  want_status 1
+  want_err "blankide: error truncating '/dev/null': Invalid argument"
+
+  if [ -w /dev/full ]; then
+    claim "blankide: could write only N header bytes out of M to 'FILE' The header could not be written."
+    run blankide -s 1 1 1 /dev/full
+    want_status 1
+    want_err "blankide: could write only 0 header bytes out of 534 to '/dev/full'"
+    claim "blankide: write error: REASON The help or version text could not be written."
+    run sh -c 'blankide --version > /dev/full'
+    want_status 1
+    want_err "blankide: write error: No space left on device"
+  fi
+}
+
+cartinfo_claims() {
+  claim "Every listing begins with two empty lines, the heading and an empty line: Listing of \`games.mdr': Cartridge name: \"GAMES\" Cartridge blocks: 254 Free space: 98304 bytes in 192 blocks Write protected: no"
+  run cartinfo sample.mdr
+  want_status 0
+  [ "$(head -8 <<< "$out")" == $'\n\nListing of `sample.mdr\':\n\nCartridge name: "SAMPLES"\nCartridge blocks: 34\nFree space: 6144 bytes in 12 blocks\nWrite protected: no' ] ||
+    fail "the listing begins '$(head -8 <<< "$out")'"
+
+  claim "Without -b, the summary is followed by the number of files and an empty line, then one paragraph per file, each closed by an empty line."
+  [ "$(sed -n '9,11p' <<< "$out")" == $'Files: 6\n\n  Program: "loader" LINE 10' ] || fail "after the summary: '$(sed -n '9,11p' <<< "$out")'"
+  [ "$(grep -c '^  Status: ' <<< "$out")" -eq 6 ] || fail "not six paragraphs"
+
+  claim "Program: \"run\" LINE 10 Length: 457, includes variable length: 3 in 1 block Status: complete"
+  grep -qx '  Length: 300, includes variable length: 40 in 1 block' <<< "$out" || fail "no program paragraph"
+  claim "Bytes: \"title\" SCREEN\$ 16384, 6912 in 14 blocks"
+  grep -qx '  Bytes: "title" SCREEN\$ 16384, 6912 in 14 blocks' <<< "$out" || fail "no screen paragraph"
+  grep -qx '  Bytes: "game code" CODE 32768, 1500 in 3 blocks' <<< "$out" || fail "no code paragraph"
+  claim "Number Array: \"scores\" DATA S() Length: 26 in 1 block"
+  grep -qx '  Number Array: "scores" DATA S()' <<< "$out" || fail "no number array"
+  grep -qx '  Character Array: "names" DATA A\$()' <<< "$out" || fail "no character array"
+  claim "PRINT file: \"notes\" Length: 17 bytes in 1 block"
+  grep -qx '  PRINT file: "notes"' <<< "$out" && grep -qx '  Length: 17 bytes in 1 block' <<< "$out" ||
+    fail "no PRINT file paragraph"
+
+  claim "The status line reads complete when the record that ends the file was found and missing EOF when it was not, followed by , checksum error when any block of the file fails a checksum."
+  cp sample.mdr damaged.mdr
+  # A byte of the first block's data: its data checksum fails.
+  printf '\x55' | dd of=damaged.mdr bs=1 seek=40 conv=notrunc 2> /dev/null
+  run cartinfo damaged.mdr
+  grep -qx '  Status: complete, checksum error' <<< "$out" || fail "no checksum error in the status"
+
+  claim "--= Block #0 =-- Header flag: 0x01 (header block) Block number: 254 Header unused: 0x0000 Header checksum: 0x77 Record flags: 0x06 (EOF, non-PRINT) Record number: 0"
+  run cartinfo -b sample.mdr
+  want_status 0
+  [ "$(sed -n '9,18p' <<< "$out")" == $'\n--= Block #0 =--\n  Header flag: 0x01 (header block)\n  Block number: 254\n  Header unused: 0x0000\n  Header checksum: 0x77\n  Record flags: 0x06 (EOF, non-PRINT)\n  Record number: 0\n  Record length: 309 bytes\n  Record name: "loader"' ] ||
+    fail "the block listing begins '$(sed -n '9,18p' <<< "$out")'"
+  [ "$(grep -c '^--= Block #' <<< "$out")" -eq 34 ] || fail "not 34 blocks"
+
+  claim "cartinfo -b *.mdr | awk -v RS= -v ORS='\\n\\n' '/^Listing of|Checksums: .*failed/'"
+  run bash -c "cartinfo -b damaged.mdr sample.mdr | awk -v RS= -v ORS='\n\n' '/^Listing of|Checksums: .*failed/'"
+  [ "$(grep -c '^Listing of' <<< "$out") $(grep -c '^--= Block' <<< "$out")" == "2 1" ] ||
+    fail "kept '$out'"
+  grep -qx '  Checksums: data checksum failed' <<< "$out" || fail "the damaged block's verdict"
+
+  claim "Options and operands may be mixed; long options may be shortened to any unambiguous prefix, and -- ends the options."
+  run cartinfo sample.mdr --bl
+  want_status 0
+  grep -q '^--= Block #33 =--' <<< "$out" || fail "--bl after the operand did not list blocks"
+  cp sample.mdr ./-b
+  run cartinfo -- -b
+  want_status 0
+  grep -q "^Listing of \`-b':" <<< "$out" || fail "-- did not end the options"
+
+  claim "-h, --help Display a help text and exit with status 0. -V, --version Output version information and exit with status 0."
+  for option in -h --help -V --version; do
+    run cartinfo "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+
+  claim "an operand that cannot be read adds 1, and so does a file larger than any cartridge image (137923 bytes: 254 blocks and the write-protection byte)"
+  head -c 137924 /dev/zero > large.mdr
+  run cartinfo large.mdr sample.mdr
+  want_status 1
+  grep -q "^Listing of \`sample.mdr':" <<< "$out" || fail "the next operand was not listed"
+  [[ $err == *"cartinfo: couldn't read \`large.mdr' (libspectrum error "[0-9]*")" ]] || fail "message '$err'"
+  head -c 137923 sample.mdr > /dev/null
+
+  claim "an image that libspectrum rejects adds libspectrum's error code (4 for a corrupt image, such as one of fewer than 10 blocks), and nothing is printed for it"
+  head -c $((543 * 9)) sample.mdr > short.mdr
+  run cartinfo short.mdr
+  want_status 4
+  want_out ""
+  run cartinfo short.mdr missing.mdr
+  want_status 5
+
+  claim "cartinfo: couldn't read \`FILE' (libspectrum error N) The file could not be read; libspectrum's own line with the reason comes first."
+  run cartinfo missing.mdr
+  want_status 1
+  want_err "libspectrum error: couldn't open \`missing.mdr': No such file or directory
+cartinfo: couldn't read \`missing.mdr' (libspectrum error 3)"
+
+  claim "A bad option, or no operand, gives 1 before any operand is read."
+  run cartinfo --bogus missing.mdr
+  want_status 1
+  want_err "cartinfo: unrecognized option '--bogus'
+Try \`cartinfo --help' for more information."
+  claim "cartinfo: usage: cartinfo [OPTION] <microdrive files>... No operand was given."
+  run cartinfo -b
+  want_status 1
+  want_err "cartinfo: usage: cartinfo [OPTION] <microdrive files>...
+Try \`cartinfo --help' for more information."
+
+  claim "cartinfo: \`DIR' is not a folder to extract into: REASON The folder of -x does not exist or is no folder; nothing is listed."
+  run cartinfo -x nowhere sample.mdr
+  want_status 1
+  want_out ""
+  want_err "cartinfo: \`nowhere' is not a folder to extract into: No such file or directory"
+
+  if [ -w /dev/full ]; then
+    claim "cartinfo: write error: REASON Standard output could not be written (a full disk, a closed descriptor)."
+    run sh -c 'cartinfo sample.mdr > /dev/full'
+    want_status 1
+    want_err "cartinfo: write error: No space left on device"
+  fi
+}
+
+cart2tape_claims() {
+  claim "cart2tape games.mdr games.tzx"
+  run cart2tape sample.mdr games.tzx
+  want_status 0
+  claim "(TZX, which opens with an archive-info block whose title is the cartridge's name and whose comment reads \"Made by cart2tape from FILE\")"
+  [ "$(head -c 10 games.tzx | od -An -c | tr -s ' ')" == " Z X T a p e ! 032 001 024" ] || fail "not a TZX"
+  [ "$(bytes games.tzx 10 1)" == 32 ] || fail "the first block is $(bytes games.tzx 10 1)"
+  grep -qa 'SAMPLES' games.tzx && grep -qa 'Made by cart2tape from sample.mdr' games.tzx ||
+    fail "no title or comment"
+
+  claim "Each file becomes a header block (flag 0x00) and a data block (flag 0xFF), each ending in its XOR checksum."
+  run cart2tape -f loader sample.mdr loader.tap
+  want_status 0
+  [ "$(stat -c %s loader.tap)" -eq $((2 + 19 + 2 + 302)) ] || fail "size $(stat -c %s loader.tap)"
+  [ "$(bytes loader.tap 0 3)" == "13 00 00" ] || fail "header block $(bytes loader.tap 0 3)"
+  [ "$(bytes loader.tap 21 3)" == "2e 01 ff" ] || fail "data block $(bytes loader.tap 21 3)"
+  local sum=0 byte
+  for byte in $(bytes loader.tap 2 19); do sum=$((sum ^ 16#$byte)); done
+  [ "$sum" -eq 0 ] || fail "the header block's checksum"
+  sum=0
+  for byte in $(bytes loader.tap 23 302); do sum=$((sum ^ 16#$byte)); done
+  [ "$sum" -eq 0 ] || fail "the data block's checksum"
+
+  claim "Program parameter 1 is the autostart line (bytes 7-8; 32768 or more: none), parameter 2 the program's length without its variables (bytes 5-6)."
+  # loader: LINE 10, 300 bytes of which 40 are variables.
+  [ "$(bytes loader.tap 2 18)" == "00 00 6c 6f 61 64 65 72 20 20 20 20 2c 01 0a 00 04 01" ] ||
+    fail "header $(bytes loader.tap 2 18)"
+  claim "Bytes parameter 1 is the start address (bytes 3-4), parameter 2 is 32768."
+  run cart2tape --file="game code" sample.mdr code.tap
+  [ "$(bytes code.tap 3 1) $(bytes code.tap 14 6)" == "03 dc 05 00 80 00 80" ] || fail "header $(bytes code.tap 2 18)"
+  claim "Number array, Character array the high byte of parameter 1 is the array's name byte (byte 5), its low byte 0; parameter 2 is 32768."
+  run cart2tape -f scores sample.mdr scores.tap
+  # The name byte: byte 5 of the file's data, in the block whose record is named
+  # "scores" (record name at 19 of a 543-byte block, data at 30).
+  local block name_byte=
+  for ((block = 0; block < 34; block++)); do
+    if [ "$(dd if=sample.mdr bs=1 skip=$((block * 543 + 19)) count=6 2> /dev/null)" == scores ]; then
+      name_byte=$(bytes sample.mdr $((block * 543 + 30 + 5)) 1)
+    fi
+  done
+  [ -n "$name_byte" ] || fail "no block of scores on the cartridge"
+  [ "$(bytes scores.tap 3 1) $(bytes scores.tap 16 4)" == "01 00 $name_byte 00 80" ] ||
+    fail "header $(bytes scores.tap 2 18), name byte $name_byte"
+
+  claim "The tape's format follows the extension of tape-file (in any case), and libspectrum writes it: .tap (TAP), .tzx (TZX"
+  local extension
+  for extension in tap TAP tzx Tzx spc sta ltp; do
+    run cart2tape -f loader sample.mdr "copy.$extension"
+    want_status 0
+    run edgedump "copy.$extension" -
+    [ "$status" -eq 0 ] && [ "$(wc -l <<< "$out")" -gt 1000 ] || fail ".$extension does not play"
+  done
+
+  claim "A tape-file of - writes a TAP to standard output."
+  run bash -c 'cart2tape -f loader sample.mdr - | cmp - loader.tap'
+  want_status 0
+
+  claim "Any other name is refused before anything is written."
+  run cart2tape sample.mdr games.csw
+  want_status 1
+  want_err "cart2tape: \`games.csw': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp"
+  want_no_file games.csw
+
+  claim "a cartridge that cannot be read leaves an existing tape-file untouched."
+  echo keep > kept.tap
+  run cart2tape missing.mdr kept.tap
+  want_status 1
+  [ "$(< kept.tap)" == keep ] || fail "kept.tap was changed"
+
+  claim "A PRINT file has no header that a tape could carry: it is left out, with a notice on standard error"
+  run cart2tape sample.mdr all.tap
+  want_status 0
+  want_err "cart2tape: \"notes\" is a PRINT file, which no tape header describes; left out (cartinfo -x copies it)"
+  [ "$(stat -c %s all.tap)" -eq 8916 ] || fail "size $(stat -c %s all.tap)"
+
+  claim "Copy only the file name, written as cartinfo prints it; may be given more than once. A name that is not on the cartridge is a failure, and nothing is written."
+  run cart2tape -f loader -f scores sample.mdr two.tap
+  want_status 0
+  [ "$(stat -c %s two.tap)" -eq $((325 + 21 + 30)) ] || fail "size $(stat -c %s two.tap)"
+  run cart2tape -f loader -f nothere sample.mdr none.tap
+  want_status 1
+  want_err "cart2tape: \`sample.mdr' holds no file named \"nothere\""
+  want_no_file none.tap
+
+  claim "cart2tape: \`FILE' has no file for a tape; nothing written The cartridge holds no file, or only PRINT files."
+  run cart2tape -f notes sample.mdr notes.tap
+  want_status 1
+  [[ $err == *"cart2tape: \`sample.mdr' has no file for a tape; nothing written" ]] || fail "message '$err'"
+  want_no_file notes.tap
+
+  claim "0 when every file was written whole, and after -h or -V; 2 when the tape was written but some file on it is damaged"
+  cp sample.mdr damaged.mdr
+  printf '\x55' | dd of=damaged.mdr bs=1 seek=40 conv=notrunc 2> /dev/null
+  run cart2tape -f loader damaged.mdr damaged.tap
+  want_status 2
+  [[ $err == "cart2tape: warning: \"loader\" is damaged ("*"); written as found" ]] || fail "message '$err'"
+  [ -s damaged.tap ] || fail "nothing written"
+  for option in -h --help -V --version; do
+    run cart2tape "$option"
+    want_status 0
+  done
+
+  claim "cart2tape: couldn't read \`FILE' (libspectrum error N) The cartridge could not be read; libspectrum's line with the reason comes first."
+  run cart2tape missing.mdr out.tap
+  want_err "libspectrum error: couldn't open \`missing.mdr': No such file or directory
+cart2tape: couldn't read \`missing.mdr' (libspectrum error 3)"
+
+  claim "cart2tape: usage: cart2tape [OPTION]... <microdrive file> <tape file> Not exactly two operands were given."
+  for operands in "sample.mdr" "sample.mdr a.tap b.tap"; do
+    # shellcheck disable=SC2086
+    run cart2tape $operands
+    want_status 1
+    want_err "cart2tape: usage: cart2tape [OPTION]... <microdrive file> <tape file>
+Try \`cart2tape --help' for more information."
+  done
+
+  claim "cart2tape -f loader games.mdr loader.tap && edgedump loader.tap - | wc -l"
+  cp sample.mdr games.mdr
+  run bash -c 'cart2tape -f loader games.mdr loader.tap && edgedump loader.tap - | wc -l'
+  want_status 0
+  [ "$out" -gt 8000 ] || fail "$out edges"
+}
+
+case $tool in
+  edgedump | blankide | cartinfo | cart2tape) "${tool}_claims" ;;
+  *) echo "no claims for $page"; exit 1 ;;
+esac
+finish
+echo "$((claims - failures)) passed, $failures failed ($tool: $claims claims of the page checked)"
+[ "$failures" -eq 0 ]
