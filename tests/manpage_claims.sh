@@ -105,6 +105,19 @@ edgedump: couldn't read \`text.tzx.missing' (libspectrum error 3)"
   grep -q '^1710 : ' <<< "$out" || fail "no 1 bit"
   grep -vqE '^[1-9][0-9]* : [01]$|^0 : [01]$' <<< "$out" && fail "a line not of the form 'duration : level'"
 
+  claim "The pause after a data block ends in an edge of its own, so the pause after the last block is written too, and a data block that ends the tape with no pause closes its last pulse with one more edge, of 0 T-states; a tape that ends in a pure tone or a list of pulses ends with the edge of its last pulse."
+  run edgedump sample.tap -
+  [ "$(tail -2 <<< "$out")" == $'1710 : 1\n3500000 : 0' ] || fail "sample.tap ends '$(tail -2 <<< "$out")'"
+  tzx '\x10\x00\x00\x02\x00\xff\xff' > nopause.tzx
+  run edgedump nopause.tzx -
+  [ "$(tail -2 <<< "$out")" == $'1710 : 1\n0 : 0' ] || fail "a block with no pause ends '$(tail -2 <<< "$out")'"
+  tzx '\x12\x10\x00\x02\x00' > tone.tzx
+  tzx '\x13\x02\x10\x00\x10\x00' > pulses.tzx
+  for image in tone.tzx pulses.tzx; do
+    run edgedump "$image" -
+    want_out $'16 : 1\n16 : 0'
+  done
+
   claim "a 0 ms pause, a stop the tape if in 48K mode block and a set signal level block are edges of 0 T-states."
   for block in '\x20\x00\x00' '\x2a\x00\x00\x00\x00' '\x2b\x01\x00\x00\x00\x01'; do
     tzx "\x12\x10\x00\x02\x00$block\x12\x10\x00\x02\x00" > control.tzx
