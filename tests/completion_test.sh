@@ -3,9 +3,12 @@
 # and checks what they offer in a folder of sample files: first by calling the
 # completion functions with the COMP_* variables that bash sets, then by typing
 # lines into an interactive shell and reading what TAB made of them.
-# Usage: completion_test.sh <completions folder>
+# Usage: completion_test.sh <completions folder> [<cartinfo> <make_fixtures>]
+# (with the last two, the names that cart2tape -f is offered are checked too).
 set -u
 completions=$(cd "$1" && pwd)
+cartinfo=${2:+$(realpath "$2")}
+make_fixtures=${3:+$(realpath "$3")}
 helpers=/usr/share/bash-completion/bash_completion
 if [ ! -f "$helpers" ]; then
   echo "bash-completion is not installed ($helpers); skipped"
@@ -83,12 +86,19 @@ split_line() {
   COMP_POINT=${#line}
 }
 
-# expect LINE OFFERS: TAB at the end of LINE offers OFFERS, the words sorted and
-# joined with "|" (so that a name holding a blank is seen as one word).
+# expect LINE OFFERS [REST]: TAB at the end of LINE, followed by REST on the
+# line, offers OFFERS, the words sorted and joined with "|" (so that a name
+# holding a blank is seen as one word).
 expect() {
-  local line=$1 want=$2 got function
+  local line=$1 want=$2 rest=${3-} got function cword
   total=$((total + 1))
   split_line "$line"
+  cword=$COMP_CWORD
+  if [[ -n $rest ]]; then
+    split_line "$line$rest"
+    COMP_CWORD=$cword
+    COMP_POINT=${#line}
+  fi
   COMPREPLY=()
   function=$(complete -p "${COMP_WORDS[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')
   "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
@@ -150,13 +160,54 @@ expect "cart2tape -- -dash.mdr -" "-dash.tap"
 expect "cart2tape --f" "--file="
 expect "cart2tape a.mdr x.tap " ""
 
-# typed LINE WANT: LINE typed into an interactive bash and completed with one
-# TAB reads WANT. Only here does readline's quoting take part.
+# The argument of -f: the names that cartinfo lists for the cartridge operand,
+# quoted as the word is, when that operand is a plain name of an image.
+if [[ -n $cartinfo && -n $make_fixtures ]]; then
+  carts=$(mktemp -d)
+  trap 'rm -rf "$work" "$carts"' EXIT
+  mkdir "$carts/bin"
+  ln -s "$cartinfo" "$carts/bin/cartinfo"
+  PATH=$carts/bin:$PATH
+  "$make_fixtures" "$carts" || exit 1
+  cp "$carts/sample.mdr" "$carts/my cart.mdr"
+  cp "$carts/sample.mdr" "$carts/c\$(touch hit).mdr"
+  head -c 137924 /dev/zero > "$carts/large.mdr"
+  mkfifo "$carts/pipe.mdr"
+  names='game\ code|loader|names|scores|title'
+  expect "cart2tape $carts/sample.mdr -f " "$names"
+  expect "cart2tape $carts/sample.mdr --file " "$names"
+  expect "cart2tape $carts/sample.mdr --file=" "$names"
+  expect "cart2tape $carts/sample.mdr --fi=g" 'game\ code'
+  expect "cart2tape -- $carts/sample.mdr x.tap -f " ""
+  expect "cart2tape $carts/sample.mdr -f \"game" "game code"
+  expect "cart2tape $carts/sample.mdr -f 'sc" "scores"
+  expect "cart2tape -f " "$names" " $carts/sample.mdr x.tap"
+  expect "cart2tape -f l" "loader" " -f title $carts/sample.mdr x.tap"
+  expect "cart2tape --file=" "$names" " -- $carts/sample.mdr"
+  expect "cart2tape '$carts/my cart.mdr' -f " "$names"
+  expect "cart2tape $carts/my\\ cart.mdr -f " "$names"
+  expect "cart2tape -f " "" " $carts/missing.mdr"
+  expect "cart2tape -f " ""
+  expect "cart2tape $carts/large.mdr -f " ""
+  expect "cart2tape $carts/pipe.mdr -f " ""
+  expect "cart2tape $carts/*.mdr -f " ""
+  expect "cart2tape '$carts/c\$(touch hit).mdr' -f " "$names"
+  expect "cart2tape \"$carts/c\$(touch hit).mdr\" -f " ""
+  expect "cart2tape \$HOME/sample.mdr -f " ""
+  total=$((total + 1))
+  [[ ! -e hit && ! -e $carts/hit ]] || fail "completing ran a command of the line"
+fi
+
+# typed LINE WANT [REST]: LINE typed into an interactive bash, followed by REST
+# with the cursor left before it, and completed with one TAB reads WANT. Only
+# here does readline's quoting take part.
 typed_lines=()
+typed_rests=()
 typed_wants=()
 typed() {
   typed_lines+=("$1")
   typed_wants+=("$2")
+  typed_rests+=("${3-}")
 }
 typed 'cartinfo -x dir\ o' 'cartinfo -x dir\ one/'
 typed 'cartinfo -x "dir o' 'cartinfo -x "dir one"/'
@@ -170,6 +221,13 @@ typed "cartinfo it\\'" "cartinfo it\\'s.mdr "
 typed 'cartinfo -- -d' 'cartinfo -- -dash.mdr '
 typed 'cart2tape "my games.mdr" -- -' 'cart2tape "my games.mdr" -- -dash.tap '
 typed 'cart2tape --file "a b" a.mdr g' 'cart2tape --file "a b" a.mdr game.tzx '
+if [[ -n ${carts-} ]]; then
+  typed "cart2tape $carts/sample.mdr -f gam" "cart2tape $carts/sample.mdr -f game\\ code "
+  typed "cart2tape $carts/sample.mdr --file=gam" "cart2tape $carts/sample.mdr --file=game\\ code "
+  typed "cart2tape $carts/sample.mdr -f \"gam" "cart2tape $carts/sample.mdr -f \"game code\" "
+  typed "cart2tape $carts/sample.mdr -f 'gam" "cart2tape $carts/sample.mdr -f 'game code' "
+  typed "cart2tape -f sc" "cart2tape -f scores $carts/sample.mdr" " $carts/sample.mdr"
+fi
 
 if ! command -v script > /dev/null; then
   echo "script (bsdutils) is not installed: ${#typed_lines[@]} typed lines skipped"
@@ -182,8 +240,13 @@ bind 'set bell-style none'
 bind -x '"\C-t": printf "\n@@%s@@\n" "\$READLINE_LINE"'
 EOF
   keys=
-  for line in "${typed_lines[@]}"; do
-    keys+="$line"$'\t\x14\x01\x0b'
+  for i in "${!typed_lines[@]}"; do
+    rest=${typed_rests[i]}
+    keys+=${typed_lines[i]}$rest
+    for ((j = 0; j < ${#rest}; j++)); do
+      keys+=$'\x02'
+    done
+    keys+=$'\t\x14\x01\x0b'
   done
   keys+=$'exit\r'
   screen=$(printf '%s' "$keys" | INPUTRC=/dev/null TERM=dumb timeout 30 \
@@ -192,7 +255,7 @@ EOF
   for i in "${!typed_lines[@]}"; do
     total=$((total + 1))
     if [[ ${shown[i]-} != "${typed_wants[i]}" ]]; then
-      fail "typing '${typed_lines[i]}' and TAB gave '${shown[i]-(nothing)}', expected '${typed_wants[i]}'"
+      fail "typing '${typed_lines[i]}${typed_rests[i]}' and TAB gave '${shown[i]-(nothing)}', expected '${typed_wants[i]}'"
     fi
   done
 fi
