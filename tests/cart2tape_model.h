@@ -123,7 +123,8 @@ inline Bytes rom(uint8_t flag, const Bytes& payload) {
 // parameters the ROM saves for the type, from its Microdrive header.
 inline Bytes header_block(const File& file) {
   Bytes raw(9, 0);
-  std::copy(file.data.begin(), file.data.begin() + static_cast<long>(std::min<size_t>(9, file.data.size())),
+  std::copy(file.data.begin(),
+            file.data.begin() + static_cast<long>(std::min<size_t>(9, file.data.size())),
             raw.begin());
   unsigned p1 = word(raw, 3);
   unsigned p2 = word(raw, 5);
@@ -161,10 +162,10 @@ inline Expected expected_tape(const Bytes& image) {
     ++out.files;
     out.blocks.push_back(header_block(file));
     size_t length = tape_length(file);
-    out.blocks.push_back(
-        rom(0xFF, length > 0 ? Bytes(file.data.begin() + 9,
-                                     file.data.begin() + 9 + static_cast<long>(length))
-                             : Bytes()));
+    out.blocks.push_back(rom(
+        0xFF, length > 0
+                  ? Bytes(file.data.begin() + 9, file.data.begin() + 9 + static_cast<long>(length))
+                  : Bytes()));
     out.cut += is_cut(file) ? 1 : 0;
     out.damaged = out.damaged || is_damaged(file);
     out.whole = out.whole && is_whole(file);
