@@ -35,13 +35,41 @@ std::string describe_damage(const CatalogueEntry& entry);
 // as the same blocks, nor even the same edges.
 libspectrum_id_t tape_type_for(const char* path);
 
+// The most data bytes a ROM block can carry between its flag and its
+// checksum: the formats store a block's length in 16 bits.
+constexpr size_t MAX_TAPE_DATA = 65533;
+
+// How many bytes after the 9-byte header the data block of `entry` holds:
+// all of them, or, when they are more than MAX_TAPE_DATA, as many as the
+// header gives (at most MAX_TAPE_DATA).
+size_t tape_data_length(const CatalogueEntry& entry);
+
 // Appends to `tape` a header block (flag 0x00) and a data block (flag 0xFF)
 // for `entry`, with their checksums, as the ROM saves them; the data block
-// holds every byte after the 9-byte header.
+// holds the tape_data_length(entry) bytes after the 9-byte header.
 void append_file_blocks(libspectrum_tape* tape, const CatalogueEntry& entry);
 
-// Appends an archive-info block: `title`, and `comment` as a comment.
+// The most bytes a text of an archive-info block can hold.
+constexpr size_t MAX_ARCHIVE_TEXT = 255;
+
+// Appends an archive-info block: `title`, and `comment` as a comment, each
+// cut to MAX_ARCHIVE_TEXT bytes (never inside a UTF-8 character).
 void append_archive_info(libspectrum_tape* tape, const std::string& title,
                          const std::string& comment);
+
+// Exit statuses: every file written whole, a failure, or written with
+// damage (or cut).
+constexpr int CART2TAPE_WRITTEN = 0;
+constexpr int CART2TAPE_FAILED = 1;
+constexpr int CART2TAPE_DAMAGED = 2;
+
+// The whole run after the options: reads the MDR image `source` and writes
+// its files (all, or those named in `wanted`) as a tape to `target`, or as
+// a TAP to standard output when `target` is "-". Refuses an unknown tape
+// format, a target that is the source itself, and a terminal as standard
+// output; a named target is replaced whole (replace_output_file) or left as
+// it was. Returns the exit status, after the diagnostics on standard error.
+[[nodiscard]] int write_cartridge_tape(const char* source, const char* target,
+                                       const std::vector<std::string>& wanted);
 
 #endif

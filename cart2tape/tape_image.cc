@@ -30,10 +30,19 @@ libspectrum_tape_block* rom_block(unsigned char flag, const unsigned char* bytes
   return block;
 }
 
-// A copy of `text` from libspectrum's allocator.
+// A copy of `text` from libspectrum's allocator, cut to MAX_ARCHIVE_TEXT
+// bytes before a character that would not fit whole.
 char* library_string(const std::string& text) {
-  auto* copy = static_cast<char*>(libspectrum_malloc_n(text.size() + 1, 1));
-  std::memcpy(copy, text.c_str(), text.size() + 1);
+  size_t size = text.size();
+  if (size > MAX_ARCHIVE_TEXT) {
+    size = MAX_ARCHIVE_TEXT;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
+      --size;  // text[size] continues a character begun before the cut
+    }
+  }
+  auto* copy = static_cast<char*>(libspectrum_malloc_n(size + 1, 1));
+  std::memcpy(copy, text.data(), size);
+  copy[size] = '\0';
   return copy;
 }
 
@@ -112,12 +121,22 @@ libspectrum_id_t tape_type_for(const char* path) {
   return LIBSPECTRUM_ID_UNKNOWN;
 }
 
+size_t tape_data_length(const CatalogueEntry& entry) {
+  uint64_t size = entry.data_size > FILE_HEADER_SIZE ? entry.data_size - FILE_HEADER_SIZE : 0;
+  if (size <= MAX_TAPE_DATA) {
+    return static_cast<size_t>(size);
+  }
+  FileHeader header{};
+  (void)decode_file_header(&header, entry.data, entry.data_size);  // 9 bytes are there
+  return header.data_length < MAX_TAPE_DATA ? header.data_length : MAX_TAPE_DATA;
+}
+
 void append_file_blocks(libspectrum_tape* tape, const CatalogueEntry& entry) {
   unsigned char header[TAPE_HEADER_SIZE];
   make_tape_header(entry, header);
   libspectrum_tape_append_block(tape, rom_block(0x00, header, sizeof header));
   const unsigned char* data = entry.data + FILE_HEADER_SIZE;
-  size_t size = entry.data_size > FILE_HEADER_SIZE ? entry.data_size - FILE_HEADER_SIZE : 0;
+  size_t size = tape_data_length(entry);
   libspectrum_tape_append_block(tape, rom_block(0xFF, size > 0 ? data : header, size));
 }
 

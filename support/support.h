@@ -146,4 +146,18 @@ void set_uname(UnameFn describe);
 // after a message.
 [[nodiscard]] int save_output_file(const char* path, const unsigned char* bytes, uint64_t size);
 
+// Writes `size` bytes to `path` so that it holds either all of them or what
+// it held before: they go to a new file beside it (created exclusively, mode
+// 0666 less the umask), which is flushed to the disk and then renamed over
+// `path`. An existing `path` keeps its permission bits (and its owner and
+// group where the caller may set them); a symbolic link at `path` is
+// replaced by the file, and what it pointed to is left alone. An existing
+// `path` that the caller may not write, or that is a folder, is refused; one
+// that is not a regular file (a pipe, a device) is written into directly
+// with save_output_file. On any failure, including a SIGHUP, SIGINT or
+// SIGTERM that ends the run meanwhile, the new file is removed. Returns 0,
+// or 1 after "couldn't open `PATH': REASON" (the new file could not be made)
+// or "couldn't write `PATH': REASON" (writing, flushing or renaming failed).
+[[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+
 #endif

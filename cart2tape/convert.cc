@@ -1,0 +1,164 @@
+// The whole conversion of one cartridge to one tape; see cart2tape.h.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cart2tape.h"
+
+namespace {
+
+// Writes `size` bytes straight to standard output. Returns 0, or 1 after
+// "write error" with the system's reason.
+int write_standard_output(const unsigned char* bytes, size_t size) {
+  (void)std::fflush(stdout);
+  while (size > 0) {
+    ssize_t written = write(STDOUT_FILENO, bytes, size);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      std::fprintf(stderr, "%s: write error: %s\n", program_name,
+                   std::strerror(written < 0 ? errno : EIO));
+      return 1;
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return 0;
+}
+
+// True when `source` and the output (the file `target`, or standard output
+// when `target` is null) are one file, reached by whatever name or link.
+bool is_source(const char* source, const char* target) {
+  struct stat input {};
+  struct stat output {};
+  if (stat(source, &input) != 0) {
+    return false;  // reading it will say why
+  }
+  int found = target != nullptr ? stat(target, &output) : fstat(STDOUT_FILENO, &output);
+  return found == 0 && input.st_dev == output.st_dev && input.st_ino == output.st_ino;
+}
+
+}  // namespace
+
+int write_cartridge_tape(const char* source, const char* target,
+                         const std::vector<std::string>& wanted) {
+  bool to_standard_output = std::strcmp(target, "-") == 0;
+  libspectrum_id_t type = to_standard_output ? LIBSPECTRUM_ID_TAPE_TAP : tape_type_for(target);
+  if (type == LIBSPECTRUM_ID_UNKNOWN) {
+    std::fprintf(stderr, "%s: `%s': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp\n",
+                 program_name, target);
+    return CART2TAPE_FAILED;
+  }
+  if (to_standard_output && isatty(STDOUT_FILENO)) {
+    std::fprintf(stderr,
+                 "%s: a tape is not written to a terminal; name a tape file or redirect "
+                 "standard output\n",
+                 program_name);
+    return CART2TAPE_FAILED;
+  }
+  if (is_source(source, to_standard_output ? nullptr : target)) {
+    if (to_standard_output) {
+      std::fprintf(stderr, "%s: standard output is the cartridge `%s' itself; nothing written\n",
+                   program_name, source);
+    } else {
+      std::fprintf(stderr, "%s: `%s' is the cartridge `%s' itself; not replaced\n", program_name,
+                   target, source);
+    }
+    return CART2TAPE_FAILED;
+  }
+  CartridgePtr cartridge(libspectrum_microdrive_alloc());
+  if (read_cartridge_image(source, cartridge.get()) != 0) {
+    return CART2TAPE_FAILED;
+  }
+  CatalogueEntry* entries = nullptr;
+  uint64_t count = 0;
+  if (catalogue_cartridge_files(cartridge.get(), &entries, &count) != 0) {
+    std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, source);
+    return CART2TAPE_FAILED;
+  }
+  struct Release {
+    CatalogueEntry* entries;
+    uint64_t count;
+    ~Release() { release_catalogue(entries, count); }
+  } release{entries, count};
+
+  std::vector<std::string> names;
+  for (uint64_t i = 0; i < count; ++i) {
+    names.push_back(zx_name_text(entries[i].name));
+  }
+  auto is_wanted = [&wanted](const std::string& name) {
+    return std::find(wanted.begin(), wanted.end(), name) != wanted.end();
+  };
+  for (const std::string& name : wanted) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) {
+      std::fprintf(stderr, "%s: `%s' holds no file named \"%s\"\n", program_name, source,
+                   name.c_str());
+      return CART2TAPE_FAILED;
+    }
+  }
+
+  TapePtr tape(libspectrum_tape_alloc());
+  if (type == LIBSPECTRUM_ID_TAPE_TZX) {
+    unsigned char name[adapter::MDR_NAME_SIZE] = {};
+    std::string title = find_cartridge_name(cartridge.get(), name) ? zx_name_text(name) : "";
+    append_archive_info(tape.get(), title,
+                        std::string("Made by cart2tape from ") + base_name(source));
+  }
+  int status = CART2TAPE_WRITTEN;
+  size_t written = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    const CatalogueEntry& entry = entries[i];
+    const std::string& name = names[i];
+    if (!wanted.empty() && !is_wanted(name)) {
+      continue;
+    }
+    if ((entry.flags & RECORD_FLAG_NON_PRINT) == 0) {
+      std::fprintf(stderr,
+                   "%s: \"%s\" is a PRINT file, which no tape header describes; left out "
+                   "(cartinfo -x copies it)\n",
+                   program_name, name.c_str());
+      continue;
+    }
+    std::string damage = describe_damage(entry);
+    if (!damage.empty()) {
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); written as found\n", program_name,
+                   name.c_str(), damage.c_str());
+      status = CART2TAPE_DAMAGED;
+    }
+    size_t data_length = tape_data_length(entry);
+    if (data_length + FILE_HEADER_SIZE < entry.data_size) {
+      std::fprintf(stderr,
+                   "%s: warning: \"%s\" has %llu bytes of data, more than a tape block holds; "
+                   "cut to %zu\n",
+                   program_name, name.c_str(),
+                   static_cast<unsigned long long>(entry.data_size - FILE_HEADER_SIZE),
+                   data_length);
+      status = CART2TAPE_DAMAGED;
+    }
+    append_file_blocks(tape.get(), entry);
+    ++written;
+  }
+  if (written == 0) {
+    std::fprintf(stderr, "%s: `%s' has no file for a tape; nothing written\n", program_name,
+                 source);
+    return CART2TAPE_FAILED;
+  }
+
+  libspectrum_byte* bytes = nullptr;
+  size_t length = 0;
+  if (libspectrum_tape_write(&bytes, &length, tape.get(), type) != LIBSPECTRUM_ERROR_NONE) {
+    libspectrum_free(bytes);
+    return CART2TAPE_FAILED;
+  }
+  int failed = to_standard_output ? write_standard_output(bytes, length)
+                                  : replace_output_file(target, bytes, length);
+  libspectrum_free(bytes);
+  return failed != 0 ? CART2TAPE_FAILED : status;
+}
