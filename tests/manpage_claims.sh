@@ -493,7 +493,7 @@ cart2tape_claims() {
   claim "cart2tape games.mdr games.tzx"
   run cart2tape sample.mdr games.tzx
   want_status 0
-  claim "(TZX, which opens with an archive-info block whose title is the cartridge's name and whose comment reads \"Made by cart2tape from FILE\")"
+  claim "(TZX, which opens with an archive-info block whose title is the cartridge's name and whose comment reads \"Made by cart2tape from FILE\", each cut to the 255 bytes that such a text can hold)"
   [ "$(head -c 10 games.tzx | od -An -c | tr -s ' ')" == " Z X T a p e ! 032 001 024" ] || fail "not a TZX"
   [ "$(bytes games.tzx 10 1)" == 32 ] || fail "the first block is $(bytes games.tzx 10 1)"
   grep -qa 'SAMPLES' games.tzx && grep -qa 'Made by cart2tape from sample.mdr' games.tzx ||
@@ -552,7 +552,7 @@ cart2tape_claims() {
   want_err "cart2tape: \`games.csw': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp"
   want_no_file games.csw
 
-  claim "a cartridge that cannot be read leaves an existing tape-file untouched."
+  claim "whatever fails (a cartridge that cannot be read, a full disk, a hang-up, an interrupt or a termination signal during the write) leaves an existing tape-file as it was, and no partial file behind."
   echo keep > kept.tap
   run cart2tape missing.mdr kept.tap
   want_status 1
