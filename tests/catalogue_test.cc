@@ -6,6 +6,7 @@
 
 #include "fixtures/cartridge.h"
 #include "support.h"
+#include "testing_seams.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;
@@ -24,12 +25,12 @@ MdrBlock record(const std::string& name, uint8_t number, uint16_t length, uint8_
 }
 
 // Builds the catalogue of `builder`'s blocks and releases it at the end.
-struct Catalogue {
-  explicit Catalogue(const fixtures::MdrBuilder& builder)
+struct Catalogued {
+  explicit Catalogued(const fixtures::MdrBuilder& builder)
       : cartridge(fixtures::make_cartridge(builder)) {
     result = catalogue_cartridge_files(cartridge.get(), &entries, &count);
   }
-  ~Catalogue() { release_catalogue(entries, count); }
+  ~Catalogued() { release_catalogue(entries, count); }
   fixtures::CartridgePtr cartridge;
   CatalogueEntry* entries = nullptr;
   uint64_t count = 0;
@@ -40,7 +41,7 @@ struct Catalogue {
 
 TEST(Catalogue, NoBlocksAtAll) {
   fixtures::MdrBuilder builder("X");
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   EXPECT_EQ(cat.result, 0);
   EXPECT_EQ(cat.count, 0u);
 }
@@ -50,7 +51,7 @@ TEST(Catalogue, OnlyEmptyOrOversizedBlocks) {
   builder.add_free_blocks(3);
   builder.add_block(record("big", 0, 513));
   builder.add_block(record("huge", 0, 0xFFFF));
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   EXPECT_EQ(cat.result, 0);
   EXPECT_EQ(cat.count, 0u);
   EXPECT_NE(cat.entries, nullptr);
@@ -63,7 +64,7 @@ TEST(Catalogue, RecordsJoinInRecordOrder) {
   builder.add_block(record("other", 0, 512, 0x00, 0x11));
   builder.add_block(record("prog", 0, 512, 0x04, 0xAA));
   builder.add_block(record("prog", 1, 512, 0x04, 0xBB));
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   ASSERT_EQ(cat.result, 0);
   ASSERT_EQ(cat.count, 2u);
   const CatalogueEntry& prog = cat.entries[0];
@@ -86,7 +87,7 @@ TEST(Catalogue, MissingRecordLeavesZeros) {
   fixtures::MdrBuilder builder("X");
   builder.add_block(record("gap", 0, 512, 0x04, 1));
   builder.add_block(record("gap", 2, 512, 0x06, 3));
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   ASSERT_EQ(cat.count, 1u);
   EXPECT_EQ(cat.entries[0].length, 1024u);
   ASSERT_EQ(cat.entries[0].data_size, 1536u);
@@ -96,27 +97,34 @@ TEST(Catalogue, MissingRecordLeavesZeros) {
   EXPECT_EQ(cat.entries[0].data[1535], 3);
 }
 
+// Two good copies of record 0: the file is the first (as the Interface 1
+// loads the first good copy it meets); the listing's header is still the
+// later copy laid over the earlier, as it always was.
 TEST(Catalogue, RepeatedRecordNumberLaterBlockWins) {
   fixtures::MdrBuilder builder("X");
   builder.add_block(record("dup", 0, 300, 0x04, 0x01));
   builder.add_block(record("dup", 0, 100, 0x06, 0x02));
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   ASSERT_EQ(cat.count, 1u);
   const CatalogueEntry& e = cat.entries[0];
   EXPECT_EQ(e.block_count, 2u);
   EXPECT_EQ(e.length, 400u);
   ASSERT_EQ(e.data_size, 300u);
-  EXPECT_EQ(e.data[0], 0x02);
-  EXPECT_EQ(e.data[99], 0x02);
+  EXPECT_EQ(e.data[0], 0x01);
+  EXPECT_EQ(e.data[99], 0x01);
   EXPECT_EQ(e.data[100], 0x01);
   EXPECT_EQ(e.data[299], 0x01);
+  EXPECT_EQ(e.listed_size, 300u);
+  EXPECT_EQ(Bytes(e.listed_header, e.listed_header + 9), Bytes(9, 0x02));
+  EXPECT_EQ(e.records[0].copies, 2u);
+  EXPECT_EQ(e.records[0].block, 0u);
 }
 
 TEST(Catalogue, LargestRecordNumberAndBoundaryLengths) {
   fixtures::MdrBuilder builder("X");
   builder.add_block(record("last", 255, 512, 0x06));
   builder.add_block(record("edge", 0, 1, 0x06));
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   ASSERT_EQ(cat.count, 2u);
   EXPECT_EQ(cat.entries[0].data_size, 255u * 512 + 512);
   EXPECT_EQ(cat.entries[1].data_size, 1u);
@@ -129,7 +137,7 @@ TEST(Catalogue, ChecksumErrorsAndNamesAreExact) {
   builder.add_block(bad);
   builder.add_block(record("File", 1, 10, 0x06));   // case matters
   builder.add_block(record("file ", 1, 10, 0x06));  // same once padded
-  Catalogue cat(builder);
+  Catalogued cat(builder);
   ASSERT_EQ(cat.count, 2u);
   EXPECT_EQ(cat.entries[0].checksum_error, 1);
   EXPECT_EQ(cat.entries[0].block_count, 2u);
