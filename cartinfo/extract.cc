@@ -131,7 +131,7 @@ int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& 
     }
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
-      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied as found to `%s'\n",
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n",
                    program_name, text.c_str(), damage.c_str(), path.c_str());
       status |= 2;
     }

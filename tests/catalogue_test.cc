@@ -1,6 +1,7 @@
 // The Microdrive file catalogue and the file-header decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -120,6 +121,100 @@ TEST(Catalogue, RepeatedRecordNumberLaterBlockWins) {
   EXPECT_EQ(e.records[0].block, 0u);
 }
 
+// Which copy of a record the file is made of: the first that passes its
+// checksums, whatever comes before or after it, else the first of all.
+TEST(Catalogue, FirstGoodCopyOfEachRecordIsUsed) {
+  struct Case {
+    const char* what;
+    std::vector<bool> spoilt;  // copies of record 1 in cartridge order
+    uint8_t used;              // fill byte of the copy used
+  } cases[] = {
+      {"good, then bad", {false, true}, 0x10},
+      {"bad, then good", {true, false}, 0x11},
+      {"bad, good, good", {true, false, false}, 0x11},
+      {"none good", {true, true}, 0x10},
+  };
+  for (const Case& c : cases) {
+    fixtures::MdrBuilder builder("X");
+    builder.add_block(record("f", 0, 512, 0x04, 0xAA));
+    for (size_t i = 0; i < c.spoilt.size(); ++i) {
+      MdrBlock copy = record("f", 1, 512, 0x04, static_cast<uint8_t>(0x10 + i));
+      copy.spoil_data_checksum = c.spoilt[i];
+      builder.add_block(copy);
+    }
+    builder.add_block(record("f", 2, 20, 0x06, 0xCC));
+    Catalogued cat(builder);
+    ASSERT_EQ(cat.count, 1u) << c.what;
+    const CatalogueEntry& e = cat.entries[0];
+    ASSERT_EQ(e.data_size, 1044u) << c.what;
+    EXPECT_EQ(e.data[512], c.used) << c.what;
+    EXPECT_EQ(e.data[1023], c.used) << c.what;
+    EXPECT_EQ(e.data[1024], 0xCC) << c.what;
+    EXPECT_EQ(e.records[1].copies, c.spoilt.size()) << c.what;
+    EXPECT_EQ(e.records[1].block, 1u + (c.used - 0x10)) << c.what;
+    EXPECT_EQ(e.record_count, 3u) << c.what;
+    EXPECT_EQ(e.block_count, 2 + c.spoilt.size()) << c.what;  // the listing's count stays
+  }
+}
+
+// What describe_damage says of files built block by block.
+TEST(Catalogue, DamageIsNamed) {
+  auto code = [](uint16_t length) {  // a CODE file's first record of 512 bytes
+    MdrBlock b = record("f", 0, 512, 0x04, 0x5A);
+    Bytes header = fixtures::file_header(3, length, 32768, 0, 0);
+    std::copy(header.begin(), header.end(), b.data.begin());
+    return b;
+  };
+  auto spoilt = [](MdrBlock b) {
+    b.spoil_data_checksum = true;
+    return b;
+  };
+  struct Case {
+    const char* what;
+    std::vector<MdrBlock> blocks;
+    const char* damage;
+  } cases[] = {
+      {"whole", {code(1015), record("f", 1, 512, 0x06)}, ""},
+      {"record 1 of 3 missing",
+       {code(1527), record("f", 2, 512, 0x06)},
+       "record 1 missing"},
+      {"several missing, in ranges",
+       {code(3575), record("f", 4, 512), record("f", 6, 512, 0x06)},
+       "records 1-3, 5 missing"},
+      {"no end, and short",
+       {code(1015), record("f", 1, 100)},
+       "no end-of-file record, 603 bytes of data where its header says 1015"},
+      {"a record short of 512 before the last",
+       {code(1015), record("f", 1, 100), record("f", 2, 512, 0x06)},
+       "record 1 shorter than 512 bytes, 1527 bytes of data where its header says 1015"},
+      {"a good copy and a bad one",
+       {code(1015), record("f", 1, 512, 0x06), spoilt(record("f", 1, 512, 0x06))},
+       "more than one copy of record 1"},
+      {"no good copy",
+       {code(1015), spoilt(record("f", 1, 512, 0x06))},
+       "a block fails its checksum"},
+      {"every record twice",
+       {code(1015), record("f", 1, 512, 0x06), code(1015), record("f", 1, 512, 0x06)},
+       "more than one copy of records 0-1"},
+      {"a PRINT file ending in an empty end-of-file record",
+       {record("f", 0, 512, 0x00), record("f", 1, 0, 0x02)},
+       ""},
+      {"a PRINT file without its end",
+       {record("f", 0, 512, 0x00), record("f", 2, 10, 0x02)},
+       "record 1 missing"},
+      {"a PRINT file cut short", {record("f", 0, 512, 0x00)}, "no end-of-file record"},
+  };
+  for (const Case& c : cases) {
+    fixtures::MdrBuilder builder("X");
+    for (const MdrBlock& b : c.blocks) {
+      builder.add_block(b);
+    }
+    Catalogued cat(builder);
+    ASSERT_EQ(cat.count, 1u) << c.what;
+    EXPECT_EQ(describe_damage(cat.entries[0]), c.damage) << c.what;
+  }
+}
+
 TEST(Catalogue, LargestRecordNumberAndBoundaryLengths) {
   fixtures::MdrBuilder builder("X");
   builder.add_block(record("last", 255, 512, 0x06));
@@ -175,8 +270,9 @@ TEST(Catalogue, AllocationFailuresLeaveNothing) {
   builder.add_block(record("b", 0, 10));
   builder.add_block(record("c", 0, 10));
   auto cart = fixtures::make_cartridge(builder);
-  // The array itself, then the data of the first, second and third file.
-  for (int fail_at = 0; fail_at < 4; ++fail_at) {
+  // The array itself, the records of the first, second and third file,
+  // then their data.
+  for (int fail_at = 0; fail_at < 7; ++fail_at) {
     calls_before_failure = fail_at;
     testing_seams::set_catalogue_calloc(failing_calloc);
     CatalogueEntry* entries = nullptr;
@@ -186,6 +282,14 @@ TEST(Catalogue, AllocationFailuresLeaveNothing) {
     EXPECT_EQ(count, 0u);
     testing_seams::set_catalogue_calloc(nullptr);
   }
+  // No eighth allocation: every one above was tried.
+  calls_before_failure = 7;
+  testing_seams::set_catalogue_calloc(failing_calloc);
+  CatalogueEntry* entries = nullptr;
+  uint64_t count = 0;
+  EXPECT_EQ(catalogue_cartridge_files(cart.get(), &entries, &count), 0);
+  testing_seams::set_catalogue_calloc(nullptr);
+  release_catalogue(entries, count);
 }
 
 TEST(FileHeader, DecodesNineBytes) {
