@@ -131,8 +131,8 @@ int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& 
     }
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
-      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n",
-                   program_name, text.c_str(), damage.c_str(), path.c_str());
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n", program_name,
+                   text.c_str(), damage.c_str(), path.c_str());
       status |= 2;
     }
   }
@@ -174,8 +174,8 @@ int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
   // program put one in its place.
   *folder_fd = open_folder(target->dir_fd, name, true);
   if (*folder_fd < 0) {
-    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
-                 folder->c_str(), std::strerror(errno));
+    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name, folder->c_str(),
+                 std::strerror(errno));
     return 1;
   }
   return 0;

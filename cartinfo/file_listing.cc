@@ -48,8 +48,7 @@ void print_typed_file(std::FILE* out, const CatalogueEntry& entry, const FileHea
     case 3:
       std::fputs("Bytes: \"", out);
       print_zx_name(out, entry.name);
-      std::fprintf(out, "\" %s %u, %u",
-                   is_screen_header(header) ? "SCREEN$" : "CODE",
+      std::fprintf(out, "\" %s %u, %u", is_screen_header(header) ? "SCREEN$" : "CODE",
                    static_cast<unsigned>(header.param1), static_cast<unsigned>(header.data_length));
       break;
     default:

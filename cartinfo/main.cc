@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
   }
   int run_status = 0;
   for (int i = optind; i < argc; ++i) {
-    run_status |= list_cartridge(stdout, argv[i], list_blocks,
-                                 extract_dir != nullptr ? &extract : nullptr);
+    run_status |=
+        list_cartridge(stdout, argv[i], list_blocks, extract_dir != nullptr ? &extract : nullptr);
   }
   if (extract.dir_fd >= 0) {
     (void)close(extract.dir_fd);  // only read through; nothing to lose

@@ -153,7 +153,8 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
     // The listing's header: record 0's copies laid one over another.
     if (block.record_number == 0 && length > 0) {
       adapter::microdrive_block_read_data(cartridge, b, data);
-      std::memcpy(entry->listed_header, data, length < FILE_HEADER_SIZE ? length : FILE_HEADER_SIZE);
+      std::memcpy(entry->listed_header, data,
+                  length < FILE_HEADER_SIZE ? length : FILE_HEADER_SIZE);
     }
   }
 

@@ -88,12 +88,12 @@ constexpr uint64_t MAX_RECORDS = 256;  // record numbers are one byte
 struct CatalogueEntry {
   unsigned char name[adapter::MDR_NAME_SIZE];  // as on the cartridge, not terminated
   uint8_t flags;                               // record flags of its first block
-  uint64_t block_count;  // every block of the file, each copy of a record counted
-  uint64_t length;       // sum of the record lengths of those blocks
-  int has_eof;           // 1 when any block is marked end of file
-  int checksum_error;    // 1 when any block fails a checksum
-  unsigned char* data;   // data_size bytes: each record's copy used, zero where none is
-  uint64_t data_size;    // max over the copies used of record number * 512 + length
+  uint64_t block_count;      // every block of the file, each copy of a record counted
+  uint64_t length;           // sum of the record lengths of those blocks
+  int has_eof;               // 1 when any block is marked end of file
+  int checksum_error;        // 1 when any block fails a checksum
+  unsigned char* data;       // data_size bytes: each record's copy used, zero where none is
+  uint64_t data_size;        // max over the copies used of record number * 512 + length
   CatalogueRecord* records;  // MAX_RECORDS slots, by record number
   uint64_t record_count;     // highest record number found + 1
   // The file's first bytes and size as joining every block in cartridge

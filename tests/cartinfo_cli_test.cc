@@ -433,9 +433,12 @@ TEST_F(CartinfoCli, ExtractNamesDamagedFiles) {
   EXPECT_EQ(r.err, "cartinfo: warning: \"gap\" is damaged (record 1 missing); copied to `" + out +
                        "/gap.bin'\n"
                        "cartinfo: warning: \"twice\" is damaged (more than one copy of record 1); "
-                       "copied to `" + out + "/twice.bin'\n"
+                       "copied to `" +
+                       out +
+                       "/twice.bin'\n"
                        "cartinfo: warning: \"notes\" is damaged (no end-of-file record); "
-                       "copied to `" + out + "/notes.prn'\n");
+                       "copied to `" +
+                       out + "/notes.prn'\n");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(fixtures::read_file(out + "/whole.bin"), std::string("\1\2\3\4"));
   std::string twice = fixtures::read_file(out + "/twice.bin");

@@ -175,9 +175,7 @@ TEST(Catalogue, DamageIsNamed) {
     const char* damage;
   } cases[] = {
       {"whole", {code(1015), record("f", 1, 512, 0x06)}, ""},
-      {"record 1 of 3 missing",
-       {code(1527), record("f", 2, 512, 0x06)},
-       "record 1 missing"},
+      {"record 1 of 3 missing", {code(1527), record("f", 2, 512, 0x06)}, "record 1 missing"},
       {"several missing, in ranges",
        {code(3575), record("f", 4, 512), record("f", 6, 512, 0x06)},
        "records 1-3, 5 missing"},
