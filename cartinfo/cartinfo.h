@@ -30,7 +30,7 @@ struct ExtractTarget {
                                  ExtractTarget* extract = nullptr);
 
 // Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
-// make files in, following no link in its last part when `no_follow`.
+// make files in, following no link as its last name when `no_follow`.
 // Returns the descriptor, or -1 with errno set.
 int open_folder(int at_fd, const char* name, bool no_follow);
 
