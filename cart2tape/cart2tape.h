@@ -24,11 +24,6 @@ constexpr size_t TAPE_HEADER_SIZE = 17;
 //   other    parameters 1 and 2 = bytes 3-4 and 5-6
 void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEADER_SIZE]);
 
-// What is wrong with a non-PRINT file, as "reason, reason", or "" for none:
-// no end-of-file record, a block failing a checksum, a header shorter than
-// 9 bytes, or data of another length than the header claims.
-std::string describe_damage(const CatalogueEntry& entry);
-
 // The tape image formats libspectrum writes soundly, by file-name
 // extension (any case); LIBSPECTRUM_ID_UNKNOWN for any other name. CSW is
 // left out: libspectrum writes it as sampled pulses that do not read back

@@ -79,27 +79,6 @@ void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEA
   put_word(header + 15, param2);
 }
 
-std::string describe_damage(const CatalogueEntry& entry) {
-  std::string reasons;
-  auto add = [&reasons](const std::string& reason) {
-    reasons += (reasons.empty() ? "" : ", ") + reason;
-  };
-  if (!entry.has_eof) {
-    add("no end-of-file record");
-  }
-  if (entry.checksum_error) {
-    add("a block fails its checksum");
-  }
-  FileHeader header{};
-  if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
-    add("a header of " + std::to_string(entry.data_size) + " bytes");
-  } else if (entry.data_size - FILE_HEADER_SIZE != header.data_length) {
-    add(std::to_string(entry.data_size - FILE_HEADER_SIZE) +
-        " bytes of data where its header says " + std::to_string(header.data_length));
-  }
-  return reasons;
-}
-
 libspectrum_id_t tape_type_for(const char* path) {
   static constexpr struct {
     const char* extension;

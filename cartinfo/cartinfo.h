@@ -10,20 +10,48 @@
 
 #include "support.h"
 
-// Lists the MDR image at `path`: the summary, then its blocks when
-// `list_blocks` is set, else its files; with an `extract_dir`, also copies
-// its files into that folder (see extract_files). Returns 0, 1 when the file cannot be
-// read or the cartridge not handled (its files not catalogued, with a
-// message), or libspectrum's error code when the image is rejected (nothing
-// is printed then).
-[[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks,
-                                 const char* extract_dir = nullptr);
+// Where -x copies files: the folder DIR, open, and with several images a
+// fresh folder for each inside it.
+struct ExtractTarget {
+  int dir_fd;                      // DIR, open as a folder
+  std::string dir;                 // DIR as given, for messages
+  bool per_image;                  // several images: a folder each
+  std::vector<std::string> taken;  // names of the folders given out so far
+};
 
-// Copies every file of the cartridge into the folder `dir` as a new file
-// (never replacing one): a file with a header as its data after the
-// header, any other whole, named by safe_file_name. Returns 0, or 1 after a
-// message for each file that could not be written.
-[[nodiscard]] int extract_files(libspectrum_microdrive* cartridge, const std::string& dir);
+// Lists the MDR image at `path`: the summary, then its blocks when
+// `list_blocks` is set, else its files; with an `extract` target, also
+// copies its files there (see make_image_folder and extract_files).
+// Returns 0; 1 when the file cannot be read or the cartridge not handled
+// (its files not catalogued, with a message), or a file not copied out;
+// 2 when a file copied out is damaged; libspectrum's error code when the
+// image is rejected (nothing is printed then, and no folder is made).
+[[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks,
+                                 ExtractTarget* extract = nullptr);
+
+// Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
+// make files in, following no link as its last name when `no_follow`.
+// Returns the descriptor, or -1 with errno set.
+int open_folder(int at_fd, const char* name, bool no_follow);
+
+// The folder for the files of `image` under `target`: DIR itself for a
+// single image; with several, a new folder inside DIR named after the
+// image by safe_file_name, made by this call and never one that was there
+// (a link among them). Returns 0 with `*folder_fd` open on it (the
+// caller's to close) and `*folder` its name for messages, or 1 after a
+// message.
+[[nodiscard]] int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
+                                    std::string* folder);
+
+// Copies every file of `catalogue` into the open folder `folder_fd` (named
+// `folder` in messages) as a new file, never replacing or following
+// anything there: a file with a header as its data after the header, any
+// other whole, named by safe_file_name. A damaged file (describe_damage)
+// is copied as the catalogue has it, after a warning. Returns 0, or 1 after
+// a message for each file that could not be written, ORed with 2 when a
+// damaged file was copied.
+[[nodiscard]] int extract_files(const Catalogue& catalogue, int folder_fd,
+                                const std::string& folder);
 
 // A file name for `text` (a ZX name as printed) with `extension`, safe on
 // any file system: no '/', '\\', ':', '*', '?', '"', '<', '>', '|' or control
@@ -31,10 +59,6 @@
 // not among `taken` (in any case; "-2", "-3"... are added), which it joins.
 std::string safe_file_name(const std::string& text, const char* extension,
                            std::vector<std::string>* taken);
-
-// Makes the folder `dir`, or takes it as it is when it is one already.
-// Returns 0, or 1 after a message.
-[[nodiscard]] int prepare_extract_folder(const std::string& dir);
 
 // Prints the heading for `path` and the name, block count, free space and
 // write-protection lines of a cartridge of `blocks` blocks.
@@ -48,16 +72,11 @@ void print_zx_name(std::FILE* out, const unsigned char* name);
 // Describes every block of the cartridge.
 void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks);
 
-// Prints the file count and a paragraph per file. Returns 0, or 1 (having
+// Prints the file count and a paragraph per file of `catalogue`.
+void print_file_listing(std::FILE* out, const Catalogue& catalogue);
+
+// The same for the catalogue of `cartridge`. Returns 0, or 1 (having
 // printed nothing) when the catalogue cannot be built.
 [[nodiscard]] int print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge);
-
-namespace testing_seams {
-// libspectrum's cartridge constructor and destructor as the lister calls
-// them, replaceable by tests to reach their failures; null restores them.
-using MicrodriveAlloc = libspectrum_microdrive* (*)();
-using MicrodriveFree = libspectrum_error (*)(libspectrum_microdrive* cartridge);
-void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release);
-}  // namespace testing_seams
 
 #endif

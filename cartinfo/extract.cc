@@ -36,7 +36,7 @@ const char* extension_for(const CatalogueEntry& entry) {
     case 2:
       return ".car";
     case 3:
-      return header.data_length == 6912 && header.param1 == 16384 ? ".scr" : ".bin";
+      return is_screen_header(header) ? ".scr" : ".bin";
     default:
       return ".bin";
   }
@@ -51,9 +51,12 @@ bool taken_already(const std::vector<std::string>& taken, const std::string& nam
   return false;
 }
 
-// Writes `size` bytes to a new file `path`; never replaces one.
-int write_new_file(const std::string& path, const unsigned char* bytes, size_t size) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// Writes `size` bytes to a new file `name` in the open folder `folder_fd`
+// (`path` in messages); never replaces anything, nor follows a link.
+int write_new_file(int folder_fd, const std::string& name, const std::string& path,
+                   const unsigned char* bytes, size_t size) {
+  int fd =
+      openat(folder_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     if (errno == EEXIST) {
       std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
@@ -108,38 +111,72 @@ std::string safe_file_name(const std::string& text, const char* extension,
   return name;
 }
 
-int extract_files(libspectrum_microdrive* cartridge, const std::string& dir) {
-  CatalogueEntry* entries = nullptr;
-  uint64_t count = 0;
-  if (catalogue_cartridge_files(cartridge, &entries, &count) != 0) {
-    return 1;
-  }
+int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& folder) {
   int status = 0;
   std::vector<std::string> taken;
-  for (uint64_t i = 0; i < count; ++i) {
-    const CatalogueEntry& entry = entries[i];
-    std::string name = safe_file_name(zx_name_text(entry.name), extension_for(entry), &taken);
+  for (uint64_t i = 0; i < catalogue.count(); ++i) {
+    const CatalogueEntry& entry = catalogue[i];
+    std::string text = zx_name_text(entry.name);
+    std::string name = safe_file_name(text, extension_for(entry), &taken);
+    std::string path = folder + "/" + name;
     // A file with a header is its data after the header; any other, whole.
     FileHeader header{};
     bool has_header = (entry.flags & RECORD_FLAG_NON_PRINT) != 0 &&
                       decode_file_header(&header, entry.data, entry.data_size) == 0;
     size_t skip = has_header ? FILE_HEADER_SIZE : 0;
-    status |= write_new_file(dir + "/" + name, entry.data + skip,
-                             static_cast<size_t>(entry.data_size - skip));
+    if (write_new_file(folder_fd, name, path, entry.data + skip,
+                       static_cast<size_t>(entry.data_size - skip)) != 0) {
+      status |= 1;
+      continue;
+    }
+    std::string damage = describe_damage(entry);
+    if (!damage.empty()) {
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n", program_name,
+                   text.c_str(), damage.c_str(), path.c_str());
+      status |= 2;
+    }
   }
-  release_catalogue(entries, count);
   return status;
 }
 
-int prepare_extract_folder(const std::string& dir) {
-  if (mkdir(dir.c_str(), 0777) == 0) {
-    return 0;
+int open_folder(int at_fd, const char* name, bool no_follow) {
+#ifdef O_PATH
+  // Enough to make files in, even in a folder that may not be read.
+  constexpr int MODE = O_PATH;
+#else
+  constexpr int MODE = O_RDONLY;
+#endif
+  return openat(at_fd, name, MODE | O_DIRECTORY | O_CLOEXEC | (no_follow ? O_NOFOLLOW : 0));
+}
+
+int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
+                      std::string* folder) {
+  const char* name = ".";
+  std::string made;
+  if (target->per_image) {
+    made = safe_file_name(base_name(image), "", &target->taken);
+    name = made.c_str();
+    *folder = target->dir + "/" + made;
+    if (mkdirat(target->dir_fd, name, 0777) != 0) {
+      if (errno == EEXIST) {
+        std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
+                     folder->c_str());
+      } else {
+        std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
+                     folder->c_str(), std::strerror(errno));
+      }
+      return 1;
+    }
+  } else {
+    *folder = target->dir;
   }
-  struct stat info {};
-  if (errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    return 0;
+  // Made just now, yet opened without following a link, in case another
+  // program put one in its place.
+  *folder_fd = open_folder(target->dir_fd, name, true);
+  if (*folder_fd < 0) {
+    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name, folder->c_str(),
+                 std::strerror(errno));
+    return 1;
   }
-  std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name, dir.c_str(),
-               std::strerror(errno == EEXIST ? ENOTDIR : errno));
-  return 1;
+  return 0;
 }

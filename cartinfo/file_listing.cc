@@ -48,8 +48,7 @@ void print_typed_file(std::FILE* out, const CatalogueEntry& entry, const FileHea
     case 3:
       std::fputs("Bytes: \"", out);
       print_zx_name(out, entry.name);
-      std::fprintf(out, "\" %s %u, %u",
-                   header.data_length == 6912 && header.param1 == 16384 ? "SCREEN$" : "CODE",
+      std::fprintf(out, "\" %s %u, %u", is_screen_header(header) ? "SCREEN$" : "CODE",
                    static_cast<unsigned>(header.param1), static_cast<unsigned>(header.data_length));
       break;
     default:
@@ -68,26 +67,28 @@ void print_untyped_file(std::FILE* out, const CatalogueEntry& entry, const char*
 
 }  // namespace
 
-int print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge) {
-  CatalogueEntry* entries = nullptr;
-  uint64_t count = 0;
-  if (catalogue_cartridge_files(cartridge, &entries, &count) != 0) {
-    return 1;
-  }
-  std::fprintf(out, "Files: %lu\n\n", static_cast<unsigned long>(count));
-  for (uint64_t i = 0; i < count; ++i) {
-    const CatalogueEntry& entry = entries[i];
+void print_file_listing(std::FILE* out, const Catalogue& catalogue) {
+  std::fprintf(out, "Files: %lu\n\n", static_cast<unsigned long>(catalogue.count()));
+  for (uint64_t i = 0; i < catalogue.count(); ++i) {
+    const CatalogueEntry& entry = catalogue[i];
     std::fputs("  ", out);
     FileHeader header{};
     if ((entry.flags & RECORD_FLAG_NON_PRINT) == 0) {
       print_untyped_file(out, entry, "PRINT file");
-    } else if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
+    } else if (decode_file_header(&header, entry.listed_header, entry.listed_size) != 0) {
       print_untyped_file(out, entry, "Non-PRINT file");
     } else {
       print_typed_file(out, entry, header);
     }
     print_blocks_and_status(out, entry);
   }
-  release_catalogue(entries, count);
+}
+
+int print_file_listing(std::FILE* out, libspectrum_microdrive* cartridge) {
+  Catalogue catalogue;
+  if (catalogue.build(cartridge) != 0) {
+    return 1;
+  }
+  print_file_listing(out, catalogue);
   return 0;
 }

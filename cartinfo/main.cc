@@ -1,5 +1,7 @@
 // cartinfo: lists the contents of ZX Microdrive cartridge images.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -40,18 +42,6 @@ int parse_command_line(int argc, char** argv, bool* list_blocks, const char** ex
   return status;
 }
 
-// With several images, each one's files go into a folder of its own inside
-// `dir`, named after the image; with one, into `dir` itself. Returns "" (after
-// a message) when that folder cannot be had.
-std::string extract_folder(const char* dir, const char* image, bool several,
-                           std::vector<std::string>* taken) {
-  if (!several) {
-    return dir;
-  }
-  std::string folder = std::string(dir) + "/" + safe_file_name(base_name(image), "", taken);
-  return prepare_extract_folder(folder) == 0 ? folder : "";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,22 +59,24 @@ int main(int argc, char** argv) {
                  std::strerror(errno != 0 && !S_ISREG(info.st_mode) ? errno : ENOTDIR));
     return 1 | close_standard_output();
   }
+  // Every file of -x is made through this descriptor, so what DIR names
+  // is settled once, whatever happens to the name later.
+  ExtractTarget extract{-1, extract_dir != nullptr ? extract_dir : "", argc - optind > 1, {}};
+  if (extract_dir != nullptr && (extract.dir_fd = open_folder(AT_FDCWD, extract_dir, false)) < 0) {
+    std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
+                 extract_dir, std::strerror(errno));
+    return 1 | close_standard_output();
+  }
   if (library_startup() != 0) {
     return 1;
   }
   int run_status = 0;
-  std::vector<std::string> folders;
   for (int i = optind; i < argc; ++i) {
-    if (extract_dir == nullptr) {
-      run_status |= list_cartridge(stdout, argv[i], list_blocks);
-      continue;
-    }
-    std::string folder = extract_folder(extract_dir, argv[i], argc - optind > 1, &folders);
-    if (folder.empty()) {
-      run_status |= 1 | list_cartridge(stdout, argv[i], list_blocks);
-      continue;
-    }
-    run_status |= list_cartridge(stdout, argv[i], list_blocks, folder.c_str());
+    run_status |=
+        list_cartridge(stdout, argv[i], list_blocks, extract_dir != nullptr ? &extract : nullptr);
+  }
+  if (extract.dir_fd >= 0) {
+    (void)close(extract.dir_fd);  // only read through; nothing to lose
   }
   // A listing that never reached its reader is a failure too.
   return run_status | close_standard_output();

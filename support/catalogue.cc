@@ -1,8 +1,10 @@
 // The Microdrive file catalogue: joins a cartridge's blocks into files.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "support.h"
+#include "testing_seams.h"
 
 namespace {
 
@@ -26,6 +28,14 @@ uint16_t read_le16(const unsigned char* bytes) {
   return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
+// Releases what a failed catalogue holds; returns its failure.
+int give_up(CatalogueEntry** entries, uint64_t* count) {
+  release_catalogue(*entries, *count);
+  *entries = nullptr;
+  *count = 0;
+  return 1;
+}
+
 }  // namespace
 
 namespace testing_seams {
@@ -44,6 +54,10 @@ int decode_file_header(FileHeader* header, const unsigned char* bytes, uint64_t 
   header->param2 = read_le16(bytes + 5);
   header->param3 = read_le16(bytes + 7);
   return 0;
+}
+
+bool is_screen_header(const FileHeader& header) {
+  return header.type == 3 && header.data_length == 6912 && header.param1 == 16384;
 }
 
 int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry** entries,
@@ -66,7 +80,8 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
     return 0;
   }
 
-  // First pass: find the files and size each one's data.
+  // First pass: find the files, count their blocks and size them as every
+  // block joined in cartridge order would.
   uint64_t files = 0;
   for (uint64_t b = 0; b < blocks; ++b) {
     adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
@@ -91,8 +106,8 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
       entry->checksum_error = 1;
     }
     uint64_t end = block.record_number * uint64_t{512} + length;
-    if (entry->data_size < end) {
-      entry->data_size = end;
+    if (entry->listed_size < end) {
+      entry->listed_size = end;
     }
   }
   *count = files;
@@ -101,27 +116,70 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
   }
 
   for (uint64_t i = 0; i < files; ++i) {
-    found[i].data =
-        static_cast<unsigned char*>(catalogue_calloc(static_cast<size_t>(found[i].data_size), 1));
-    if (found[i].data == nullptr) {
-      release_catalogue(found, files);
-      *entries = nullptr;
-      *count = 0;
-      return 1;
+    found[i].records =
+        static_cast<CatalogueRecord*>(catalogue_calloc(MAX_RECORDS, sizeof(CatalogueRecord)));
+    if (found[i].records == nullptr) {
+      return give_up(entries, count);
     }
   }
 
-  // Second pass: copy each record to its place in its file.
+  // Second pass: every copy of every record, and the copy to use of each.
+  unsigned char data[adapter::MDR_DATA_SIZE];
   for (uint64_t b = 0; b < blocks; ++b) {
     adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, b);
-    if (!is_valid_length(block.record_length)) {
+    uint16_t length = block.record_length;
+    bool empty_end = length == 0 && (block.record_flags & RECORD_FLAG_EOF) != 0;
+    CatalogueEntry* entry = is_valid_length(length) || empty_end
+                                ? find_entry(found, files, block.record_name)
+                                : nullptr;
+    if (entry == nullptr) {
       continue;
     }
-    CatalogueEntry* entry = find_entry(found, files, block.record_name);
-    uint64_t offset = block.record_number * uint64_t{512};
-    unsigned char data[adapter::MDR_DATA_SIZE];
-    adapter::microdrive_block_read_data(cartridge, b, data);
-    std::memcpy(entry->data + offset, data, block.record_length);
+    // An empty end-of-file block is what libspectrum calls a preset bad
+    // block and checks no further; it holds no byte that could be wrong.
+    int verdict = libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b));
+    uint8_t good = verdict == 0 || empty_end ? 1 : 0;
+    CatalogueRecord& record = entry->records[block.record_number];
+    if (record.copies == 0 || (record.good == 0 && good == 1)) {
+      record.length = length;
+      record.flags = block.record_flags;
+      record.good = good;
+      record.block = b;
+    }
+    record.copies += 1;
+    if (entry->record_count <= block.record_number) {
+      entry->record_count = block.record_number + uint64_t{1};
+    }
+    // The listing's header: record 0's copies laid one over another.
+    if (block.record_number == 0 && length > 0) {
+      adapter::microdrive_block_read_data(cartridge, b, data);
+      std::memcpy(entry->listed_header, data,
+                  length < FILE_HEADER_SIZE ? length : FILE_HEADER_SIZE);
+    }
+  }
+
+  // Third pass: each file's data from the copies used.
+  for (uint64_t i = 0; i < files; ++i) {
+    CatalogueEntry& entry = found[i];
+    for (uint64_t r = 0; r < entry.record_count; ++r) {
+      uint64_t end = r * 512 + entry.records[r].length;
+      if (entry.records[r].copies > 0 && entry.data_size < end) {
+        entry.data_size = end;
+      }
+    }
+    // At least one byte, so that an allocator may not answer null for none.
+    entry.data = static_cast<unsigned char*>(
+        catalogue_calloc(static_cast<size_t>(entry.data_size > 0 ? entry.data_size : 1), 1));
+    if (entry.data == nullptr) {
+      return give_up(entries, count);
+    }
+    for (uint64_t r = 0; r < entry.record_count; ++r) {
+      const CatalogueRecord& record = entry.records[r];
+      if (record.copies > 0 && record.length > 0) {
+        adapter::microdrive_block_read_data(cartridge, record.block, data);
+        std::memcpy(entry.data + r * 512, data, record.length);
+      }
+    }
   }
   return 0;
 }
@@ -132,8 +190,99 @@ void release_catalogue(CatalogueEntry* entries, uint64_t count) {
   }
   for (uint64_t i = 0; i < count; ++i) {
     std::free(entries[i].data);
+    std::free(entries[i].records);
   }
   std::free(entries);
+}
+
+int Catalogue::build(libspectrum_microdrive* cartridge) {
+  release_catalogue(entries_, count_);
+  entries_ = nullptr;
+  count_ = 0;
+  return catalogue_cartridge_files(cartridge, &entries_, &count_);
+}
+
+void report_uncatalogued(const char* path) {
+  std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, path);
+}
+
+namespace {
+
+// "record 3" or "records 1, 4-6" for the numbers below `count` that
+// `pick` chooses; "" for none.
+template <typename Pick>
+std::string record_numbers(uint64_t count, Pick pick) {
+  std::string list;
+  uint64_t listed = 0;
+  for (uint64_t r = 0; r < count; ++r) {
+    if (!pick(r)) {
+      continue;
+    }
+    uint64_t last = r;
+    while (last + 1 < count && pick(last + 1)) {
+      ++last;
+    }
+    list += (list.empty() ? "" : ", ") + std::to_string(r);
+    if (last > r) {
+      list += "-" + std::to_string(last);
+    }
+    listed += last - r + 1;
+    r = last;
+  }
+  if (listed == 0) {
+    return "";
+  }
+  return (listed == 1 ? "record " : "records ") + list;
+}
+
+}  // namespace
+
+std::string describe_damage(const CatalogueEntry& entry) {
+  std::string reasons;
+  auto add = [&reasons](const std::string& reason) {
+    reasons += (reasons.empty() ? "" : ", ") + reason;
+  };
+  const CatalogueRecord* records = entry.records;
+  uint64_t count = records != nullptr ? entry.record_count : 0;
+  bool ends = entry.has_eof != 0;
+  bool bad_copy = false;
+  for (uint64_t r = 0; r < count; ++r) {
+    if (records[r].copies > 0) {
+      ends = ends || (records[r].flags & RECORD_FLAG_EOF) != 0;
+      bad_copy = bad_copy || records[r].good == 0;
+    }
+  }
+  if (!ends) {
+    add("no end-of-file record");
+  }
+  if (bad_copy || (records == nullptr && entry.checksum_error)) {
+    add("a block fails its checksum");
+  }
+  std::string missing = record_numbers(count, [&](uint64_t r) { return records[r].copies == 0; });
+  if (!missing.empty()) {
+    add(missing + " missing");
+  }
+  std::string short_ones = record_numbers(count, [&](uint64_t r) {
+    return r + 1 < count && records[r].copies > 0 && records[r].length < MAX_RECORD_LENGTH;
+  });
+  if (!short_ones.empty()) {
+    add(short_ones + " shorter than 512 bytes");
+  }
+  std::string repeated = record_numbers(count, [&](uint64_t r) { return records[r].copies > 1; });
+  if (!repeated.empty()) {
+    add("more than one copy of " + repeated);
+  }
+  if ((entry.flags & RECORD_FLAG_NON_PRINT) == 0) {
+    return reasons;
+  }
+  FileHeader header{};
+  if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
+    add("a header of " + std::to_string(entry.data_size) + " bytes");
+  } else if (entry.data_size - FILE_HEADER_SIZE != header.data_length) {
+    add(std::to_string(entry.data_size - FILE_HEADER_SIZE) +
+        " bytes of data where its header says " + std::to_string(header.data_length));
+  }
+  return reasons;
 }
 
 std::string zx_name_text(const unsigned char* name) {

@@ -71,17 +71,41 @@ struct FileHeader {
 };
 constexpr uint64_t FILE_HEADER_SIZE = 9;
 
-// One file found on a cartridge, with its blocks' data joined in record order.
+// Where a file's record of one number is found: how many blocks carry it and
+// which of them is used, the first whose checksums pass (the Interface 1
+// loads no other), or the first of all when none passes.
+struct CatalogueRecord {
+  uint16_t copies;  // blocks carrying this record number; 0 when it is missing
+  uint16_t length;  // record length of the copy used
+  uint8_t flags;    // record flags of the copy used
+  uint8_t good;     // 1 when the copy used passes every checksum
+  uint64_t block;   // index of the copy used
+};
+constexpr uint64_t MAX_RECORDS = 256;  // record numbers are one byte
+
+// One file found on a cartridge, with its records' data joined in record
+// order.
 struct CatalogueEntry {
   unsigned char name[adapter::MDR_NAME_SIZE];  // as on the cartridge, not terminated
   uint8_t flags;                               // record flags of its first block
-  uint64_t block_count;
-  uint64_t length;      // sum of the record lengths
-  int has_eof;          // 1 when any block is marked end of file
-  int checksum_error;   // 1 when any block fails a checksum
-  unsigned char* data;  // data_size bytes, zero where no block supplied any
-  uint64_t data_size;   // max over blocks of record number * 512 + record length
+  uint64_t block_count;      // every block of the file, each copy of a record counted
+  uint64_t length;           // sum of the record lengths of those blocks
+  int has_eof;               // 1 when any block is marked end of file
+  int checksum_error;        // 1 when any block fails a checksum
+  unsigned char* data;       // data_size bytes: each record's copy used, zero where none is
+  uint64_t data_size;        // max over the copies used of record number * 512 + length
+  CatalogueRecord* records;  // MAX_RECORDS slots, by record number
+  uint64_t record_count;     // highest record number found + 1
+  // The file's first bytes and size as joining every block in cartridge
+  // order gives them (a later copy of record 0 over an earlier one): what
+  // the file listing has always decoded the header from, so that it stays
+  // as it was.
+  unsigned char listed_header[FILE_HEADER_SIZE];
+  uint64_t listed_size;
 };
+
+// One header decides a screen: bytes (type 3) of 6912 at 16384.
+bool is_screen_header(const FileHeader& header);
 
 // Fills `header` from the first 9 of `size` bytes. Returns 0, or 1 (header
 // untouched) when an argument is null or fewer than 9 bytes are given.
@@ -91,12 +115,47 @@ struct CatalogueEntry {
 // heap array with one slot per block, the first `*count` holding files in
 // order of their first block; release it with release_catalogue. On failure
 // (1) nothing is held, and `*entries`/`*count` are null/0 unless one of them
-// was null.
+// was null. A block with a record length of 1 to 512 belongs to the file of
+// its name; an end-of-file block of length 0 bearing the name of such a
+// file is that file's last record (a PRINT file may end so), counted in
+// `records` only.
 [[nodiscard]] int catalogue_cartridge_files(libspectrum_microdrive* cartridge,
                                             CatalogueEntry** entries, uint64_t* count);
 
-// Releases every entry's data and the array. A null array does nothing.
+// Releases every entry's data and records, and the array. A null array does
+// nothing.
 void release_catalogue(CatalogueEntry* entries, uint64_t count);
+
+// The owner of one cartridge's catalogue, released when it goes.
+class Catalogue {
+ public:
+  Catalogue() = default;
+  Catalogue(const Catalogue&) = delete;
+  Catalogue& operator=(const Catalogue&) = delete;
+  ~Catalogue() { release_catalogue(entries_, count_); }
+
+  // Catalogues `cartridge` (see catalogue_cartridge_files), giving up what
+  // was held before. Returns 0, or 1 with nothing held.
+  [[nodiscard]] int build(libspectrum_microdrive* cartridge);
+  const CatalogueEntry* entries() const { return entries_; }
+  uint64_t count() const { return count_; }
+  const CatalogueEntry& operator[](uint64_t i) const { return entries_[i]; }
+
+ private:
+  CatalogueEntry* entries_ = nullptr;
+  uint64_t count_ = 0;
+};
+
+// Prints "couldn't catalogue the files of `path'" on standard error.
+void report_uncatalogued(const char* path);
+
+// What is wrong with a file, as "reason, reason", or "" for nothing: no
+// end-of-file record, a record whose copy used fails a checksum, records
+// missing below the highest, records other than the last holding fewer
+// than 512 bytes, records found more than once and, for a non-PRINT file,
+// a header shorter than 9 bytes or data of another length than the header
+// gives.
+std::string describe_damage(const CatalogueEntry& entry);
 
 // A 10-byte ZX name as the tools print it (UTF-8, see
 // adapter::zx_string_to_utf8); "" for a null name or one that does not
@@ -109,13 +168,6 @@ std::string zx_name_text(const unsigned char* name);
 // untouched, when no block qualifies.
 bool find_cartridge_name(libspectrum_microdrive* cartridge,
                          unsigned char name[adapter::MDR_NAME_SIZE]);
-
-namespace testing_seams {
-// The allocator the catalogue uses (calloc by default), so that tests can
-// make an allocation fail. Pass null to restore calloc.
-using CatalogueCalloc = void* (*)(size_t count, size_t size);
-void set_catalogue_calloc(CatalogueCalloc allocate);
-}  // namespace testing_seams
 
 // ---------------------------------------------------------------------------
 // Creator record, host description and output files.

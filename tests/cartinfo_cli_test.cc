@@ -324,6 +324,136 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
   EXPECT_EQ(r.status, 1);
 }
 
+// Whatever DIR holds, -x writes only inside it: each image's folder is made
+// by the run, and nothing already there, a link least of all, is followed.
+TEST_F(CartinfoCli, ExtractNeverLeavesTheFolder) {
+  namespace fs = std::filesystem;
+  std::string sample = dir.path("sample.mdr");
+  std::string small = dir.path("small.mdr");
+  std::string elsewhere = dir.path("elsewhere");
+  fs::create_directory(elsewhere);
+  auto listing = run(CARTINFO, "cartinfo", {sample, small}).out;
+  auto is_empty = [](const std::string& path) { return fs::is_empty(path); };
+
+  // A link, live or dangling, or a folder, where an image's folder would go.
+  std::string d = dir.path("d");
+  fs::create_directory(d);
+  fs::create_directory_symlink("../elsewhere", d + "/sample.mdr");
+  fs::create_directory_symlink("../nowhere", d + "/small.mdr");
+  auto r = run(CARTINFO, "cartinfo", {"-x", d, sample, small});
+  EXPECT_EQ(r.out, listing);
+  EXPECT_EQ(r.err, "cartinfo: `" + d + "/sample.mdr' exists already; not overwritten\n" +
+                       "cartinfo: `" + d + "/small.mdr' exists already; not overwritten\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(is_empty(elsewhere));
+  EXPECT_FALSE(fs::exists(dir.path("nowhere")));
+
+  fs::remove(d + "/small.mdr");
+  fs::create_directory(d + "/small.mdr");
+  fixtures::write_file(d + "/small.mdr/keep", {'k'});
+  r = run(CARTINFO, "cartinfo", {"-x", d, small, sample});
+  EXPECT_EQ(r.err.find("cartinfo: `" + d + "/small.mdr' exists already; not overwritten\n"), 0u);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(d + "/small.mdr/run.bas"));  // not merged into
+  EXPECT_TRUE(is_empty(elsewhere));
+
+  // One image: its files go straight into DIR, never through a link there.
+  std::string one = dir.path("one");
+  fs::create_directory(one);
+  fs::create_symlink("../elsewhere/loader.bas", one + "/loader.bas");
+  r = run(CARTINFO, "cartinfo", {"-x", one, sample});
+  EXPECT_EQ(r.err, "cartinfo: `" + one + "/loader.bas' exists already; not overwritten\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(is_empty(elsewhere));
+  EXPECT_EQ(fixtures::read_file(one + "/title.scr").size(), 6912u);
+
+  // An image that cannot be read, or is rejected, gets no folder.
+  std::string some = dir.path("some");
+  fs::create_directory(some);
+  r = run(CARTINFO, "cartinfo",
+          {"-x", some, dir.path("missing.mdr"), dir.path("short.mdr"), small});
+  EXPECT_EQ(r.status, 1 | LIBSPECTRUM_ERROR_CORRUPT);
+  std::vector<std::string> made;
+  for (const auto& entry : fs::directory_iterator(some)) {
+    made.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(made, std::vector<std::string>{"small.mdr"});
+}
+
+// -x names every damaged file it copies and copies each record from a copy
+// whose checksums pass; the listing says what it always said.
+TEST_F(CartinfoCli, ExtractNamesDamagedFiles) {
+  auto block = [](const char* name, uint8_t number, uint16_t length, uint8_t flags,
+                  const Bytes& data) {
+    fixtures::MdrBlock b;
+    b.record_name = name;
+    b.record_number = number;
+    b.record_length = length;
+    b.record_flags = flags;
+    b.data = data;
+    b.data.resize(length, 0);
+    return b;
+  };
+  Bytes first = fixtures::file_header(3, 1527, 32768, 0, 0);
+  first.resize(512, 0x5A);
+  fixtures::MdrBuilder builder("DAMAGED");
+  Bytes whole = fixtures::file_header(3, 4, 32768, 0, 0);
+  whole.insert(whole.end(), {1, 2, 3, 4});
+  builder.add_file("whole", whole);
+  // Three records, record 1 not there.
+  builder.add_block(block("gap", 0, 512, 0x04, first));
+  builder.add_block(block("gap", 2, 512, 0x06, Bytes(512, 0x33)));
+  // Record 1 good, then again with a spoilt data checksum.
+  Bytes twice_header = fixtures::file_header(3, 1015, 32768, 0, 0);
+  twice_header.resize(512, 0x5A);
+  builder.add_block(block("twice", 0, 512, 0x04, twice_header));
+  builder.add_block(block("twice", 1, 512, 0x06, Bytes(512, 0x11)));
+  size_t bad = builder.add_block(block("twice", 1, 512, 0x06, Bytes(512, 0x22)));
+  builder.block(bad).spoil_data_checksum = true;
+  // No end-of-file record: a PRINT file of one full record.
+  builder.add_block(block("notes", 0, 512, 0x00, Bytes(512, 'a')));
+  builder.add_free_blocks(6);
+  std::string mdr = dir.path("damaged.mdr");
+  builder.write(mdr);
+
+  std::string out = dir.path("out");
+  std::filesystem::create_directory(out);
+  auto plain = run(CARTINFO, "cartinfo", {mdr});
+  auto r = run(CARTINFO, "cartinfo", {"-x", out, mdr});
+  EXPECT_EQ(r.out, plain.out);
+  EXPECT_NE(plain.out.find("  Bytes: \"gap\" CODE 32768, 1527 in 2 blocks\n"
+                           "  Status: complete\n\n"
+                           "  Bytes: \"twice\" CODE 32768, 1015 in 3 blocks\n"
+                           "  Status: complete, checksum error\n\n"
+                           "  PRINT file: \"notes\"\n"
+                           "  Length: 512 bytes in 1 block\n"
+                           "  Status: missing EOF\n\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_EQ(r.err, "cartinfo: warning: \"gap\" is damaged (record 1 missing); copied to `" + out +
+                       "/gap.bin'\n"
+                       "cartinfo: warning: \"twice\" is damaged (more than one copy of record 1); "
+                       "copied to `" +
+                       out +
+                       "/twice.bin'\n"
+                       "cartinfo: warning: \"notes\" is damaged (no end-of-file record); "
+                       "copied to `" +
+                       out + "/notes.prn'\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(fixtures::read_file(out + "/whole.bin"), std::string("\1\2\3\4"));
+  std::string twice = fixtures::read_file(out + "/twice.bin");
+  EXPECT_EQ(twice, std::string(503, 0x5A) + std::string(512, 0x11));
+  EXPECT_EQ(fixtures::read_file(out + "/gap.bin"),
+            std::string(503, 0x5A) + std::string(512, '\0') + std::string(512, 0x33));
+
+  // A damaged file copied and others not written: both counted, in block
+  // mode too.
+  std::filesystem::remove(out + "/twice.bin");
+  r = run(CARTINFO, "cartinfo", {"-b", "-x", out, mdr});
+  EXPECT_EQ(fixtures::read_file(out + "/twice.bin"), twice);
+  EXPECT_EQ(r.status, 3);
+}
+
 // Names from a cartridge can hold anything: what they become on disk.
 TEST(SafeFileName, HostileNamesBecomeHarmless) {
   struct Case {

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "cartinfo.h"
+#include "cartinfo_testing_seams.h"
 #include "fixtures/cartridge.h"
 #include "fixtures/test_util.h"
+#include "testing_seams.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;
