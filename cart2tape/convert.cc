@@ -77,17 +77,13 @@ int write_cartridge_tape(const char* source, const char* target,
   if (read_cartridge_image(source, cartridge.get()) != 0) {
     return CART2TAPE_FAILED;
   }
-  CatalogueEntry* entries = nullptr;
-  uint64_t count = 0;
-  if (catalogue_cartridge_files(cartridge.get(), &entries, &count) != 0) {
-    std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, source);
+  Catalogue catalogue;
+  if (catalogue.build(cartridge.get()) != 0) {
+    report_uncatalogued(source);
     return CART2TAPE_FAILED;
   }
-  struct Release {
-    CatalogueEntry* entries;
-    uint64_t count;
-    ~Release() { release_catalogue(entries, count); }
-  } release{entries, count};
+  const CatalogueEntry* entries = catalogue.entries();
+  uint64_t count = catalogue.count();
 
   std::vector<std::string> names;
   for (uint64_t i = 0; i < count; ++i) {

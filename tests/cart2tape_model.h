@@ -27,7 +27,13 @@ struct File {
   Bytes data;  // joined in record order, zeros in the gaps
   bool eof = false;
   bool bad_checksum = false;
-  std::map<unsigned, unsigned> records;  // record number -> length
+  bool duplicated = false;  // some record is on the cartridge more than once
+  std::map<unsigned, unsigned> records;  // record number -> length of the copy used
+  struct Copy {
+    Bytes bytes;
+    bool good;
+  };
+  std::map<unsigned, Copy> copies;  // record number -> the copy used
 };
 
 inline bool checksum_holds(const uint8_t* bytes, size_t count, uint8_t stored) {
@@ -57,14 +63,26 @@ inline std::vector<File> files_of(const Bytes& image) {
       file->flags = b[15];
     }
     file->eof = file->eof || (b[15] & 0x02) != 0;
-    file->bad_checksum = file->bad_checksum || !checksum_holds(b, 14, b[14]) ||
-                         !checksum_holds(b + 15, 14, b[29]) || !checksum_holds(b + 30, 512, b[542]);
-    size_t offset = size_t{b[16]} * 512;
-    if (file->data.size() < offset + length) {
-      file->data.resize(offset + length, 0);
+    bool good = checksum_holds(b, 14, b[14]) && checksum_holds(b + 15, 14, b[29]) &&
+                checksum_holds(b + 30, 512, b[542]);
+    // Of several copies of a record, the first whose checksums pass is used.
+    auto known = file->copies.find(b[16]);
+    file->duplicated = file->duplicated || known != file->copies.end();
+    if (known == file->copies.end() || (!known->second.good && good)) {
+      file->copies[b[16]] = File::Copy{Bytes(b + 30, b + 30 + length), good};
+      file->records[b[16]] = length;
     }
-    std::copy(b + 30, b + 30 + length, file->data.begin() + static_cast<long>(offset));
-    file->records[b[16]] = length;
+  }
+  for (File& file : files) {
+    for (const auto& [number, copy] : file.copies) {
+      file.bad_checksum = file.bad_checksum || !copy.good;
+      size_t offset = size_t{number} * 512;
+      if (file.data.size() < offset + copy.bytes.size()) {
+        file.data.resize(offset + copy.bytes.size(), 0);
+      }
+      std::copy(copy.bytes.begin(), copy.bytes.end(),
+                file.data.begin() + static_cast<long>(offset));
+    }
   }
   return files;
 }
@@ -93,7 +111,7 @@ inline bool is_cut(const File& file) {
 }
 
 inline bool is_damaged(const File& file) {
-  return !file.eof || file.bad_checksum || file.data.size() < 9 ||
+  return !file.eof || file.bad_checksum || file.duplicated || file.data.size() < 9 ||
          file.data.size() - 9 != header_length(file) || is_cut(file);
 }
 
