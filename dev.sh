@@ -5,11 +5,12 @@
 #                   four configurations: GCC with Debian's libspectrum (its
 #                   command-line tests also under valgrind), GCC with ASan and
 #                   UBSan, clang (valgrind too), and GCC with libspectrum 1.6.2
-#                   built from ../shared/deps (valgrind too); then the Debian
-#                   package's checks, and 20,000 inputs of each fuzzing harness
-#                   from a fixed seed
+#                   built from ../shared/deps (valgrind too), GCC for 32-bit
+#                   x86 (i386 libraries, QEMU where the kernel runs no 32-bit
+#                   programs); then the Debian package's checks, and 20,000
+#                   inputs of each fuzzing harness from a fixed seed
 #   ./dev.sh package  build quillkit_<version>-1_<arch>.deb (and its -dbgsym) in
-#                     build-deb/ with dpkg-buildpackage
+#                     build-deb/ with dpkg-buildpackage, which runs the suite
 # All are safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -60,9 +61,90 @@ build_libspectrum() {
   fi
 }
 
+# The i386 packages that the 32-bit build links (libspectrum, GoogleTest,
+# bzip2 and what they need), unpacked into build-i386/sysroot once. apt
+# resolves and downloads them with a state of its own in build-i386/apt, so
+# the system's packages (its x86-64 -dev packages above all) stay as they
+# are; the C and C++ runtime come from g++-multilib instead. Returns 1 when
+# the packages can't be had.
+i386_sysroot() {
+  local top=$PWD/build-i386
+  local sysroot=$top/sysroot apt=$top/apt
+  [ -f "$sysroot/.complete" ] && return 0
+  rm -rf "$sysroot" "$apt"
+  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$sysroot"
+  : > "$apt/status"
+  local options=(-o APT::Architecture=i386 -o APT::Architectures::=i386 -o Dir::State="$apt"
+    -o Dir::State::status="$apt/status" -o Dir::State::Lists="$apt/lists"
+    -o Dir::Cache="$apt" -o Dir::Cache::archives="$apt/archives" -o Debug::NoLocking=1
+    -o APT::Sandbox::User=root -qq)
+  # An index that fails to download (a mirror being synchronised) leaves the
+  # others usable: the download below says whether they were enough.
+  apt-get "${options[@]}" update > "$top/apt.log" 2>&1 || true
+  if ! apt-get "${options[@]}" install --download-only -y --no-install-recommends \
+      libspectrum-dev libgtest-dev libbz2-dev >> "$top/apt.log" 2>&1; then
+    tail -5 "$top/apt.log" >&2
+    return 1
+  fi
+  local deb
+  for deb in "$apt"/archives/*.deb; do
+    case $(dpkg-deb -f "$deb" Package) in
+      libc6 | libc6-dev | libc-dev-bin | libcrypt1 | libcrypt-dev | linux-libc-dev | gcc-*-base | \
+        libgcc-s1 | libstdc++6 | libnsl-dev | libtirpc-dev) ;;
+      *) dpkg-deb -x "$deb" "$sysroot" ;;
+    esac
+  done
+  # Links to absolute paths (libbz2.so -> /lib/i386-linux-gnu/...) point
+  # into the sysroot instead.
+  local link
+  while IFS= read -r -d '' link; do
+    ln -sfn "$sysroot$(readlink "$link")" "$link"
+  done < <(find "$sysroot" -type l -lname '/*' -print0)
+  touch "$sysroot/.complete"
+}
+
+# Makes this machine run 32-bit x86 programs, when its kernel does not (no
+# IA-32 emulation, as in some virtual machines): QEMU's user-mode emulator,
+# registered for i386 programs with binfmt_misc. Returns 1 when it can't.
+run_i386_programs() {  # run_i386_programs PROGRAM
+  "$1" --version >/dev/null 2>&1 && return 0
+  install_missing qemu-user-static || return 1
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  # P keeps argv[0] as the caller gave it; F opens the emulator now.
+  as_root sh -c "cd /proc/sys/fs/binfmt_misc 2>/dev/null && [ -e register ] ||
+      mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] ||
+      printf '%s' ':qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:PF' \
+        > /proc/sys/fs/binfmt_misc/register" >/dev/null 2>&1 || true
+  "$1" --version >/dev/null 2>&1
+}
+
+# The whole suite built for 32-bit x86 (size_t and long of 32 bits), but for
+# valgrind, which does not follow the emulator. Left out, with a message,
+# when the i386 packages can't be had or no 32-bit program runs here.
+test_i386() {
+  if [ "$(dpkg --print-architecture)" != amd64 ]; then
+    echo "Not an amd64 machine: the 32-bit stage is left out"
+    return 0
+  fi
+  if ! install_missing g++-multilib || ! i386_sysroot; then
+    echo "The i386 packages can't be installed: the 32-bit stage is left out"
+    return 0
+  fi
+  build build-i386/quillkit -DQUILLKIT_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/i386-multilib.cmake \
+    -DQUILLKIT_I386_SYSROOT="$PWD/build-i386/sysroot"
+  if ! run_i386_programs build-i386/quillkit/blankide/blankide; then
+    echo "No 32-bit program runs on this machine: the 32-bit suite is left out (built only)"
+    return 0
+  fi
+  ctest --test-dir build-i386/quillkit -j "$jobs" -LE valgrind --output-on-failure
+}
+
 # Builds the Debian package the Debian way (dpkg-buildpackage, debhelper)
 # from a copy of the tree in build-deb/, where the .deb, its -dbgsym and the
-# .changes land.
+# .changes land; dh_auto_test runs the suite (DEB_BUILD_OPTIONS=nocheck in
+# the environment leaves it out).
 package() {
   install_missing debhelper lintian devscripts bash-completion man-db
   local version
@@ -74,7 +156,7 @@ package() {
   else
     tar -cf - --exclude=./.git --exclude='./build*' . | tar -xf - -C "build-deb/quillkit-${version%-*}"
   fi
-  (cd "build-deb/quillkit-${version%-*}" && dpkg-buildpackage -us -uc -b) > build-deb/build.log 2>&1 ||
+  (cd "build-deb/quillkit-${version%-*}" && dpkg-buildpackage -us -uc -b -J"$jobs") > build-deb/build.log 2>&1 ||
     { tail -40 build-deb/build.log >&2; exit 1; }
   echo "Built build-deb/quillkit_${version}_$(dpkg --print-architecture).deb"
 }
@@ -115,6 +197,7 @@ case "${1:-}" in
     else
       echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
     fi
+    test_i386
     package
     tests/package_test.sh build-deb build/tests/make_fixtures
     fuzz/run.sh --runs 20000

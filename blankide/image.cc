@@ -5,9 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+
+// Images reach far beyond 2 GiB: the file length must be 64-bit where long
+// is not (the build defines _FILE_OFFSET_BITS=64).
+static_assert(std::numeric_limits<off_t>::max() >= std::numeric_limits<int64_t>::max(),
+              "blankide needs a 64-bit off_t (large-file support)");
 
 namespace {
 
@@ -49,7 +56,8 @@ int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, 
 
   // Sparse: the system supplies the zeros and, where it can, stores none.
   if (sparse) {
-    if (ftruncate(fd, static_cast<off_t>(hdf_header_size(version)) + length) != 0) {
+    int64_t total = static_cast<int64_t>(hdf_header_size(version)) + length;
+    if (ftruncate(fd, static_cast<off_t>(total)) != 0) {
       std::fprintf(stderr, "%s: error truncating '%s': %s\n", program_name, path,
                    std::strerror(errno));
       return 1;
@@ -64,9 +72,8 @@ int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, 
     size_t chunk = static_cast<size_t>(remaining < ZERO_CHUNK ? remaining : ZERO_CHUNK);
     ssize_t result = write_fn(fd, zeros, chunk);
     if (result != static_cast<ssize_t>(chunk)) {
-      std::fprintf(stderr, "%s: could write only %lu bytes out of %lu to '%s'", program_name,
-                   static_cast<unsigned long>(written + bytes_written(result)),
-                   static_cast<unsigned long>(length), path);
+      std::fprintf(stderr, "%s: could write only %" PRIu64 " bytes out of %" PRId64 " to '%s'",
+                   program_name, written + bytes_written(result), length, path);
       return 1;
     }
     written += chunk;
@@ -110,9 +117,9 @@ int create_image(const ImageRequest& request) {
   ssize_t result = write_fn(fd, header, static_cast<size_t>(header_size));
   std::free(header);
   if (result != static_cast<ssize_t>(header_size)) {
-    std::fprintf(stderr, "%s: could write only %lu header bytes out of %lu to '%s'\n", program_name,
-                 static_cast<unsigned long>(bytes_written(result)),
-                 static_cast<unsigned long>(header_size), request.path);
+    std::fprintf(stderr,
+                 "%s: could write only %" PRIu64 " header bytes out of %" PRIu64 " to '%s'\n",
+                 program_name, bytes_written(result), header_size, request.path);
     (void)close(fd);
     return 1;
   }

@@ -54,7 +54,12 @@ void file_init(File* file);
 // the 4 GiB that a WAV file's 32-bit RIFF length can describe (real CSW and
 // TZX images are a few megabytes).
 constexpr size_t MDR_FILE_LIMIT = 254 * 543 + 1;
-constexpr size_t TAPE_FILE_LIMIT = size_t{4} << 30;
+// Where size_t has 32 bits, the limit is all that a read buffer (the bytes,
+// one more and FILE_PADDING) can count; memory runs out before it anyway.
+constexpr size_t TAPE_FILE_LIMIT =
+    sizeof(size_t) >= 8 ? static_cast<size_t>(uint64_t{4} << 30) : SIZE_MAX - FILE_PADDING - 1;
+static_assert(TAPE_FILE_LIMIT > MDR_FILE_LIMIT && TAPE_FILE_LIMIT <= SIZE_MAX - FILE_PADDING - 1,
+              "a tape's bytes, the one read past the limit and the padding fit in size_t");
 
 // Reads the whole of `path` (regular file, pipe or device) into `file` and
 // identifies its type (see File::cut_short). No more than one byte past

@@ -137,6 +137,20 @@ TEST_F(ImageWriter, BodyWriteFailuresReportWhatWasWritten) {
   }
 }
 
+// Counts past 4 GiB keep their high bits where long has 32 bits: an image of
+// about 8 GB whose write fails just beyond 4 GiB.
+TEST_F(ImageWriter, CountsBeyond4GiBInFailureMessages) {
+  int fd = open("/dev/null", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  fail_write_at = 4097;
+  failing_result = 100;
+  std::string err = fixtures::capture_stderr([&] {
+    EXPECT_EQ(write_image_body(fd, 16383, 16, 63, false, false, "big.hdf", HdfVersion::V1_1), 1);
+  });
+  close(fd);
+  EXPECT_EQ(err, "blankide: could write only 4296015972 bytes out of 8455200768 to 'big.hdf'");
+}
+
 TEST_F(ImageWriter, DiskFullAndRefusedTruncate) {
   int fd = open("/dev/full", O_WRONLY);
   ASSERT_GE(fd, 0);
