@@ -50,20 +50,23 @@ struct Output {
   bool existed = false;   // a file of the target's name was there before
 };
 
-// Opens `name` as Output; on failure returns false with errno set.
+// Opens `name` as Output; on failure returns false with errno set. A file
+// with other hard links, or beside which no file can be made, is written in
+// place.
 bool open_output(const char* name, Output* output) {
   if (name[0] == '-') {
     output->stream = stdout;
     return true;
   }
   struct stat info {};
-  if (stat(name, &info) == 0 && !S_ISREG(info.st_mode)) {
+  bool exists = stat(name, &info) == 0;
+  if (exists && (!S_ISREG(info.st_mode) || info.st_nlink > 1)) {
     output->stream = std::fopen(name, "w");
     return output->stream != nullptr;
   }
   output->target = name;
   mode_t mode = 0;
-  if (stat(name, &info) == 0) {
+  if (exists) {
     char resolved[PATH_MAX];
     if (realpath(name, resolved) != nullptr) {
       output->target = resolved;
@@ -81,9 +84,17 @@ bool open_output(const char* name, Output* output) {
   std::string pattern = dir + "." + base + ".XXXXXX";
   int fd = mkostemp(&pattern[0], O_CLOEXEC);
   if (fd < 0) {
-    return false;
+    if (!exists) {
+      return false;
+    }
+    output->target.clear();
+    output->stream = std::fopen(name, "w");
+    return output->stream != nullptr;
   }
   output->temporary = pattern;
+  if (exists) {
+    (void)fchown(fd, info.st_uid, info.st_gid);  // as far as we may
+  }
   if (fchmod(fd, mode) != 0 || (output->stream = fdopen(fd, "w")) == nullptr) {
     int saved = errno;
     close(fd);
