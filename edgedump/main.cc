@@ -92,8 +92,8 @@ bool open_output(const char* name, Output* output) {
     return output->stream != nullptr;
   }
   output->temporary = pattern;
-  if (exists) {
-    (void)fchown(fd, info.st_uid, info.st_gid);  // as far as we may
+  if (exists && fchown(fd, info.st_uid, info.st_gid) != 0) {
+    // Kept by whoever runs the tool, where it may not give the file away.
   }
   if (fchmod(fd, mode) != 0 || (output->stream = fdopen(fd, "w")) == nullptr) {
     int saved = errno;

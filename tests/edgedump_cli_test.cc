@@ -893,9 +893,16 @@ TEST_F(EdgedumpCli, PulseFilesAreReplacedWhole) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   ASSERT_EQ(stat(old.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // A file with another name (a hard link) is written in place: both
+  // names see the new lines.
+  std::string other = dir.path("other.txt");
+  ASSERT_EQ(::link(fresh.c_str(), other.c_str()), 0);
+  r = run(EDGEDUMP, "edgedump", {write("u.tzx", TzxBuilder().pulses({42}).image()), fresh});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(other), L("42 : 1\n"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")),
                           std::filesystem::directory_iterator{}),
-            4);
+            6);
 }
 
 // A regular file larger than any tape is refused from its size, before a
