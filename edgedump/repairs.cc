@@ -35,6 +35,7 @@ libspectrum_tape_block* empty_text_block() {
 // should. libspectrum offers no way to build a table, so the table is taken
 // from a block parsed for the purpose (its own place then given an empty
 // table, which owns nothing); the block's old data table is empty too.
+// clang-format off
 constexpr libspectrum_byte SILENT_DATA_DONOR[] = {
     'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20,  // header
     0x19, 21, 0, 0, 0,                                // generalised data, 21 bytes
@@ -44,6 +45,7 @@ constexpr libspectrum_byte SILENT_DATA_DONOR[] = {
     1, 0, 0, 1, 0, 0,                                 // both: 0 T-states, no edge
     0,                                                // the data: symbol 0
 };
+// clang-format on
 
 bool plays_missing_data(libspectrum_tape_block* block) {
   return libspectrum_tape_block_type(block) == LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA &&
@@ -55,9 +57,8 @@ bool plays_missing_data(libspectrum_tape_block* block) {
 
 int repair_missing_data(libspectrum_tape_block* block) {
   TapePtr donor(libspectrum_tape_alloc());
-  libspectrum_error error = libspectrum_tape_read(donor.get(), SILENT_DATA_DONOR,
-                                                  sizeof SILENT_DATA_DONOR,
-                                                  LIBSPECTRUM_ID_TAPE_TZX, nullptr);
+  libspectrum_error error = libspectrum_tape_read(
+      donor.get(), SILENT_DATA_DONOR, sizeof SILENT_DATA_DONOR, LIBSPECTRUM_ID_TAPE_TZX, nullptr);
   if (error != LIBSPECTRUM_ERROR_NONE) {
     return error;
   }

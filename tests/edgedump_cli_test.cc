@@ -289,7 +289,6 @@ TEST_F(EdgedumpCli, FailuresOfInputAndOutput) {
   r = run(EDGEDUMP, "edgedump", {good, "-"}, fixtures::Stdout::Closed);
   EXPECT_EQ(r.err, "edgedump: error closing pulse file: Bad file descriptor\n");
   EXPECT_EQ(r.status, 1);
-
 }
 
 TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
@@ -459,8 +458,7 @@ TEST_F(EdgedumpCli, TapesTheLibraryRefusesGetItsWord) {
     Bytes image;
     std::string err;
   } cases[] = {
-      {"not a TZX signature", wrong_signature,
-       "libspectrum_tzx_create: wrong signature\n"},
+      {"not a TZX signature", wrong_signature, "libspectrum_tzx_create: wrong signature\n"},
       {"a block the reader refuses, then one that overruns the file",
        TzxBuilder().raw(0x19, loose).raw(0x19, overrun).image(),
        "tzx_read_generalised_data: sanity check failed\n"},
@@ -503,8 +501,8 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   warajevo.push_back(0x2C);
   in = write("cut.tap", warajevo);
   r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
-  EXPECT_EQ(r.err,
-            "libspectrum error: `" + in + "': warajevo_read_rom_block: not enough data in buffer\n");
+  EXPECT_EQ(r.err, "libspectrum error: `" + in +
+                       "': warajevo_read_rom_block: not enough data in buffer\n");
   EXPECT_EQ(r.status, 1);
 
   // A Warajevo tape whose first block names itself as the next: the library
@@ -714,8 +712,9 @@ TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
   std::string in = write("trunc.csw", cut);
   std::string out = dir.path("out");
   auto r = run(EDGEDUMP, "edgedump", {in, out});
-  EXPECT_EQ(r.err, "libspectrum error: `" + in + "': rle_pulse_edge: file is truncated\nedgedump: `" +
-                       in + "' is damaged: the walk failed in block 1\n");
+  EXPECT_EQ(r.err, "libspectrum error: `" + in +
+                       "': rle_pulse_edge: file is truncated\nedgedump: `" + in +
+                       "' is damaged: the walk failed in block 1\n");
   EXPECT_EQ(r.status, 1);
   std::string lines = fixtures::read_file(out);
   EXPECT_NE(lines, "");
@@ -807,8 +806,7 @@ TEST_F(EdgedumpCli, PilotOnlyGeneralisedDataPlays) {
     Bytes image;
     std::string pulses;
   } cases[] = {
-      {"three pulses of 1000",
-       TzxBuilder().raw(0x19, pilot_block(0, 1000, 1, 3, 0, 0)).image(),
+      {"three pulses of 1000", TzxBuilder().raw(0x19, pilot_block(0, 1000, 1, 3, 0, 0)).image(),
        "1000 : 1\n1000 : 0\n1000 : 1\n0 : 0\n"},
       {"two runs, then a tone that follows",
        TzxBuilder().raw(0x19, pilot_block(0, 50, 2, 1, 0, 0)).pulses({70}).image(),
@@ -826,7 +824,8 @@ TEST_F(EdgedumpCli, PilotOnlyGeneralisedDataPlays) {
 // 65,535 symbols of 65,535 T-states that change no level, then an edge of
 // 700.
 TEST_F(EdgedumpCli, LongSilencesAreSummedIn64Bits) {
-  auto r = dump("long.tzx", TzxBuilder().raw(0x19, pilot_block(1, 65535, 2, 65535, 1, 700)).image());
+  auto r =
+      dump("long.tzx", TzxBuilder().raw(0x19, pilot_block(1, 65535, 2, 65535, 1, 700)).image());
   ASSERT_EQ(r.status, 0) << r.err;
   uint64_t sum = uint64_t{2} * 65535 * 65535 + 700;
   EXPECT_EQ(r.out.substr(0, r.out.find(" : ")), std::to_string(sum));

@@ -36,7 +36,8 @@ TEST(PulseLines, MatchPrintfForEveryShape) {
 
 // Durations past 32 bits, the sums of long silences, in full.
 TEST(PulseLines, DurationsPast32Bits) {
-  const uint64_t durations[] = {uint64_t{1} << 32, 8589673150u, std::numeric_limits<uint64_t>::max()};
+  const uint64_t durations[] = {uint64_t{1} << 32, 8589673150u,
+                                std::numeric_limits<uint64_t>::max()};
   std::string got = fixtures::capture([&](std::FILE* out) {
     line_writer_init(&writer, out);
     for (uint64_t d : durations) {
