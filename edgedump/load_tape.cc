@@ -52,8 +52,13 @@ LoadedTape parse_checked_tape(const adapter::File& file) {
   if (find_unplayable_block(tape.get(), &block)) {
     return problem(TapeProblem::Unplayable, block + 1);
   }
-  if (tape_plays_forever(tape.get(), &block)) {
-    return problem(TapeProblem::PlaysForever, block + 1);
+  switch (follow_play_order(tape.get(), &block)) {
+    case PlayOrder::Forever:
+      return problem(TapeProblem::PlaysForever, block + 1);
+    case PlayOrder::JumpsOutside:
+      return problem(TapeProblem::JumpsOutside, block + 1);
+    case PlayOrder::Ends:
+      break;
   }
   return {std::move(tape), TapeProblem::None, 0};
 }
@@ -82,6 +87,7 @@ constexpr ProblemText PROBLEM_TEXTS[] = {
     {TapeProblem::Unplayable, "is damaged: block ", " cannot be played"},
     {TapeProblem::ChainLoops, "is damaged: its chain of blocks never ends", nullptr},
     {TapeProblem::PlaysForever, "never ends: block ", " jumps back forever"},
+    {TapeProblem::JumpsOutside, "is damaged: block ", " jumps outside the tape"},
 };
 
 }  // namespace

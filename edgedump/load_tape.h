@@ -16,6 +16,7 @@ enum class TapeProblem {
   Unplayable,    // a block that libspectrum would play outside its data
   ChainLoops,    // a Warajevo chain of blocks that comes back on itself
   PlaysForever,  // jumps that lead back without end
+  JumpsOutside,  // a jump on the way that leads outside the tape
 };
 
 struct LoadedTape {

@@ -32,15 +32,18 @@ struct PlayState {
 };
 
 // Plays one block's worth of control flow, as libspectrum's edge walk does.
-// Returns false when the tape ends (or a jump leaves it, which stops the
-// walk with an error).
-bool step(const std::vector<BlockStep>& steps, PlayState* state) {
+// Returns false when the tape ends, or when a jump leaves it (which stops
+// the walk with an error), and then sets `*jumped_out`.
+bool step(const std::vector<BlockStep>& steps, PlayState* state, bool* jumped_out = nullptr) {
   const size_t count = steps.size();
   const BlockStep& b = steps[state->block];
   switch (b.type) {
     case LIBSPECTRUM_TAPE_BLOCK_JUMP: {
       long long target = static_cast<long long>(state->block) + b.jump_offset;
       if (target < 0 || target >= static_cast<long long>(count)) {
+        if (jumped_out != nullptr) {
+          *jumped_out = true;
+        }
         return false;
       }
       state->block = static_cast<size_t>(target);
@@ -75,7 +78,7 @@ bool step(const std::vector<BlockStep>& steps, PlayState* state) {
 
 }  // namespace
 
-bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
+PlayOrder follow_play_order(libspectrum_tape* tape, size_t* block) {
   std::vector<BlockStep> steps;
   libspectrum_tape_iterator it = nullptr;
   for (libspectrum_tape_block* b = libspectrum_tape_iterator_init(&it, tape); b != nullptr;
@@ -93,7 +96,7 @@ bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
     steps.push_back(s);
   }
   if (steps.empty()) {
-    return false;
+    return PlayOrder::Ends;
   }
 
   // Brent's cycle detection over the player's states: the states are finite
@@ -103,8 +106,14 @@ bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
   uint64_t power = 1;
   uint64_t length = 0;
   for (;;) {
-    if (!step(steps, &hare)) {
-      return false;
+    bool jumped_out = false;
+    size_t at = hare.block;
+    if (!step(steps, &hare, &jumped_out)) {
+      if (jumped_out) {
+        *block = at;
+        return PlayOrder::JumpsOutside;
+      }
+      return PlayOrder::Ends;
     }
     ++length;
     if (hare == tortoise) {
@@ -122,10 +131,19 @@ bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
     const BlockStep& s = steps[hare.block];
     if (s.type == LIBSPECTRUM_TAPE_BLOCK_JUMP && s.jump_offset <= 0) {
       *block = hare.block;
-      return true;
+      return PlayOrder::Forever;
     }
     (void)step(steps, &hare);
   }
   *block = hare.block;
+  return PlayOrder::Forever;
+}
+
+bool tape_plays_forever(libspectrum_tape* tape, size_t* block) {
+  size_t at = 0;
+  if (follow_play_order(tape, &at) != PlayOrder::Forever) {
+    return false;
+  }
+  *block = at;
   return true;
 }

@@ -69,6 +69,23 @@ char* put_decimal(char* out, uint32_t value) {
   return end;
 }
 
+// Writes `value` in decimal at `out`; returns the end.
+char* put_decimal64(char* out, uint64_t value) {
+  if (value <= UINT32_MAX) {
+    return put_decimal(out, static_cast<uint32_t>(value));
+  }
+  char digits[20];
+  size_t count = 0;
+  while (value > 0) {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  while (count > 0) {
+    *out++ = digits[--count];
+  }
+  return out;
+}
+
 }  // namespace
 
 namespace pulse_dump_detail {
@@ -93,8 +110,8 @@ void format_cached_line(LineWriter::CachedLine* line, uint32_t duration) {
   line->text[1][line->length - 2] = '1';
 }
 
-void write_any_line(LineWriter* writer, uint32_t duration, int16_t level) {
-  char* p = put_decimal(writer->buffer + writer->used, duration);
+void write_any_line(LineWriter* writer, uint64_t duration, int16_t level) {
+  char* p = put_decimal64(writer->buffer + writer->used, duration);
   std::memcpy(p, " : ", 3);
   p += 3;
   if (level < 0) {
@@ -129,7 +146,7 @@ template <bool LIMITED>
 int walk(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
   const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
-  uint32_t pending = 0;
+  uint64_t pending = 0;
   // Where the next line goes stays in a register; the writer sees it again
   // whenever it writes out, and at the end.
   char* out = writer->buffer + writer->used;
@@ -157,7 +174,14 @@ int walk(libspectrum_tape* tape, LineWriter* writer, uint64_t max_records) {
       }
     }
     // The level is 0 or 1: the adapter's rule keeps it so.
-    out = append_cached_line(writer, out, pending, static_cast<unsigned>(record.level & 1));
+    if (pending <= UINT32_MAX) {
+      out = append_cached_line(writer, out, static_cast<uint32_t>(pending),
+                               static_cast<unsigned>(record.level & 1));
+    } else {
+      writer->used = static_cast<size_t>(out - writer->buffer);
+      pulse_dump_detail::write_any_line(writer, pending, static_cast<int16_t>(record.level & 1));
+      out = writer->buffer + writer->used;
+    }
     pending = 0;
   }
   writer->used = static_cast<size_t>(out - writer->buffer);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-// Formats "%u : %d\n" lines into a bounded buffer that goes out to `out` in
+// Formats "%llu : %d\n" lines into a bounded buffer that goes out to `out` in
 // large writes. The first failed write is remembered in `error` (an errno
 // value); nothing more is written after it.
 //
@@ -18,7 +18,7 @@
 // duration and level, and most lines are one copy from there.
 struct LineWriter {
   static constexpr size_t CAPACITY = 64 * 1024;
-  static constexpr size_t LONGEST_LINE = 24;  // "4294967295 : -32768\n" and then some
+  static constexpr size_t LONGEST_LINE = 32;  // "18446744073709551615 : -32768\n" and then some
   static constexpr size_t CACHED_LINES = 512;
   // The two lines of one duration, of level 0 and of level 1; 64 bytes, so
   // that a slot is found with a shift.
@@ -49,8 +49,8 @@ void write_out(LineWriter* writer);
 // loop, which it would otherwise crowd.
 __attribute__((noinline, cold)) void format_cached_line(LineWriter::CachedLine* line,
                                                         uint32_t duration);
-// Appends a line of any level, formatted in full.
-void write_any_line(LineWriter* writer, uint32_t duration, int16_t level);
+// Appends a line of any duration and level, formatted in full.
+void write_any_line(LineWriter* writer, uint64_t duration, int16_t level);
 }  // namespace pulse_dump_detail
 
 // Appends the line of `duration` and `level` (0 or 1) at `out`, which has
@@ -68,16 +68,16 @@ inline char* append_cached_line(LineWriter* writer, char* out, uint32_t duration
 
 // Appends one line: the duration in decimal, " : ", the level as a signed
 // 16-bit decimal, a newline.
-inline void write_pulse_line(LineWriter* writer, uint32_t duration, int16_t level) {
+inline void write_pulse_line(LineWriter* writer, uint64_t duration, int16_t level) {
   if (LineWriter::CAPACITY - writer->used < LineWriter::LONGEST_LINE) {
     pulse_dump_detail::write_out(writer);
   }
-  if ((level & ~1) != 0) {
+  if ((level & ~1) != 0 || duration > UINT32_MAX) {
     pulse_dump_detail::write_any_line(writer, duration, level);
     return;
   }
-  char* end = append_cached_line(writer, writer->buffer + writer->used, duration,
-                                 static_cast<unsigned>(level));
+  char* end = append_cached_line(writer, writer->buffer + writer->used,
+                                 static_cast<uint32_t>(duration), static_cast<unsigned>(level));
   writer->used = static_cast<size_t>(end - writer->buffer);
 }
 
@@ -86,7 +86,8 @@ constexpr uint64_t ALL_RECORDS = UINT64_MAX;
 
 // Walks `tape` from its current position to its end (or for at most
 // `max_records` records), writing one line per reported edge with the time
-// since the previous line. Returns 0 when the walk stopped normally or a
+// since the previous line, summed in 64 bits (records that report no edge
+// can add up to more than 32 bits hold). Returns 0 when the walk stopped normally or a
 // write failed (see writer->error), or libspectrum's error code when the
 // walk itself failed.
 [[nodiscard]] int dump_pulses(libspectrum_tape* tape, LineWriter* writer,

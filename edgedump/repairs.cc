@@ -27,6 +27,52 @@ libspectrum_tape_block* empty_text_block() {
   return block;
 }
 
+// A generalised-data block with pilot symbols and no data symbols: at the
+// end of the pilot the player goes on to the data regardless, reading a
+// table and a data stream that are not there. It gets a data table of one
+// symbol that lasts 0 T-states and changes no level, and one data byte: a
+// record that adds nothing to any line, after which the block ends as it
+// should. libspectrum offers no way to build a table, so the table is taken
+// from a block parsed for the purpose (its own place then given an empty
+// table, which owns nothing); the block's old data table is empty too.
+// clang-format off
+constexpr libspectrum_byte SILENT_DATA_DONOR[] = {
+    'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20,  // header
+    0x19, 21, 0, 0, 0,                                // generalised data, 21 bytes
+    0, 0,                                             // no pause
+    0, 0, 0, 0, 0, 0,                                 // no pilot
+    1, 0, 0, 0, 1, 2,                                 // 1 data symbol: 1 pulse, 2 in the table
+    1, 0, 0, 1, 0, 0,                                 // both: 0 T-states, no edge
+    0,                                                // the data: symbol 0
+};
+// clang-format on
+
+bool plays_missing_data(libspectrum_tape_block* block) {
+  return libspectrum_tape_block_type(block) == LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA &&
+         libspectrum_tape_generalised_data_symbol_table_symbols_in_block(
+             libspectrum_tape_block_pilot_table(block)) > 0 &&
+         libspectrum_tape_generalised_data_symbol_table_symbols_in_block(
+             libspectrum_tape_block_data_table(block)) == 0;
+}
+
+int repair_missing_data(libspectrum_tape_block* block) {
+  TapePtr donor(libspectrum_tape_alloc());
+  libspectrum_error error = libspectrum_tape_read(
+      donor.get(), SILENT_DATA_DONOR, sizeof SILENT_DATA_DONOR, LIBSPECTRUM_ID_TAPE_TZX, nullptr);
+  if (error != LIBSPECTRUM_ERROR_NONE) {
+    return error;
+  }
+  libspectrum_tape_iterator it = nullptr;
+  libspectrum_tape_block* source = libspectrum_tape_iterator_init(&it, donor.get());
+  (void)libspectrum_tape_block_set_data_table(block, libspectrum_tape_block_data_table(source));
+  (void)libspectrum_tape_block_set_data_table(source, libspectrum_tape_block_pilot_table(source));
+  (void)libspectrum_tape_block_set_bits_per_data_symbol(block, 1);
+  libspectrum_free(libspectrum_tape_block_data(block));
+  auto* data = static_cast<libspectrum_byte*>(libspectrum_malloc_n(1, 1));
+  data[0] = 0;
+  return libspectrum_tape_block_set_data(block, data);
+}
+
 }  // namespace
 
 int repair_silent_blocks(libspectrum_tape* tape) {
@@ -34,6 +80,12 @@ int repair_silent_blocks(libspectrum_tape* tape) {
   size_t position = 0;
   for (libspectrum_tape_block* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
        ++position) {
+    if (plays_missing_data(block)) {
+      int error = repair_missing_data(block);
+      if (error != LIBSPECTRUM_ERROR_NONE) {
+        return error;
+      }
+    }
     if (!is_silent(block)) {
       repair_last_byte(block);
       block = libspectrum_tape_iterator_next(&it);

@@ -31,7 +31,9 @@
 // - a pure tone or pulse list of 0 pulses (played as 2^32 pulses, or read
 //   past its end) becomes an empty text block, which plays no edge;
 // - a one-byte pure data block whose last byte claims 0 used bits (played
-//   forever) uses all 8, as every longer block does.
+//   forever) uses all 8, as every longer block does;
+// - a generalised-data block with a pilot and no data symbols (whose
+//   player goes on into the missing data) ends after its pilot and pause.
 // Returns 0, or libspectrum's error code.
 [[nodiscard]] int repair_silent_blocks(libspectrum_tape* tape);
 
@@ -41,9 +43,19 @@
 // 0-based index in `block`.
 [[nodiscard]] bool find_unplayable_block(libspectrum_tape* tape, size_t* block);
 
+// How a tape's blocks played in order end.
+enum class PlayOrder {
+  Ends,          // the last block plays out
+  Forever,       // jumps lead back without end
+  JumpsOutside,  // a jump on the way leads outside the tape: the walk fails there
+};
+
 // Follows the tape's blocks in playing order, with jumps and loops as
-// libspectrum plays them. Returns true when the tape can never end, with the
-// 0-based index of a backward jump on the endless path in `block`.
+// libspectrum plays them. For Forever, `block` gets the 0-based index of a
+// backward jump on the endless path; for JumpsOutside, that of the jump.
+[[nodiscard]] PlayOrder follow_play_order(libspectrum_tape* tape, size_t* block);
+
+// True when follow_play_order says Forever, with its `block`.
 [[nodiscard]] bool tape_plays_forever(libspectrum_tape* tape, size_t* block);
 
 #endif

@@ -6,7 +6,8 @@
 #   fuzz/run.sh SECONDS [cartridge|tape|zx_name|hdf]...
 #   fuzz/run.sh --runs COUNT [cartridge|tape|zx_name|hdf]...
 # Inputs: the committed ones in tests/fuzz-inputs/<target>, fresh seeds from
-# the test suite's image builders and, when it is beside the tree, the image
+# the test suite's image builders (for tapes, every block kind with each
+# count and length field at its edges), fuzz/<target>.dict where there is one and, when it is beside the tree, the image
 # corpus in ../shared/corpus. New findings go to build-fuzz/artifacts/<target>;
 # the growing corpus stays in build-fuzz/corpus/<target>. Exits 1 if any
 # target found a fault.
@@ -61,8 +62,11 @@ for target in "${targets[@]}"; do
   fi
   mkdir -p "$corpus_dir" "$out/artifacts/$target" "$out/logs"
   echo "fuzz_$target: $what"
+  # A dictionary of the target's block IDs and field layouts, where it has one.
+  dict=()
+  [ ! -f "fuzz/$target.dict" ] || dict=(-dict="fuzz/$target.dict")
   if ! ASAN_OPTIONS=detect_leaks=1:suppressions=tests/asan.supp "$out/fuzz/fuzz_$target" \
-      "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      "${limit[@]}" "${dict[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
       "$corpus_dir" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
       > "$out/logs/$target.log" 2>&1; then

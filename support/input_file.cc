@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "adapter.h"
+#include "support.h"
 
 namespace adapter {
 
@@ -141,7 +142,10 @@ int file_open(File* file, const char* path, size_t limit) {
   }
   unsigned char* bytes = nullptr;
   size_t length = 0;
-  int failure = read_all(fd, size_hint, limit, &bytes, &length);
+  // A regular file says its size: one over the limit is refused unread.
+  int failure = S_ISREG(info.st_mode) && static_cast<uintmax_t>(info.st_size) > limit
+                    ? EFBIG
+                    : read_all(fd, size_hint, limit, &bytes, &length);
   close(fd);
   if (failure == ENOMEM) {
     report(LIBSPECTRUM_ERROR_MEMORY, "out of memory reading `%s'", path);
@@ -160,9 +164,15 @@ int file_open(File* file, const char* path, size_t limit) {
   // Identifying a compressed file expands it, so look at bzip2 data first.
   bool cut_short = bzip2_cut_short(bytes, length);
   libspectrum_id_t type = LIBSPECTRUM_ID_UNKNOWN;
-  if (!cut_short &&
-      libspectrum_identify_file(&type, path, bytes, length) != LIBSPECTRUM_ERROR_NONE) {
-    type = LIBSPECTRUM_ID_UNKNOWN;
+  if (!cut_short) {
+    // A guess that fails leaves the type unknown, for the reader to find
+    // out with its own word; its messages on the way (libspectrum
+    // decompresses a gzip file into a buffer of a size it never set) are
+    // not the run's.
+    QuietLibrary guessing;
+    if (libspectrum_identify_file(&type, path, bytes, length) != LIBSPECTRUM_ERROR_NONE) {
+      type = LIBSPECTRUM_ID_UNKNOWN;
+    }
   }
   file->cut_short = cut_short;
   file->bytes = bytes;

@@ -10,6 +10,9 @@
 
 namespace {
 
+const char* current_file = nullptr;
+bool library_quiet = false;
+
 // Writes libspectrum's diagnostics as the library's own handler does, but
 // never aborts: an internal error of the library on a bad input file must
 // end in the tool's normal failure path, not in a core dump. A message can
@@ -18,6 +21,9 @@ namespace {
 // one is written after it.
 __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
     libspectrum_error /*error*/, const char* format, va_list ap) {
+  if (library_quiet) {
+    return LIBSPECTRUM_ERROR_NONE;
+  }
   char small[512];
   va_list again;
   va_copy(again, ap);
@@ -39,6 +45,11 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
     text[--length] = '\0';
   }
   std::fputs("libspectrum error: ", stderr);
+  if (current_file != nullptr) {
+    std::fputc('`', stderr);
+    print_visible(stderr, current_file);
+    std::fputs("': ", stderr);
+  }
   print_visible(stderr, text);
   std::fputc('\n', stderr);
   if (text != small) {
@@ -48,6 +59,22 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
 }
 
 }  // namespace
+
+CurrentFile::CurrentFile(const char* path) : outer_(current_file) {
+  current_file = path;
+}
+
+CurrentFile::~CurrentFile() {
+  current_file = outer_;
+}
+
+QuietLibrary::QuietLibrary() : outer_(library_quiet) {
+  library_quiet = true;
+}
+
+QuietLibrary::~QuietLibrary() {
+  library_quiet = outer_;
+}
 
 int library_startup_requiring(const char* required) {
   if (libspectrum_check_version(required) == 0) {
@@ -79,10 +106,12 @@ int read_cartridge_image(const char* path, libspectrum_microdrive* cartridge) {
   if (load_input_file(path, input.get(), adapter::MDR_FILE_LIMIT) != 0) {
     return 1;
   }
+  CurrentFile reading(path);
   return libspectrum_microdrive_mdr_read(cartridge, input.get()->bytes, input.get()->length);
 }
 
 int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
+  CurrentFile reading(file.name);
   begin_watch(tape);
   libspectrum_error error =
       libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name);

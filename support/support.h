@@ -28,6 +28,34 @@ constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
 [[nodiscard]] int library_startup_requiring(const char* required);
 [[nodiscard]] int library_startup();
 
+// The file that libspectrum is reading or parsing while one of these lives:
+// each of the library's messages meanwhile names it ("libspectrum error:
+// `<path>': ..."). They nest; the innermost names its file. A null path
+// names none.
+class CurrentFile {
+ public:
+  explicit CurrentFile(const char* path);
+  ~CurrentFile();
+  CurrentFile(const CurrentFile&) = delete;
+  CurrentFile& operator=(const CurrentFile&) = delete;
+
+ private:
+  const char* outer_;
+};
+
+// The library's messages are dropped while one of these lives: for calls
+// whose failure is no failure of the run (the caller goes on another way).
+class QuietLibrary {
+ public:
+  QuietLibrary();
+  ~QuietLibrary();
+  QuietLibrary(const QuietLibrary&) = delete;
+  QuietLibrary& operator=(const QuietLibrary&) = delete;
+
+ private:
+  bool outer_;
+};
+
 // Reads the whole of `path` into `file`, refusing more than `limit` bytes
 // (see adapter::file_open). Returns 0, or libspectrum's error code after
 // printing "couldn't read" on standard error; the buffer then holds

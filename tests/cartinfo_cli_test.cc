@@ -137,8 +137,9 @@ TEST_F(CartinfoCli, RejectedImageGivesNoHeadingAndItsErrorCode) {
   std::string small = dir.path("small.mdr");
   auto r = run(CARTINFO, "cartinfo", {dir.path("short.mdr"), small});
   EXPECT_EQ(r.out, small_listing(small));
-  EXPECT_EQ(r.err,
-            "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n");
+  // The library's message names the operand it is about.
+  EXPECT_EQ(r.err, "libspectrum error: `" + dir.path("short.mdr") +
+                       "': libspectrum_microdrive_mdr_read: not enough data in buffer\n");
   EXPECT_EQ(r.status, LIBSPECTRUM_ERROR_CORRUPT);
   // A rejected image and an unreadable one: the codes are ORed.
   r = run(CARTINFO, "cartinfo", {dir.path("short.mdr"), dir.path("missing.mdr")});
@@ -250,14 +251,16 @@ TEST_F(CartinfoCli, LostOutputIsAFailure) {
       {{"-V"}, fixtures::Stdout::Closed, "cartinfo: write error: Bad file descriptor\n", 1},
       {{dir.path("short.mdr"), small},
        fixtures::Stdout::DevFull,
-       "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n"
-       "cartinfo: write error: No space left on device\n",
+       "libspectrum error: `" + dir.path("short.mdr") +
+           "': libspectrum_microdrive_mdr_read: not enough data in buffer\n"
+           "cartinfo: write error: No space left on device\n",
        LIBSPECTRUM_ERROR_CORRUPT | 1},
       // Nothing written, nothing lost.
       {{}, fixtures::Stdout::Closed, USAGE + TRY, 1},
       {{dir.path("short.mdr")},
        fixtures::Stdout::Closed,
-       "libspectrum error: libspectrum_microdrive_mdr_read: not enough data in buffer\n",
+       "libspectrum error: `" + dir.path("short.mdr") +
+           "': libspectrum_microdrive_mdr_read: not enough data in buffer\n",
        LIBSPECTRUM_ERROR_CORRUPT},
   };
   for (const Case& c : cases) {

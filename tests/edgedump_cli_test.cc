@@ -2,6 +2,7 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -270,7 +271,8 @@ TEST_F(EdgedumpCli, FailuresOfInputAndOutput) {
 
   std::string bad = write("bad.tzx", {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20, 0x99});
   r = run(EDGEDUMP, "edgedump", {bad, keep});
-  EXPECT_EQ(r.err, "libspectrum error: libspectrum_tzx_create: unknown block type 0x99\n");
+  EXPECT_EQ(r.err,
+            "libspectrum error: `" + bad + "': libspectrum_tzx_create: unknown block type 0x99\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(fixtures::read_file(keep), "old");
 
@@ -287,13 +289,6 @@ TEST_F(EdgedumpCli, FailuresOfInputAndOutput) {
   r = run(EDGEDUMP, "edgedump", {good, "-"}, fixtures::Stdout::Closed);
   EXPECT_EQ(r.err, "edgedump: error closing pulse file: Bad file descriptor\n");
   EXPECT_EQ(r.status, 1);
-
-  // A jump out of the tape fails the walk: the lines so far stay.
-  std::string out = dir.path("partial.txt");
-  r = run(EDGEDUMP, "edgedump", {write("out.tzx", TzxBuilder().pulses({5}).jump(9).image()), out});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(fixtures::read_file(out), L("5 : 1\n"));
 }
 
 TEST_F(EdgedumpCli, SameFileInAndOutAndFormats) {
@@ -463,19 +458,19 @@ TEST_F(EdgedumpCli, TapesTheLibraryRefusesGetItsWord) {
     Bytes image;
     std::string err;
   } cases[] = {
-      {"not a TZX signature", wrong_signature,
-       "libspectrum error: libspectrum_tzx_create: wrong signature\n"},
+      {"not a TZX signature", wrong_signature, "libspectrum_tzx_create: wrong signature\n"},
       {"a block the reader refuses, then one that overruns the file",
        TzxBuilder().raw(0x19, loose).raw(0x19, overrun).image(),
-       "libspectrum error: tzx_read_generalised_data: sanity check failed\n"},
+       "tzx_read_generalised_data: sanity check failed\n"},
       {"counts that do not fill the block, inside the file",
        TzxBuilder().text("x").raw(0x19, loose).image(),
-       "libspectrum error: tzx_read_generalised_data: sanity check failed\n"},
+       "tzx_read_generalised_data: sanity check failed\n"},
   };
   for (const Case& c : cases) {
     std::string out = write("keep.txt", {'k'});
-    auto r = run(EDGEDUMP, "edgedump", {write("refused.tzx", c.image), out});
-    EXPECT_EQ(r.err, c.err) << c.what;
+    std::string in = write("refused.tzx", c.image);
+    auto r = run(EDGEDUMP, "edgedump", {in, out});
+    EXPECT_EQ(r.err, "libspectrum error: `" + in + "': " + c.err) << c.what;
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_EQ(fixtures::read_file(out), "k") << c.what;
   }
@@ -494,8 +489,9 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   for (uint8_t b : {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}) {
     bad_csw.push_back(b);
   }
-  auto r = run(EDGEDUMP, "edgedump", {write("bad.csw", bad_csw), dir.path("out")});
-  EXPECT_EQ(r.err, "libspectrum error: corrupt gzip data\n");
+  std::string in = write("bad.csw", bad_csw);
+  auto r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: `" + in + "': corrupt gzip data\n");
   EXPECT_EQ(r.status, 1);
 
   // A Warajevo tape cut short: the library frees the caller's tape object.
@@ -503,8 +499,10 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   warajevo.push_back('Z');
   warajevo.resize(warajevo.size() + 81, 0xFF);
   warajevo.push_back(0x2C);
-  r = run(EDGEDUMP, "edgedump", {write("cut.tap", warajevo), dir.path("out")});
-  EXPECT_EQ(r.err, "libspectrum error: warajevo_read_rom_block: not enough data in buffer\n");
+  in = write("cut.tap", warajevo);
+  r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: `" + in +
+                       "': warajevo_read_rom_block: not enough data in buffer\n");
   EXPECT_EQ(r.status, 1);
 
   // A Warajevo tape whose first block names itself as the next: the library
@@ -525,8 +523,10 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
                    0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00};
   runaway.resize(runaway.size() + 110, 0xFF);
   runaway.push_back(0x00);
-  r = run(EDGEDUMP, "edgedump", {write("runaway.tap", runaway), dir.path("out")});
-  EXPECT_EQ(r.err, "libspectrum error: execute_copy_command: corrupt compressed block in file\n");
+  in = write("runaway.tap", runaway);
+  r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
+  EXPECT_EQ(r.err, "libspectrum error: `" + in +
+                       "': execute_copy_command: corrupt compressed block in file\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -550,15 +550,15 @@ std::string plain_walk(const std::string& path) {
       return;
     }
     adapter::EdgeRecord record{};
-    uint32_t pending = 0;
-    char line[32];
+    uint64_t pending = 0;
+    char line[40];
     while ((record.flags & static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_TAPE)) == 0) {
       if (adapter::tape_get_next_edge(&record, loaded.tape.get()) != 0) {
         break;
       }
       pending += record.duration;
       if (record.edge != 0) {
-        std::snprintf(line, sizeof line, "%u : %d\n", pending,
+        std::snprintf(line, sizeof line, "%llu : %d\n", static_cast<unsigned long long>(pending),
                       static_cast<int>(static_cast<int16_t>(record.level)));
         text += line;
         pending = 0;
@@ -696,9 +696,11 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
 }
 
 // libspectrum's message about a CSW pulse cut short comes during the walk,
-// when the pulse file is open: it goes to standard error only, with no
-// blank line after it, and never into the pulse file when standard error
-// is closed.
+// when the pulse file is open: it goes to standard error only, naming the
+// tape, with no blank line after it, then the dumper's own word with the
+// block; never into the pulse file when standard error is closed. A new
+// pulse file keeps the lines written so far; an existing one is left as it
+// was.
 TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
   std::string csw = "Compressed Square Wave\x1a";
   Bytes cut(csw.begin(), csw.end());
@@ -710,14 +712,20 @@ TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
   std::string in = write("trunc.csw", cut);
   std::string out = dir.path("out");
   auto r = run(EDGEDUMP, "edgedump", {in, out});
-  EXPECT_EQ(r.err, "libspectrum error: rle_pulse_edge: file is truncated\n");
+  EXPECT_EQ(r.err, "libspectrum error: `" + in +
+                       "': rle_pulse_edge: file is truncated\nedgedump: `" + in +
+                       "' is damaged: the walk failed in block 1\n");
   EXPECT_EQ(r.status, 1);
   std::string lines = fixtures::read_file(out);
   EXPECT_NE(lines, "");
 
-  r = run(EDGEDUMP, "edgedump", {in, out}, fixtures::Stdout::StderrClosed);
+  std::string kept = write("kept.txt", {'o', 'l', 'd'});
+  r = run(EDGEDUMP, "edgedump", {in, kept}, fixtures::Stdout::StderrClosed);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(fixtures::read_file(out), lines);
+  EXPECT_EQ(fixtures::read_file(kept), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")),
+                          std::filesystem::directory_iterator{}),
+            3);  // the tape, the new pulse file and the kept one: no temporary left
 }
 
 // A block tag from the image reaches the terminal only with its control
@@ -728,7 +736,8 @@ TEST_F(EdgedumpStreams, ImageBytesInLibraryMessagesAreMadeVisible) {
     image.push_back(b);
   }
   auto r = dump("tag.pzx", image);
-  EXPECT_EQ(r.err, "libspectrum error: read_block: unknown block id '?]2;'\n");
+  EXPECT_EQ(r.err, "libspectrum error: `" + dir.path("tag.pzx") +
+                       "': read_block: unknown block id '?]2;'\n");
   EXPECT_EQ(r.status, 0);
 }
 
@@ -742,6 +751,174 @@ TEST_F(EdgedumpStreams, ExhaustedMemoryEndsWithAMessage) {
   std::string out = write("keep.txt", {'k'});
   auto r = run(EDGEDUMP, "edgedump", {zeros, out}, fixtures::Stdout::Captured, size_t{512} << 20);
   EXPECT_EQ(r.err, "edgedump: memory exhausted\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixtures::read_file(out), "k");
+}
+
+namespace {
+
+// A generalised-data block with one pilot symbol of one pulse, `flags` its
+// TZX symbol flags (1: no edge), played as `runs` runs of `repeats`; then
+// `data_symbols` data symbols (0 for none) of a 1-pulse edge of `data`
+// T-states, symbol 0 of a 1-symbol table.
+Bytes pilot_block(uint8_t flags, uint16_t length, uint32_t runs, uint16_t repeats,
+                  uint32_t data_symbols, uint16_t data) {
+  Bytes body = {0, 0};  // no pause
+  auto le16 = [&](uint32_t v) {
+    body.push_back(static_cast<uint8_t>(v & 0xFF));
+    body.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  le16(runs & 0xFFFF);
+  le16(runs >> 16);
+  body.push_back(1);
+  body.push_back(1);
+  le16(data_symbols & 0xFFFF);
+  le16(data_symbols >> 16);
+  body.push_back(1);
+  body.push_back(1);
+  body.push_back(flags);
+  le16(length);
+  for (uint32_t i = 0; i < runs; ++i) {
+    body.push_back(0);
+    le16(repeats);
+  }
+  if (data_symbols > 0) {
+    body.push_back(0);
+    le16(data);
+  }
+  // A 1-symbol table needs no bits per symbol: no data stream.
+  Bytes block;
+  for (int i = 0; i < 4; ++i) {
+    block.push_back(static_cast<uint8_t>(body.size() >> (8 * i)));
+  }
+  block.insert(block.end(), body.begin(), body.end());
+  return block;
+}
+
+}  // namespace
+
+// A generalised-data block of pilot symbols and no data symbols is a legal
+// tone: the pilot plays, then the block ends (the library's player would go
+// on into the data that is not there).
+TEST_F(EdgedumpCli, PilotOnlyGeneralisedDataPlays) {
+  struct Case {
+    const char* what;
+    Bytes image;
+    std::string pulses;
+  } cases[] = {
+      {"three pulses of 1000", TzxBuilder().raw(0x19, pilot_block(0, 1000, 1, 3, 0, 0)).image(),
+       "1000 : 1\n1000 : 0\n1000 : 1\n0 : 0\n"},
+      {"two runs, then a tone that follows",
+       TzxBuilder().raw(0x19, pilot_block(0, 50, 2, 1, 0, 0)).pulses({70}).image(),
+       "50 : 1\n50 : 0\n70 : 1\n"},
+  };
+  for (const Case& c : cases) {
+    auto r = dump("tone.tzx", c.image);
+    EXPECT_EQ(r.out, L(c.pulses)) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.status, 0) << c.what;
+  }
+}
+
+// Records that report no edge add up to more than 32 bits hold: two runs of
+// 65,535 symbols of 65,535 T-states that change no level, then an edge of
+// 700.
+TEST_F(EdgedumpCli, LongSilencesAreSummedIn64Bits) {
+  auto r =
+      dump("long.tzx", TzxBuilder().raw(0x19, pilot_block(1, 65535, 2, 65535, 1, 700)).image());
+  ASSERT_EQ(r.status, 0) << r.err;
+  uint64_t sum = uint64_t{2} * 65535 * 65535 + 700;
+  EXPECT_EQ(r.out.substr(0, r.out.find(" : ")), std::to_string(sum));
+  EXPECT_EQ(sum, 8589673150u);
+}
+
+// A jump on the tape's way that leads outside it fails libspectrum's walk:
+// the tape is refused before the output is opened, naming the jump.
+TEST_F(EdgedumpCli, JumpsOutsideTheTapeAreRefusedBeforeTheOutput) {
+  struct Case {
+    const char* what;
+    Bytes image;
+    int block;
+  } cases[] = {
+      {"past the end, after a tone", TzxBuilder().pure_tone(2168, 3).jump(5).image(), 2},
+      {"to just past the last block", TzxBuilder().pulses({5}).jump(1).image(), 2},
+      {"back before the first", TzxBuilder().pulses({5}).text("x").jump(-3).image(), 3},
+      {"inside a loop, on its second round",
+       TzxBuilder().loop_start(2).pulses({1}).loop_end().jump(-9).image(), 4},
+  };
+  for (const Case& c : cases) {
+    std::string out = write("keep.txt", {'k', 'e', 'e', 'p'});
+    std::string in = write("jumps.tzx", c.image);
+    auto r = run(EDGEDUMP, "edgedump", {in, out});
+    EXPECT_EQ(r.err, "edgedump: `" + in + "' is damaged: block " + std::to_string(c.block) +
+                         " jumps outside the tape\n")
+        << c.what;
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(fixtures::read_file(out), "keep") << c.what;
+    // The same file as input and output is left as it was.
+    r = run(EDGEDUMP, "edgedump", {in, in});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_TRUE(fixtures::read_file(in) == std::string(c.image.begin(), c.image.end())) << c.what;
+  }
+  // A jump outside that the tape jumps over is never played.
+  auto r = dump("over.tzx", TzxBuilder().jump(2).jump(100).pulses({9}).image());
+  EXPECT_EQ(r.out, L("9 : 1\n"));
+  EXPECT_EQ(r.status, 0);
+}
+
+// A pulse file goes in under a temporary name: a new one appears with the
+// umask's permissions, an existing one keeps its own and is replaced whole,
+// a symbolic link keeps pointing at the file it named, and nothing else is
+// left in the directory.
+TEST_F(EdgedumpCli, PulseFilesAreReplacedWhole) {
+  std::string in = write("t.tzx", TzxBuilder().pulses({1234, 5678}).image());
+  std::string fresh = dir.path("fresh.txt");
+  auto r = run(EDGEDUMP, "edgedump", {in, fresh});
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat info {};
+  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+
+  std::string old = write("old.txt", Bytes(100000, 'x'));
+  ASSERT_EQ(chmod(old.c_str(), 0640), 0);
+  std::string link = dir.path("link.txt");
+  ASSERT_EQ(symlink(old.c_str(), link.c_str()), 0);
+  r = run(EDGEDUMP, "edgedump", {in, link});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(old), L("1234 : 1\n5678 : 0\n"));
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(stat(old.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  // A file with another name (a hard link) is written in place: both
+  // names see the new lines.
+  std::string other = dir.path("other.txt");
+  ASSERT_EQ(::link(fresh.c_str(), other.c_str()), 0);
+  r = run(EDGEDUMP, "edgedump", {write("u.tzx", TzxBuilder().pulses({42}).image()), fresh});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(other), L("42 : 1\n"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")),
+                          std::filesystem::directory_iterator{}),
+            6);
+}
+
+// A regular file larger than any tape is refused from its size, before a
+// byte is read: under a small memory limit, a sparse file of 5 GiB.
+TEST_F(EdgedumpStreams, HugeFilesAreRefusedUnread) {
+  if (fixtures::memory_limits_unusable()) {
+    GTEST_SKIP() << "no memory limit under the sanitizers or valgrind";
+  }
+  std::string huge = dir.path("huge.tzx");
+  fixtures::write_file(huge, {});
+  ASSERT_EQ(truncate(huge.c_str(), off_t{5} << 30), 0);
+  std::string out = write("keep.txt", {'k'});
+  auto r = run(EDGEDUMP, "edgedump", {huge, out}, fixtures::Stdout::Captured, size_t{256} << 20);
+  EXPECT_EQ(r.err, "libspectrum error: couldn't read `" + huge + "': more than " +
+                       std::to_string(adapter::TAPE_FILE_LIMIT) +
+                       " bytes, larger than any image of its kind\nedgedump: couldn't read `" +
+                       huge + "' (libspectrum error 3)\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(fixtures::read_file(out), "k");
 }

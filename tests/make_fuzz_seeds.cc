@@ -2,6 +2,7 @@
 // the test suite's image builders.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -20,8 +21,9 @@ void seed(const std::string& dir, const std::string& name, const Bytes& bytes) {
 
 // Tape seeds start with the byte that picks the format.
 Bytes tape_seed(uint8_t type, const Bytes& image) {
-  Bytes out = {type};
-  out.insert(out.end(), image.begin(), image.end());
+  Bytes out(image.size() + 1);
+  out[0] = type;
+  std::copy(image.begin(), image.end(), out.begin() + 1);
   return out;
 }
 
@@ -69,6 +71,12 @@ int main(int argc, char** argv) {
   fixtures::PzxBuilder pzx;
   pzx.pulses({{3, 500}, {1, 70000}}).stop().pause(1000, true);
   seed(tapes, "stop.pzx", tape_seed(9, pzx.image()));
+  // Every block kind with each count and length field at its edges.
+  int variant = 0;
+  for (const fixtures::BlockVariant& v : fixtures::block_field_variants()) {
+    bool is_pzx = v.name.compare(0, 3, "PZX") == 0;
+    seed(tapes, "field-" + std::to_string(variant++), tape_seed(is_pzx ? 9 : 2, v.image));
+  }
 
   std::string names = root + "/zx_name";
   seed(names, "tokens", Bytes{91, 'r', 'u', 'n', 0xF9, 0x80, 0x8F, 0x90, 0x5C, 0x60, 0x7F});

@@ -34,6 +34,23 @@ TEST(PulseLines, MatchPrintfForEveryShape) {
   EXPECT_EQ(got, want);
 }
 
+// Durations past 32 bits, the sums of long silences, in full.
+TEST(PulseLines, DurationsPast32Bits) {
+  const uint64_t durations[] = {uint64_t{1} << 32, 8589673150u,
+                                std::numeric_limits<uint64_t>::max()};
+  std::string got = fixtures::capture([&](std::FILE* out) {
+    line_writer_init(&writer, out);
+    for (uint64_t d : durations) {
+      write_pulse_line(&writer, d, 1);
+      write_pulse_line(&writer, d, -32768);
+    }
+    EXPECT_EQ(line_writer_flush(&writer), 0);
+  });
+  EXPECT_EQ(got,
+            "4294967296 : 1\n4294967296 : -32768\n8589673150 : 1\n8589673150 : -32768\n"
+            "18446744073709551615 : 1\n18446744073709551615 : -32768\n");
+}
+
 TEST(PulseLines, ManyBuffersInOrder) {
   std::string got = fixtures::capture([](std::FILE* out) {
     line_writer_init(&writer, out);
