@@ -126,7 +126,7 @@ edgedump: couldn't read \`text.tzx.missing' (libspectrum error 3)"
       fail "block $block gave '$(tr '\n' ' ' <<< "$out")'"
   done
 
-  claim "A tape whose jumps would make it play forever is refused"
+  claim "A tape whose jumps would make it play forever, or lead outside the tape, is refused"
   tzx '\x23\x00\x00' > loop.tzx
   run edgedump loop.tzx out
   want_status 1
@@ -173,7 +173,7 @@ edgedump: couldn't read \`text.tzx.missing' (libspectrum error 3)"
   want_err "edgedump: \`cut.tzx.bz2' is damaged: its bzip2 data is cut short or expands past 1 GiB"
   want_no_file out
 
-  claim "libspectrum error: ... libspectrum could not parse the image, or failed while playing it. Any control character in it, which could come from the image, is shown as ?."
+  claim "libspectrum error: \`FILE': ... libspectrum could not parse the image, or failed while playing it. Any control character in it, which could come from the image, is shown as ?."
   run edgedump $'no\x01such' -
   want_status 1
   [[ $err == "libspectrum error: couldn't open \`no?such': No such file or directory"$'\n'* ]] ||
@@ -251,7 +251,7 @@ Try \`edgedump --help' for more information."
   want_status 0
   run edgedump data.zip -
   want_status 1
-  want_err "libspectrum error: libspectrum_tape_read: couldn't identify file"
+  want_err "libspectrum error: \`data.zip': libspectrum_tape_read: couldn't identify file"
 
   claim "A TSX (MSX) file is read as TZX and is rejected when it holds MSX blocks (ID 0x4B), as nearly all do; a WAV file is read only as it is, never compressed."
   tzx '\x4b\x00\x00\x00\x00' > msx.tsx
