@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -39,10 +40,13 @@ testing_seams::WriteFn output_write = ::write;
 testing_seams::FsyncFn output_fsync = ::fsync;
 testing_seams::RenameFn output_rename = std::rename;
 
-// The new file that a signal must not leave behind, while there is one.
+// The new file that a signal must not leave behind, while there is one,
+// and the handling of the signals before it was watched.
 const char* volatile pending_file = nullptr;
 
 constexpr int CLEANUP_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
+struct sigaction former_actions[std::size(CLEANUP_SIGNALS)];
+bool installed[std::size(CLEANUP_SIGNALS)];
 
 extern "C" void remove_pending_file(int signal_number) {
   const char* path = pending_file;
@@ -53,51 +57,37 @@ extern "C" void remove_pending_file(int signal_number) {
   (void)raise(signal_number);
 }
 
-// Removes the new file if a signal ends the run while it exists; the
-// destructor gives the signals their former handling back. A signal that
-// was being ignored stays ignored.
-class PendingFile {
- public:
-  explicit PendingFile(const std::string& path) : path_(path) {
-    for (size_t i = 0; i < std::size(CLEANUP_SIGNALS); ++i) {
-      installed_[i] = false;
-      if (sigaction(CLEANUP_SIGNALS[i], nullptr, &former_[i]) != 0 ||
-          former_[i].sa_handler == SIG_IGN) {
-        continue;
-      }
-      struct sigaction action {};
-      action.sa_handler = remove_pending_file;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESETHAND;
-      installed_[i] = sigaction(CLEANUP_SIGNALS[i], &action, nullptr) == 0;
+// Removes `path` if a signal ends the run before unwatch_pending(). A signal
+// that was being ignored stays ignored.
+void watch_pending(const char* path) {
+  pending_file = path;
+  for (size_t i = 0; i < std::size(CLEANUP_SIGNALS); ++i) {
+    installed[i] = false;
+    if (sigaction(CLEANUP_SIGNALS[i], nullptr, &former_actions[i]) != 0 ||
+        former_actions[i].sa_handler == SIG_IGN) {
+      continue;
     }
-    pending_file = path_.c_str();
+    struct sigaction action {};
+    action.sa_handler = remove_pending_file;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    installed[i] = sigaction(CLEANUP_SIGNALS[i], &action, nullptr) == 0;
   }
-  ~PendingFile() {
-    pending_file = nullptr;
-    for (size_t i = 0; i < std::size(CLEANUP_SIGNALS); ++i) {
-      if (installed_[i]) {
-        (void)sigaction(CLEANUP_SIGNALS[i], &former_[i], nullptr);
-      }
-    }
-  }
-  // Removes the file now (it was not renamed into place).
-  void remove() {
-    pending_file = nullptr;
-    (void)unlink(path_.c_str());
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
+}
 
- private:
-  std::string path_;
-  struct sigaction former_[std::size(CLEANUP_SIGNALS)];
-  bool installed_[std::size(CLEANUP_SIGNALS)];
-};
+void unwatch_pending() {
+  pending_file = nullptr;
+  for (size_t i = 0; i < std::size(CLEANUP_SIGNALS); ++i) {
+    if (installed[i]) {
+      (void)sigaction(CLEANUP_SIGNALS[i], &former_actions[i], nullptr);
+      installed[i] = false;
+    }
+  }
+}
 
 // Creates a new, empty file beside `path` for its replacement, named
-// ".NAME.PID-N.tmp" in the same folder. Returns the descriptor, or -1 with
-// errno set.
+// ".NAME.PID-N.tmp" in the same folder, and watches it. Returns the
+// descriptor, or -1 with errno set.
 int create_beside(const std::string& path, std::string* created) {
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -106,34 +96,21 @@ int create_beside(const std::string& path, std::string* created) {
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     *created = folder + "." + name + "." + std::to_string(getpid()) + "-" +
                std::to_string(attempt) + ".tmp";
-    int fd = open(created->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) {
+    // Watched before it exists, so that no signal can leave it behind.
+    watch_pending(created->c_str());
+    int fd = ::open(created->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
       return fd;
+    }
+    int error = errno;
+    unwatch_pending();
+    if (error != EEXIST) {
+      errno = error;
+      return -1;
     }
   }
   errno = EEXIST;
   return -1;
-}
-
-// Writes all `size` bytes to `fd`. Returns 0, or -1 with errno set.
-int write_all(int fd, const unsigned char* bytes, uint64_t size) {
-  while (size > 0) {
-    size_t chunk = size > (uint64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(size);
-    ssize_t written = output_write(fd, bytes, chunk);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return -1;
-    }
-    if (written == 0) {
-      errno = EIO;
-      return -1;
-    }
-    bytes += written;
-    size -= static_cast<uint64_t>(written);
-  }
-  return 0;
 }
 
 int report(const char* what, const char* path, int error) {
@@ -152,54 +129,137 @@ void set_output_calls(WriteFn write, FsyncFn fsync, RenameFn rename) {
 }
 }  // namespace testing_seams
 
-int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
+int ReplacedFile::open(const char* path) {
   struct stat existing {};
-  bool exists = stat(path, &existing) == 0;
-  if (exists && S_ISDIR(existing.st_mode)) {
-    return report("open", path, EISDIR);
+  existed_ = stat(path, &existing) == 0;
+  if (existed_ && S_ISDIR(existing.st_mode)) {
+    return EISDIR;
   }
-  if (exists && !S_ISREG(existing.st_mode)) {
-    return save_output_file(path, bytes, size);
+  if (existed_ && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) {
+    stream_ = std::fopen(path, "wb");
+    return stream_ != nullptr ? 0 : errno;
   }
-  if (exists && access(path, W_OK) != 0) {
-    return report("open", path, errno);
-  }
-  std::string created;
-  int fd = create_beside(path, &created);
-  if (fd < 0) {
-    return report("open", path, errno);
-  }
-  PendingFile pending(created);
-  int error = 0;
-  if (write_all(fd, bytes, size) != 0) {
-    error = errno;
-  } else if (exists) {
-    // The owner can be kept only by a caller allowed to give files away.
-    (void)fchown(fd, existing.st_uid, existing.st_gid);
-    if (fchmod(fd, existing.st_mode & 0777) != 0) {
-      error = errno;
+  target_ = path;
+  if (existed_) {
+    if (access(path, W_OK) != 0) {
+      return errno;
+    }
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr) {
+      target_ = resolved;
     }
   }
-  if (error == 0 && output_fsync(fd) != 0) {
+  int fd = create_beside(target_, &temporary_);
+  if (fd < 0) {
+    int error = errno;
+    temporary_.clear();
+    if (!existed_) {
+      return error;
+    }
+    stream_ = std::fopen(path, "wb");
+    return stream_ != nullptr ? 0 : errno;
+  }
+  if (existed_) {
+    // The owner can be kept only by a caller allowed to give files away.
+    (void)fchown(fd, existing.st_uid, existing.st_gid);
+  }
+  if ((existed_ && fchmod(fd, existing.st_mode & 0777) != 0) ||
+      (stream_ = fdopen(fd, "wb")) == nullptr) {
+    int error = errno;
+    (void)close(fd);
+    abandon(false);
+    return error;
+  }
+  return 0;
+}
+
+int ReplacedFile::write_all(const unsigned char* bytes, uint64_t size) {
+  int fd = fileno(stream_);
+  while (size > 0) {
+    size_t chunk = size > (uint64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(size);
+    ssize_t written = output_write(fd, bytes, chunk);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno;
+    }
+    if (written == 0) {
+      return EIO;
+    }
+    bytes += written;
+    size -= static_cast<uint64_t>(written);
+  }
+  return 0;
+}
+
+int ReplacedFile::commit() {
+  int error = 0;
+  errno = 0;
+  if (std::fflush(stream_) != 0 || std::ferror(stream_)) {
+    error = errno != 0 ? errno : EIO;
+  }
+  if (error == 0 && !temporary_.empty() && output_fsync(fileno(stream_)) != 0) {
     error = errno;
   }
-  if (close(fd) != 0 && error == 0) {
+  if (std::fclose(stream_) != 0 && error == 0) {
     error = errno;
   }
-  if (error == 0 && output_rename(created.c_str(), path) != 0) {
+  stream_ = nullptr;
+  if (error == 0 && !temporary_.empty() &&
+      output_rename(temporary_.c_str(), target_.c_str()) != 0) {
     error = errno;
   }
   if (error != 0) {
-    pending.remove();
-    return report("write", path, error);
+    return error;  // the caller abandons the file
   }
-  // The rename itself reaches the disk with the folder; a failure here
-  // loses nothing that is not already in place.
-  std::string folder(path, std::strrchr(path, '/') != nullptr ? std::strrchr(path, '/') + 1 : path);
-  int folder_fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder_fd >= 0) {
-    (void)output_fsync(folder_fd);
-    (void)close(folder_fd);
+  if (!temporary_.empty()) {
+    temporary_.clear();
+    unwatch_pending();
+    // The rename itself reaches the disk with the folder; a failure here
+    // loses nothing that is not already in place.
+    size_t slash = target_.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+    int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd >= 0) {
+      (void)output_fsync(folder_fd);
+      (void)close(folder_fd);
+    }
+  }
+  return 0;
+}
+
+void ReplacedFile::abandon(bool keep_new) {
+  if (stream_ != nullptr) {
+    (void)std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  if (temporary_.empty()) {
+    return;
+  }
+  if (keep_new && !existed_ && std::rename(temporary_.c_str(), target_.c_str()) == 0) {
+    temporary_.clear();
+    unwatch_pending();
+    return;
+  }
+  (void)unlink(temporary_.c_str());
+  temporary_.clear();
+  unwatch_pending();
+}
+
+int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
+  ReplacedFile file;
+  int error = file.open(path);
+  if (error != 0) {
+    return report("open", path, error);
+  }
+  error = file.write_all(bytes, size);
+  if (error == 0) {
+    error = file.commit();
+  }
+  if (error != 0) {
+    file.abandon(false);
+    return report("write", path, error);
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <sys/utsname.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 
@@ -226,17 +227,48 @@ void set_uname(UnameFn describe);
 // after a message.
 [[nodiscard]] int save_output_file(const char* path, const unsigned char* bytes, uint64_t size);
 
-// Writes `size` bytes to `path` so that it holds either all of them or what
-// it held before: they go to a new file beside it (created exclusively, mode
-// 0666 less the umask), which is flushed to the disk and then renamed over
-// `path`. An existing `path` keeps its permission bits (and its owner and
-// group where the caller may set them); a symbolic link at `path` is
-// replaced by the file, and what it pointed to is left alone. An existing
-// `path` that the caller may not write, or that is a folder, is refused; one
-// that is not a regular file (a pipe, a device) is written into directly
-// with save_output_file. On any failure, including a SIGHUP, SIGINT or
-// SIGTERM that ends the run meanwhile, the new file is removed. Returns 0,
-// or 1 after "couldn't open `PATH': REASON" (the new file could not be made)
+// A named output file replaced whole or not at all: it is written under a
+// new name beside it (created exclusively), flushed to the disk and only
+// then renamed over it, so a run that fails leaves an existing file as it
+// was. A symbolic link is followed: the file it points to is replaced, the
+// link stays. A new file gets the mode that the umask leaves of 0666; an
+// existing one keeps its permission bits, and its owner and group where the
+// caller may set them. Written in place, as opening it would, are a file
+// that is not regular (a pipe, a device), one with other hard links
+// (replacing it would part them) and an existing one beside which no file
+// can be made. A SIGHUP, SIGINT or SIGTERM that ends the run while the new
+// file exists removes it.
+class ReplacedFile {
+ public:
+  ReplacedFile() = default;
+  ~ReplacedFile() { abandon(false); }
+  ReplacedFile(const ReplacedFile&) = delete;
+  ReplacedFile& operator=(const ReplacedFile&) = delete;
+
+  // Opens `path` for writing. Returns 0, or an errno value with nothing
+  // made (a folder gives EISDIR).
+  [[nodiscard]] int open(const char* path);
+  std::FILE* stream() const { return stream_; }
+  // Writes `size` bytes straight to the file, past the stream, which must
+  // hold nothing. Returns 0 or an errno value.
+  [[nodiscard]] int write_all(const unsigned char* bytes, uint64_t size);
+  // Flushes the stream and the file to the disk, closes it and puts it into
+  // place. Returns 0, or an errno value; the caller then abandons it.
+  [[nodiscard]] int commit();
+  // Closes the file after a failure: an existing file is left as it was; a
+  // new one is removed, or kept with what was written when `keep_new`.
+  void abandon(bool keep_new);
+
+ private:
+  std::FILE* stream_ = nullptr;
+  std::string target_;     // the file renamed over
+  std::string temporary_;  // empty: written in place
+  bool existed_ = false;
+};
+
+// Writes `size` bytes to `path` through a ReplacedFile; an existing `path`
+// that the caller may not write, or that is a folder, is refused. Returns
+// 0, or 1 after "couldn't open `PATH': REASON" (the file could not be made)
 // or "couldn't write `PATH': REASON" (writing, flushing or renaming failed).
 [[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size);
 
