@@ -122,20 +122,20 @@ int write_cartridge_tape(const char* source, const char* target,
                    program_name, name.c_str());
       continue;
     }
+    // A file longer than a tape block holds is cut to fit, and says so in
+    // place of "written as found".
     std::string damage = describe_damage(entry);
-    if (!damage.empty()) {
-      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); written as found\n", program_name,
-                   name.c_str(), damage.c_str());
-      status = CART2TAPE_DAMAGED;
-    }
     size_t data_length = tape_data_length(entry);
-    if (data_length + FILE_HEADER_SIZE < entry.data_size) {
-      std::fprintf(stderr,
-                   "%s: warning: \"%s\" has %llu bytes of data, more than a tape block holds; "
-                   "cut to %zu\n",
-                   program_name, name.c_str(),
-                   static_cast<unsigned long long>(entry.data_size - FILE_HEADER_SIZE),
-                   data_length);
+    bool cut = data_length + FILE_HEADER_SIZE < entry.data_size;
+    if (cut) {
+      damage += std::string(damage.empty() ? "" : ", ") +
+                std::to_string(entry.data_size - FILE_HEADER_SIZE) +
+                " bytes of data, more than a tape block holds";
+    }
+    if (!damage.empty()) {
+      std::string outcome = cut ? "cut to " + std::to_string(data_length) : "written as found";
+      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); %s\n", program_name,
+                   name.c_str(), damage.c_str(), outcome.c_str());
       status = CART2TAPE_DAMAGED;
     }
     append_file_blocks(tape.get(), entry);

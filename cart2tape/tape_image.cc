@@ -113,9 +113,14 @@ size_t tape_data_length(const CatalogueEntry& entry) {
 void append_file_blocks(libspectrum_tape* tape, const CatalogueEntry& entry) {
   unsigned char header[TAPE_HEADER_SIZE];
   make_tape_header(entry, header);
-  libspectrum_tape_append_block(tape, rom_block(0x00, header, sizeof header));
   const unsigned char* data = entry.data + FILE_HEADER_SIZE;
   size_t size = tape_data_length(entry);
+  if (size + FILE_HEADER_SIZE < entry.data_size) {
+    // Cut to fit a block: the header gives the length that the ROM will load.
+    header[11] = static_cast<unsigned char>(size & 0xFF);
+    header[12] = static_cast<unsigned char>(size >> 8);
+  }
+  libspectrum_tape_append_block(tape, rom_block(0x00, header, sizeof header));
   libspectrum_tape_append_block(tape, rom_block(0xFF, size > 0 ? data : header, size));
 }
 

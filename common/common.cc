@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -41,6 +42,9 @@ void new_failed() {
 void start_tool(const char* argv0) {
   program_name = argv0;
   open_standard_streams();
+  // A write past the file-size limit then fails with EFBIG, which the tools
+  // report and clean up after, instead of ending the run without a word.
+  (void)std::signal(SIGXFSZ, SIG_IGN);
   std::set_new_handler(new_failed);
 }
 

@@ -36,6 +36,13 @@ int give_up(CatalogueEntry** entries, uint64_t* count) {
   return 1;
 }
 
+// Of a record's copies, the first of the highest rank is used: one whose
+// checksums pass before one that fails, and among those one with data
+// before an empty end-of-file block, which holds nothing of the file.
+int copy_rank(uint8_t good, uint16_t length) {
+  return good * 2 + (length > 0 ? 1 : 0);
+}
+
 }  // namespace
 
 namespace testing_seams {
@@ -140,7 +147,7 @@ int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry*
     int verdict = libspectrum_microdrive_checksum(cartridge, static_cast<libspectrum_byte>(b));
     uint8_t good = verdict == 0 || empty_end ? 1 : 0;
     CatalogueRecord& record = entry->records[block.record_number];
-    if (record.copies == 0 || (record.good == 0 && good == 1)) {
+    if (record.copies == 0 || copy_rank(good, length) > copy_rank(record.good, record.length)) {
       record.length = length;
       record.flags = block.record_flags;
       record.good = good;

@@ -135,7 +135,7 @@ int ReplacedFile::open(const char* path) {
   if (existed_ && S_ISDIR(existing.st_mode)) {
     return EISDIR;
   }
-  if (existed_ && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) {
+  if (existed_ && !S_ISREG(existing.st_mode)) {
     stream_ = std::fopen(path, "wb");
     return stream_ != nullptr ? 0 : errno;
   }
@@ -153,7 +153,7 @@ int ReplacedFile::open(const char* path) {
   if (fd < 0) {
     int error = errno;
     temporary_.clear();
-    if (!existed_) {
+    if (!existed_ || (error != EACCES && error != EPERM)) {
       return error;
     }
     stream_ = std::fopen(path, "wb");

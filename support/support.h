@@ -233,10 +233,10 @@ void set_uname(UnameFn describe);
 // was. A symbolic link is followed: the file it points to is replaced, the
 // link stays. A new file gets the mode that the umask leaves of 0666; an
 // existing one keeps its permission bits, and its owner and group where the
-// caller may set them. Written in place, as opening it would, are a file
-// that is not regular (a pipe, a device), one with other hard links
-// (replacing it would part them) and an existing one beside which no file
-// can be made. A SIGHUP, SIGINT or SIGTERM that ends the run while the new
+// caller may set them; one with other hard links is parted from them, which
+// keep what it held. Written in place, as opening it would, are a file that
+// is not regular (a pipe, a device) and an existing one in a folder where
+// the caller may not make a file. A SIGHUP, SIGINT or SIGTERM that ends the run while the new
 // file exists removes it.
 class ReplacedFile {
  public:

@@ -111,21 +111,28 @@ fixtures::MdrBuilder hostile_cartridge(Random& random, const std::string& cartri
     used[f].insert(number);
     block.record_number = static_cast<uint8_t>(number);
     block.record_length = static_cast<uint16_t>(random.chance(70) ? 512 : random.below(600));
-    block.record_flags =
-        static_cast<uint8_t>(random.chance(90) ? (f == 0 || random.chance(80) ? 0x04 : 0x00) |
-                                                     (random.chance(20) ? 0x02 : 0)
-                                               : random.byte());
+    // Each draw in a statement of its own: the order in which a compiler
+    // evaluates operands and arguments is its own, and the cartridges must
+    // be the same whichever builds the test.
+    if (random.chance(90)) {
+      unsigned non_print = f == 0 || random.chance(80) ? 0x04u : 0x00u;
+      unsigned eof = random.chance(20) ? 0x02u : 0x00u;
+      block.record_flags = static_cast<uint8_t>(non_print | eof);
+    } else {
+      block.record_flags = random.byte();
+    }
     block.data.resize(block.record_length > 512 ? 512 : block.record_length);
     for (uint8_t& b : block.data) {
       b = random.byte();
     }
     if (number == 0 && block.data.size() >= 9 && random.chance(80)) {
       // A header whose length is the file's, or any length at all.
-      Bytes header = fixtures::file_header(
-          static_cast<uint8_t>(random.below(5)),
-          static_cast<uint16_t>(random.chance(50) ? 6912 : random.below(65536)),
-          static_cast<uint16_t>(random.below(65536)), static_cast<uint16_t>(random.below(65536)),
-          static_cast<uint16_t>(random.below(65536)));
+      auto type = static_cast<uint8_t>(random.below(5));
+      auto length = static_cast<uint16_t>(random.chance(50) ? 6912 : random.below(65536));
+      auto start = static_cast<uint16_t>(random.below(65536));
+      auto param2 = static_cast<uint16_t>(random.below(65536));
+      auto line = static_cast<uint16_t>(random.below(65536));
+      Bytes header = fixtures::file_header(type, length, start, param2, line);
       std::copy(header.begin(), header.end(), block.data.begin());
     }
     block.spoil_header_checksum = random.chance(3);
@@ -141,7 +148,7 @@ fixtures::MdrBuilder hostile_cartridge(Random& random, const std::string& cartri
 // "Made by cart2tape from NAME" often passes the 255 bytes a TZX text holds.
 std::string source_name(Random& random) {
   std::string name;
-  unsigned length = random.chance(25) ? 200 + random.below(47) : 1 + random.below(60);
+  unsigned length = random.chance(25) ? 220 + random.below(27) : 1 + random.below(60);
   while (name.size() < length) {
     name +=
         random.chance(10) ? "\xC3\xA9" : std::string(1, static_cast<char>('a' + random.below(26)));
@@ -217,8 +224,8 @@ TEST(Cart2tapeProperty, EveryTapeReadsBackAsTheBlocksMeant) {
       ASSERT_EQ(tape_read.error, 0) << what;
       EXPECT_EQ(tape_read.rom, expected.blocks) << what;
       size_t warnings = 0;
-      for (size_t at = err.find(" more than a tape block holds; cut to "); at != std::string::npos;
-           at = err.find(" more than a tape block holds; cut to ", at + 1)) {
+      for (size_t at = err.find(" more than a tape block holds); cut to "); at != std::string::npos;
+           at = err.find(" more than a tape block holds); cut to ", at + 1)) {
         ++warnings;
       }
       EXPECT_EQ(warnings, expected.cut) << what << err;

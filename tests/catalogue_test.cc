@@ -157,6 +157,22 @@ TEST(Catalogue, FirstGoodCopyOfEachRecordIsUsed) {
   }
 }
 
+// An empty end-of-file block of a file's name passes every check, as it
+// holds nothing; it must not stand in for a copy of the record with data.
+TEST(Catalogue, EmptyEndBlockNeverHidesTheData) {
+  for (bool empty_first : {true, false}) {
+    fixtures::MdrBuilder builder("X");
+    MdrBlock empty = record("f", 0, 0, 0x06, 0x00);
+    MdrBlock full = record("f", 0, 100, 0x06, 0x3C);
+    builder.add_block(empty_first ? empty : full);
+    builder.add_block(empty_first ? full : empty);
+    Catalogued cat(builder);
+    ASSERT_EQ(cat.count, 1u);
+    ASSERT_EQ(cat.entries[0].data_size, 100u) << empty_first;
+    EXPECT_EQ(cat.entries[0].data[99], 0x3C) << empty_first;
+  }
+}
+
 // What describe_damage says of files built block by block.
 TEST(Catalogue, DamageIsNamed) {
   auto code = [](uint16_t length) {  // a CODE file's first record of 512 bytes

@@ -866,6 +866,27 @@ TEST_F(EdgedumpCli, JumpsOutsideTheTapeAreRefusedBeforeTheOutput) {
   EXPECT_EQ(r.status, 0);
 }
 
+// A write past the file-size limit is a failure that the tool reports and
+// cleans up after, not a signal that ends it without a word: an existing
+// pulse file stays as it was and no temporary file is left.
+TEST_F(EdgedumpCli, FileSizeLimitIsReportedNotFatal) {
+  TzxBuilder tape;
+  for (int block = 0; block < 12; ++block) {
+    tape.pulses(std::vector<uint16_t>(255, 1234));  // about 27 KB of lines in all
+  }
+  std::string in = write("many.tzx", tape.image());
+  std::string out = dir.path("kept.txt");
+  fixtures::write_file(out, {'k'});
+  auto r = run("/bin/bash", "bash",
+               {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", EDGEDUMP, in, out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(fixtures::read_file(out), "k");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")),
+                          std::filesystem::directory_iterator{}),
+            2);
+}
+
 // A pulse file goes in under a temporary name: a new one appears with the
 // umask's permissions, an existing one keeps its own and is replaced whole,
 // a symbolic link keeps pointing at the file it named, and nothing else is
@@ -892,13 +913,15 @@ TEST_F(EdgedumpCli, PulseFilesAreReplacedWhole) {
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   ASSERT_EQ(stat(old.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
-  // A file with another name (a hard link) is written in place: both
-  // names see the new lines.
+  // A file with another name (a hard link) is parted from it: the other
+  // name keeps what the file held, so a failing run could not spoil it.
   std::string other = dir.path("other.txt");
+  std::string before = fixtures::read_file(fresh);
   ASSERT_EQ(::link(fresh.c_str(), other.c_str()), 0);
   r = run(EDGEDUMP, "edgedump", {write("u.tzx", TzxBuilder().pulses({42}).image()), fresh});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fixtures::read_file(other), L("42 : 1\n"));
+  EXPECT_EQ(fixtures::read_file(fresh), L("42 : 1\n"));
+  EXPECT_EQ(fixtures::read_file(other), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")),
                           std::filesystem::directory_iterator{}),
             6);
