@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "little_endian.h"
 #include "support.h"
 #include "testing_seams.h"
 
@@ -22,10 +23,6 @@ CatalogueEntry* find_entry(CatalogueEntry* entries, uint64_t count, const unsign
     }
   }
   return nullptr;
-}
-
-uint16_t read_le16(const unsigned char* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
 // Releases what a failed catalogue holds; returns its failure.
