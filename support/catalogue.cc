@@ -282,14 +282,6 @@ std::string describe_damage(const CatalogueEntry& entry) {
   return reasons;
 }
 
-std::string zx_name_text(const unsigned char* name) {
-  char text[ZX_NAME_TEXT_SIZE];
-  if (adapter::zx_string_to_utf8(text, sizeof text, name, adapter::MDR_NAME_SIZE) != 0) {
-    return "";
-  }
-  return text;
-}
-
 bool find_cartridge_name(libspectrum_microdrive* cartridge,
                          unsigned char name[adapter::MDR_NAME_SIZE]) {
   uint64_t blocks = adapter::microdrive_block_count(cartridge);

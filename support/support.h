@@ -1,6 +1,6 @@
-// Shared tool support for cartinfo and edgedump: the program name used by
-// every diagnostic, libspectrum start-up, whole-file input, the Microdrive
-// file catalogue, and the creator-record and file-output services.
+// What the libspectrum tools (cartinfo, edgedump and cart2tape) share:
+// libspectrum start-up, reading image files, the Microdrive file catalogue
+// and ZX names, and the creator-record and file-output services.
 #ifndef QUILLKIT_SUPPORT_SUPPORT_H
 #define QUILLKIT_SUPPORT_SUPPORT_H
 
@@ -55,6 +55,9 @@ class QuietLibrary {
  private:
   bool outer_;
 };
+
+// ---------------------------------------------------------------------------
+// Reading image files.
 
 // Reads the whole of `path` into `file`, refusing more than `limit` bytes
 // (see adapter::file_open). Returns 0, or libspectrum's error code after
