@@ -5,7 +5,6 @@
 #define QUILLKIT_SUPPORT_SUPPORT_H
 
 #include <libspectrum.h>
-#include <sys/utsname.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -206,12 +205,6 @@ bool find_cartridge_name(libspectrum_microdrive* cartridge,
 // Package version packed for a creator record: major = a*256+b,
 // minor = c*256+d for the version "a.b.c.d", each part capped at 255.
 void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor);
-
-namespace testing_seams {
-// The system call that describes the host (uname by default); null restores it.
-using UnameFn = int (*)(struct utsname* names);
-void set_uname(UnameFn describe);
-}  // namespace testing_seams
 
 // Builds a creator record naming `program`, with the package version and a
 // custom text of the libspectrum version and the host. Returns 0 with the
