@@ -68,7 +68,7 @@ class PendingFile {
       struct sigaction action {};
       action.sa_handler = remove_pending_file;
       sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESETHAND;
+      action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant in glibc
       installed_[i] = sigaction(CLEANUP_SIGNALS[i], &action, nullptr) == 0;
     }
     pending_file = path_.c_str();

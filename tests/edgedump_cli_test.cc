@@ -86,7 +86,7 @@ std::string first_difference(const std::string& got, const std::string& want) {
   size_t line = 1;
   size_t i = 0;
   while (i < got.size() && i < want.size() && got[i] == want[i]) {
-    line += got[i] == '\n' ? 1 : 0;
+    line += got[i] == '\n' ? 1u : 0u;
     ++i;
   }
   size_t start = got.rfind('\n', i == 0 ? 0 : i - 1);
@@ -486,9 +486,7 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   Bytes rest = {2, 0, 0x44, 0xAC, 0, 0, 100, 0, 0, 0, 2, 0, 0};
   bad_csw.insert(bad_csw.end(), rest.begin(), rest.end());
   bad_csw.resize(bad_csw.size() + 16, 0);
-  for (uint8_t b : {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}) {
-    bad_csw.push_back(b);
-  }
+  bad_csw.insert(bad_csw.end(), {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF});
   std::string in = write("bad.csw", bad_csw);
   auto r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
   EXPECT_EQ(r.err, "libspectrum error: `" + in + "': corrupt gzip data\n");
@@ -682,7 +680,8 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
   EXPECT_EQ(whole.out, plain.out);
   EXPECT_EQ(whole.status, 0);
 
-  std::string cut = write("cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + packed.size() / 2));
+  std::string cut = write(
+      "cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2)));
   auto r = run(EDGEDUMP, "edgedump", {cut, dir.path("out")});
   EXPECT_EQ(r.err, "edgedump: `" + cut +
                        "' is damaged: its bzip2 data is cut short or expands past 1 GiB\n");
@@ -706,9 +705,7 @@ TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
   Bytes cut(csw.begin(), csw.end());
   Bytes header = {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0};  // version 1.01, 44100 Hz, RLE
   cut.insert(cut.end(), header.begin(), header.end());
-  for (uint8_t b : {10, 20, 0, 1}) {  // a long pulse whose length is cut short
-    cut.push_back(b);
-  }
+  cut.insert(cut.end(), {10, 20, 0, 1});  // a long pulse whose length is cut short
   std::string in = write("trunc.csw", cut);
   std::string out = dir.path("out");
   auto r = run(EDGEDUMP, "edgedump", {in, out});
