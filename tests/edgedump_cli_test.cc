@@ -15,6 +15,8 @@
 #include "support.h"
 
 using fixtures::Bytes;
+using fixtures::le16;
+using fixtures::le32;
 using fixtures::run;
 using fixtures::TzxBuilder;
 
@@ -327,6 +329,14 @@ TEST_F(EdgedumpCli, LostHelpOrVersionIsAFailure) {
 
 namespace {
 
+// A generalised-data block's body behind its 32-bit length.
+Bytes with_length(const Bytes& body) {
+  Bytes block;
+  le32(block, static_cast<uint32_t>(body.size()));
+  block.insert(block.end(), body.begin(), body.end());
+  return block;
+}
+
 // A TZX generalised-data block (0x19) with one-pulse symbols: pilot symbols
 // of `pilot` lengths played as (symbol, repeats) runs, then data symbols of
 // `data` lengths, `width` bits each, taken from `stream`.
@@ -334,41 +344,27 @@ Bytes generalised(const std::vector<uint16_t>& pilot,
                   const std::vector<std::pair<uint8_t, uint16_t>>& runs,
                   const std::vector<uint16_t>& data, uint32_t data_symbols, const Bytes& stream) {
   Bytes body;
-  auto le16 = [&](uint32_t v) {
-    body.push_back(static_cast<uint8_t>(v & 0xFF));
-    body.push_back(static_cast<uint8_t>(v >> 8));
-  };
-  auto le32 = [&](uint32_t v) {
-    le16(v & 0xFFFF);
-    le16(v >> 16);
-  };
-  le16(0);  // pause
-  le32(static_cast<uint32_t>(runs.size()));
+  le16(body, 0);  // pause
+  le32(body, static_cast<uint32_t>(runs.size()));
   body.push_back(1);
   body.push_back(static_cast<uint8_t>(pilot.size()));
-  le32(data_symbols);
+  le32(body, data_symbols);
   body.push_back(1);
   body.push_back(static_cast<uint8_t>(data.size()));
   for (uint16_t length : pilot) {
     body.push_back(0);
-    le16(length);
+    le16(body, length);
   }
   for (const auto& [symbol, repeats] : runs) {
     body.push_back(symbol);
-    le16(repeats);
+    le16(body, repeats);
   }
   for (uint16_t length : data) {
     body.push_back(0);
-    le16(length);
+    le16(body, length);
   }
   body.insert(body.end(), stream.begin(), stream.end());
-  Bytes block;
-  uint32_t size = static_cast<uint32_t>(body.size());
-  for (int i = 0; i < 4; ++i) {
-    block.push_back(static_cast<uint8_t>(size >> (8 * i)));
-  }
-  block.insert(block.end(), body.begin(), body.end());
-  return block;
+  return with_length(body);
 }
 
 }  // namespace
@@ -761,35 +757,24 @@ namespace {
 Bytes pilot_block(uint8_t flags, uint16_t length, uint32_t runs, uint16_t repeats,
                   uint32_t data_symbols, uint16_t data) {
   Bytes body = {0, 0};  // no pause
-  auto le16 = [&](uint32_t v) {
-    body.push_back(static_cast<uint8_t>(v & 0xFF));
-    body.push_back(static_cast<uint8_t>(v >> 8));
-  };
-  le16(runs & 0xFFFF);
-  le16(runs >> 16);
+  le32(body, runs);
   body.push_back(1);
   body.push_back(1);
-  le16(data_symbols & 0xFFFF);
-  le16(data_symbols >> 16);
+  le32(body, data_symbols);
   body.push_back(1);
   body.push_back(1);
   body.push_back(flags);
-  le16(length);
+  le16(body, length);
   for (uint32_t i = 0; i < runs; ++i) {
     body.push_back(0);
-    le16(repeats);
+    le16(body, repeats);
   }
   if (data_symbols > 0) {
     body.push_back(0);
-    le16(data);
+    le16(body, data);
   }
   // A 1-symbol table needs no bits per symbol: no data stream.
-  Bytes block;
-  for (int i = 0; i < 4; ++i) {
-    block.push_back(static_cast<uint8_t>(body.size() >> (8 * i)));
-  }
-  block.insert(block.end(), body.begin(), body.end());
-  return block;
+  return with_length(body);
 }
 
 }  // namespace
