@@ -43,7 +43,9 @@ double cpu_seconds(const std::vector<std::string>& command, const std::string& o
     std::fprintf(stderr, "%s failed\n", argv[0]);
     std::exit(1);
   }
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "little_endian.h"
+
 namespace {
 
 constexpr unsigned char SIGNATURE[7] = {'R', 'S', '-', 'I', 'D', 'E', 0x1A};
@@ -16,13 +18,8 @@ constexpr size_t HEADS_WORD = 3;
 constexpr size_t SECTORS_WORD = 6;
 constexpr uint8_t FLAG_COMPACT = 0x01;
 
-void put_le16(unsigned char* out, uint32_t value) {
-  out[0] = static_cast<unsigned char>(value & 0xFF);
-  out[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-}
-
 void put_identity_word(unsigned char* header, size_t word, int32_t value) {
-  put_le16(header + IDENTITY_OFFSET + 2 * word, static_cast<uint32_t>(value));
+  write_le16(header + IDENTITY_OFFSET + 2 * word, static_cast<uint32_t>(value));
 }
 
 }  // namespace
@@ -40,7 +37,7 @@ void build_hdf_header(unsigned char* header, HdfVersion version, bool compact, i
   std::memcpy(header, SIGNATURE, sizeof SIGNATURE);
   header[VERSION_OFFSET] = hdf_version_byte(version);
   header[FLAGS_OFFSET] = compact ? FLAG_COMPACT : 0;
-  put_le16(header + DATA_OFFSET_OFFSET, static_cast<uint32_t>(hdf_header_size(version)));
+  write_le16(header + DATA_OFFSET_OFFSET, static_cast<uint32_t>(hdf_header_size(version)));
   put_identity_word(header, CYLINDERS_WORD, cylinders);
   put_identity_word(header, HEADS_WORD, heads);
   put_identity_word(header, SECTORS_WORD, sectors);

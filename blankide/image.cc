@@ -11,6 +11,8 @@
 #include <cstring>
 #include <limits>
 
+#include "blankide_testing_seams.h"
+
 // Images reach far beyond 2 GiB: the file length must be 64-bit where long
 // is not (the build defines _FILE_OFFSET_BITS=64).
 static_assert(std::numeric_limits<off_t>::max() >= std::numeric_limits<int64_t>::max(),

@@ -2,9 +2,6 @@
 #ifndef QUILLKIT_BLANKIDE_IMAGE_H
 #define QUILLKIT_BLANKIDE_IMAGE_H
 
-#include <sys/types.h>
-
-#include <cstddef>
 #include <cstdint>
 
 #include "common.h"
@@ -35,16 +32,5 @@ struct ImageRequest {
 // a diagnostic.
 [[nodiscard]] int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors,
                                    bool compact, bool sparse, const char* path, HdfVersion version);
-
-namespace testing_seams {
-// The system calls the writer uses, replaceable by tests; null restores the
-// real one.
-using WriteFn = ssize_t (*)(int fd, const void* bytes, size_t count);
-using CallocFn = void* (*)(size_t count, size_t size);
-using CloseFn = int (*)(int fd);
-void set_write(WriteFn write_fn);
-void set_calloc(CallocFn calloc_fn);
-void set_close(CloseFn close_fn);
-}  // namespace testing_seams
 
 #endif

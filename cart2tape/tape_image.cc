@@ -4,13 +4,9 @@
 #include <cstring>
 
 #include "cart2tape.h"
+#include "little_endian.h"
 
 namespace {
-
-void put_word(unsigned char* at, unsigned value) {
-  at[0] = static_cast<unsigned char>(value & 0xFF);
-  at[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
-}
 
 // A ROM block of `size` bytes after `flag`, with the XOR checksum last, in
 // memory from libspectrum's allocator (the block owns it).
@@ -74,9 +70,9 @@ void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEA
   }
   header[0] = file.type;
   std::memcpy(header + 1, entry.name, adapter::MDR_NAME_SIZE);
-  put_word(header + 11, file.data_length);
-  put_word(header + 13, param1);
-  put_word(header + 15, param2);
+  write_le16(header + 11, file.data_length);
+  write_le16(header + 13, param1);
+  write_le16(header + 15, param2);
 }
 
 libspectrum_id_t tape_type_for(const char* path) {

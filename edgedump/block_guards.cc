@@ -6,7 +6,7 @@ namespace {
 
 // Bit `index` of `bytes`, most significant bit first.
 unsigned bit_at(const libspectrum_byte* bytes, size_t index) {
-  return (bytes[index / 8] >> (7 - index % 8)) & 1u;
+  return static_cast<unsigned>(bytes[index / 8] >> (7 - index % 8)) & 1u;
 }
 
 bool table_holds(const libspectrum_tape_generalised_data_symbol_table* table) {

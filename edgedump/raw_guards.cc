@@ -2,21 +2,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "little_endian.h"
 #include "tape_check.h"
 
 namespace {
-
-uint32_t read_le32(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-}
-
-uint32_t read_le16_at(const unsigned char* bytes) {
-  return bytes[0] | (bytes[1] << 8u);
-}
-uint32_t read_le24_at(const unsigned char* bytes) {
-  return read_le16_at(bytes) | (bytes[2] << 16u);
-}
 
 constexpr uint64_t STOP = UINT64_MAX;
 
@@ -81,9 +70,9 @@ uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available)
     if (shape.width == 1) {
       count = p[shape.at];
     } else if (shape.width == 2) {
-      count = read_le16_at(p + shape.at);
+      count = read_le16(p + shape.at);
     } else if (shape.width == 3) {
-      count = read_le24_at(p + shape.at);
+      count = read_le24(p + shape.at);
     } else if (shape.width == 4) {
       count = read_le32(p + shape.at);
     }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "little_endian.h"
 #include "support.h"
 #include "testing_seams.h"
 
@@ -22,10 +23,6 @@ CatalogueEntry* find_entry(CatalogueEntry* entries, uint64_t count, const unsign
     }
   }
   return nullptr;
-}
-
-uint16_t read_le16(const unsigned char* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
 // Releases what a failed catalogue holds; returns its failure.
@@ -290,14 +287,6 @@ std::string describe_damage(const CatalogueEntry& entry) {
         " bytes of data where its header says " + std::to_string(header.data_length));
   }
   return reasons;
-}
-
-std::string zx_name_text(const unsigned char* name) {
-  char text[ZX_NAME_TEXT_SIZE];
-  if (adapter::zx_string_to_utf8(text, sizeof text, name, adapter::MDR_NAME_SIZE) != 0) {
-    return "";
-  }
-  return text;
 }
 
 bool find_cartridge_name(libspectrum_microdrive* cartridge,

@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "support.h"
+#include "testing_seams.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "adapter.h"
+#include "little_endian.h"
 
 namespace adapter {
 
@@ -49,18 +50,15 @@ MicrodriveBlock microdrive_block_read(const libspectrum_microdrive* cartridge, u
   // The block without its data: the 30 bytes before it and the checksum after.
   unsigned char raw[DATA];
   copy_bytes(cartridge, block, 0, raw, sizeof raw);
-  auto word = [&raw](size_t offset) {
-    return static_cast<uint16_t>(raw[offset] | (raw[offset + 1] << 8));
-  };
   MicrodriveBlock value{};
   value.header_flag = raw[HEADER_FLAG];
   value.number = raw[BLOCK_NUMBER];
-  value.header_unused = word(HEADER_UNUSED);
+  value.header_unused = read_le16(raw + HEADER_UNUSED);
   std::memcpy(value.cartridge_name, raw + CARTRIDGE_NAME, MDR_NAME_SIZE);
   value.header_checksum = raw[HEADER_CHECKSUM];
   value.record_flags = raw[RECORD_FLAGS];
   value.record_number = raw[RECORD_NUMBER];
-  value.record_length = word(RECORD_LENGTH);
+  value.record_length = read_le16(raw + RECORD_LENGTH);
   std::memcpy(value.record_name, raw + RECORD_NAME, MDR_NAME_SIZE);
   value.record_checksum = raw[RECORD_CHECKSUM];
   copy_bytes(cartridge, block, DATA_CHECKSUM, &value.data_checksum, 1);

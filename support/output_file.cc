@@ -70,7 +70,7 @@ void watch_pending(const char* path) {
     struct sigaction action {};
     action.sa_handler = remove_pending_file;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant in glibc
     installed[i] = sigaction(CLEANUP_SIGNALS[i], &action, nullptr) == 0;
   }
 }

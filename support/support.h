@@ -1,11 +1,10 @@
-// Shared tool support for cartinfo and edgedump: the program name used by
-// every diagnostic, libspectrum start-up, whole-file input, the Microdrive
-// file catalogue, and the creator-record and file-output services.
+// What the libspectrum tools (cartinfo, edgedump and cart2tape) share:
+// libspectrum start-up, reading image files, the Microdrive file catalogue
+// and ZX names, and the creator-record and file-output services.
 #ifndef QUILLKIT_SUPPORT_SUPPORT_H
 #define QUILLKIT_SUPPORT_SUPPORT_H
 
 #include <libspectrum.h>
-#include <sys/utsname.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -56,6 +55,9 @@ class QuietLibrary {
  private:
   bool outer_;
 };
+
+// ---------------------------------------------------------------------------
+// Reading image files.
 
 // Reads the whole of `path` into `file`, refusing more than `limit` bytes
 // (see adapter::file_open). Returns 0, or libspectrum's error code after
@@ -204,12 +206,6 @@ bool find_cartridge_name(libspectrum_microdrive* cartridge,
 // Package version packed for a creator record: major = a*256+b,
 // minor = c*256+d for the version "a.b.c.d", each part capped at 255.
 void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor);
-
-namespace testing_seams {
-// The system call that describes the host (uname by default); null restores it.
-using UnameFn = int (*)(struct utsname* names);
-void set_uname(UnameFn describe);
-}  // namespace testing_seams
 
 // Builds a creator record naming `program`, with the package version and a
 // custom text of the libspectrum version and the host. Returns 0 with the

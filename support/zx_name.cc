@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "adapter.h"
+#include "support.h"
 
 namespace adapter {
 
@@ -100,3 +101,11 @@ int zx_string_to_utf8(char* output, size_t capacity, const unsigned char* source
 }
 
 }  // namespace adapter
+
+std::string zx_name_text(const unsigned char* name) {
+  char text[ZX_NAME_TEXT_SIZE];
+  if (adapter::zx_string_to_utf8(text, sizeof text, name, adapter::MDR_NAME_SIZE) != 0) {
+    return "";
+  }
+  return text;
+}

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "blankide_testing_seams.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
 #include "image.h"

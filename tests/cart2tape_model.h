@@ -45,7 +45,7 @@ inline std::vector<File> files_of(const Bytes& image) {
   std::vector<File> files;
   for (size_t at = 0; at + BLOCK <= image.size(); at += BLOCK) {
     const uint8_t* b = &image[at];
-    unsigned length = b[17] | (b[18] << 8);
+    auto length = static_cast<unsigned>(b[17] | (b[18] << 8));
     if (length < 1 || length > 512) {
       continue;
     }
@@ -88,7 +88,7 @@ inline std::vector<File> files_of(const Bytes& image) {
 }
 
 inline unsigned word(const Bytes& bytes, size_t at) {
-  return at + 1 < bytes.size() ? bytes[at] | (bytes[at + 1] << 8) : 0;
+  return at + 1 < bytes.size() ? static_cast<unsigned>(bytes[at] | (bytes[at + 1] << 8)) : 0;
 }
 
 // The data length that the file's 9-byte header gives (0 when it is shorter).
@@ -149,7 +149,7 @@ inline Bytes header_block(const File& file) {
   if (raw[0] == 0) {
     p1 = word(raw, 7);
   } else if (raw[0] == 1 || raw[0] == 2) {
-    p1 = raw[5] << 8;
+    p1 = static_cast<unsigned>(raw[5] << 8);
     p2 = 0x8000;
   } else if (raw[0] == 3) {
     p2 = 0x8000;
@@ -184,7 +184,7 @@ inline Expected expected_tape(const Bytes& image) {
         0xFF, length > 0
                   ? Bytes(file.data.begin() + 9, file.data.begin() + 9 + static_cast<long>(length))
                   : Bytes()));
-    out.cut += is_cut(file) ? 1 : 0;
+    out.cut += is_cut(file) ? 1u : 0u;
     out.damaged = out.damaged || is_damaged(file);
     out.whole = out.whole && is_whole(file);
   }

@@ -200,7 +200,7 @@ TEST(Cart2tapeProperty, EveryTapeReadsBackAsTheBlocksMeant) {
     with_cut += expected.cut > 0 ? 1 : 0;
     cut_files += static_cast<unsigned>(expected.cut);
     std::string comment = "Made by cart2tape from " + source;
-    long_comments += comment.size() > 255 ? 1 : 0;
+    long_comments += comment.size() > 255 ? 1u : 0u;
     for (const char* extension : {".tap", ".tzx", ".spc", ".sta", ".ltp"}) {
       std::string tape = dir.path(std::string("out") + extension);
       std::filesystem::remove(tape);

@@ -5,6 +5,7 @@
 
 #include "common.h"
 #include "fixtures/test_util.h"
+#include "little_endian.h"
 
 TEST(PrintVisible, ControlBytesBecomeQuestionMarksAndUtf8Stays) {
   struct Case {
@@ -26,4 +27,17 @@ TEST(PrintVisible, ControlBytesBecomeQuestionMarksAndUtf8Stays) {
               c.shown)
         << c.text;
   }
+}
+
+TEST(LittleEndian, LowByteFirstWithEveryBitKept) {
+  const unsigned char bytes[] = {0x81, 0xFE, 0x7F, 0xC3};
+  EXPECT_EQ(read_le16(bytes), 0xFE81u);
+  EXPECT_EQ(read_le24(bytes), 0x7FFE81u);
+  EXPECT_EQ(read_le32(bytes), 0xC37FFE81u);
+
+  unsigned char out[6] = {0, 0, 0, 0, 0, 0};
+  write_le16(out, 0x1234FE81u);  // only the low 16 bits are stored
+  write_le32(out + 2, 0xC37FFE81u);
+  const unsigned char expected[] = {0x81, 0xFE, 0x81, 0xFE, 0x7F, 0xC3};
+  EXPECT_EQ(std::string(out, out + 6), std::string(expected, expected + 6));
 }

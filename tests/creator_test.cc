@@ -8,6 +8,7 @@
 #include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
 #include "support.h"
+#include "testing_seams.h"
 
 TEST(CreatorRecord, CarriesProgramVersionAndHost) {
   libspectrum_creator* creator = nullptr;

@@ -15,6 +15,8 @@
 #include "support.h"
 
 using fixtures::Bytes;
+using fixtures::le16;
+using fixtures::le32;
 using fixtures::run;
 using fixtures::TzxBuilder;
 
@@ -86,7 +88,7 @@ std::string first_difference(const std::string& got, const std::string& want) {
   size_t line = 1;
   size_t i = 0;
   while (i < got.size() && i < want.size() && got[i] == want[i]) {
-    line += got[i] == '\n' ? 1 : 0;
+    line += got[i] == '\n' ? 1u : 0u;
     ++i;
   }
   size_t start = got.rfind('\n', i == 0 ? 0 : i - 1);
@@ -327,6 +329,14 @@ TEST_F(EdgedumpCli, LostHelpOrVersionIsAFailure) {
 
 namespace {
 
+// A generalised-data block's body behind its 32-bit length.
+Bytes with_length(const Bytes& body) {
+  Bytes block;
+  le32(block, static_cast<uint32_t>(body.size()));
+  block.insert(block.end(), body.begin(), body.end());
+  return block;
+}
+
 // A TZX generalised-data block (0x19) with one-pulse symbols: pilot symbols
 // of `pilot` lengths played as (symbol, repeats) runs, then data symbols of
 // `data` lengths, `width` bits each, taken from `stream`.
@@ -334,41 +344,27 @@ Bytes generalised(const std::vector<uint16_t>& pilot,
                   const std::vector<std::pair<uint8_t, uint16_t>>& runs,
                   const std::vector<uint16_t>& data, uint32_t data_symbols, const Bytes& stream) {
   Bytes body;
-  auto le16 = [&](uint32_t v) {
-    body.push_back(static_cast<uint8_t>(v & 0xFF));
-    body.push_back(static_cast<uint8_t>(v >> 8));
-  };
-  auto le32 = [&](uint32_t v) {
-    le16(v & 0xFFFF);
-    le16(v >> 16);
-  };
-  le16(0);  // pause
-  le32(static_cast<uint32_t>(runs.size()));
+  le16(body, 0);  // pause
+  le32(body, static_cast<uint32_t>(runs.size()));
   body.push_back(1);
   body.push_back(static_cast<uint8_t>(pilot.size()));
-  le32(data_symbols);
+  le32(body, data_symbols);
   body.push_back(1);
   body.push_back(static_cast<uint8_t>(data.size()));
   for (uint16_t length : pilot) {
     body.push_back(0);
-    le16(length);
+    le16(body, length);
   }
   for (const auto& [symbol, repeats] : runs) {
     body.push_back(symbol);
-    le16(repeats);
+    le16(body, repeats);
   }
   for (uint16_t length : data) {
     body.push_back(0);
-    le16(length);
+    le16(body, length);
   }
   body.insert(body.end(), stream.begin(), stream.end());
-  Bytes block;
-  uint32_t size = static_cast<uint32_t>(body.size());
-  for (int i = 0; i < 4; ++i) {
-    block.push_back(static_cast<uint8_t>(size >> (8 * i)));
-  }
-  block.insert(block.end(), body.begin(), body.end());
-  return block;
+  return with_length(body);
 }
 
 }  // namespace
@@ -486,9 +482,7 @@ TEST_F(EdgedumpCli, BrokenInputsTheLibraryMishandles) {
   Bytes rest = {2, 0, 0x44, 0xAC, 0, 0, 100, 0, 0, 0, 2, 0, 0};
   bad_csw.insert(bad_csw.end(), rest.begin(), rest.end());
   bad_csw.resize(bad_csw.size() + 16, 0);
-  for (uint8_t b : {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF}) {
-    bad_csw.push_back(b);
-  }
+  bad_csw.insert(bad_csw.end(), {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF});
   std::string in = write("bad.csw", bad_csw);
   auto r = run(EDGEDUMP, "edgedump", {in, dir.path("out")});
   EXPECT_EQ(r.err, "libspectrum error: `" + in + "': corrupt gzip data\n");
@@ -682,7 +676,8 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
   EXPECT_EQ(whole.out, plain.out);
   EXPECT_EQ(whole.status, 0);
 
-  std::string cut = write("cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + packed.size() / 2));
+  std::string cut = write(
+      "cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2)));
   auto r = run(EDGEDUMP, "edgedump", {cut, dir.path("out")});
   EXPECT_EQ(r.err, "edgedump: `" + cut +
                        "' is damaged: its bzip2 data is cut short or expands past 1 GiB\n");
@@ -706,9 +701,7 @@ TEST_F(EdgedumpStreams, LibraryMessagesDuringTheWalk) {
   Bytes cut(csw.begin(), csw.end());
   Bytes header = {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0};  // version 1.01, 44100 Hz, RLE
   cut.insert(cut.end(), header.begin(), header.end());
-  for (uint8_t b : {10, 20, 0, 1}) {  // a long pulse whose length is cut short
-    cut.push_back(b);
-  }
+  cut.insert(cut.end(), {10, 20, 0, 1});  // a long pulse whose length is cut short
   std::string in = write("trunc.csw", cut);
   std::string out = dir.path("out");
   auto r = run(EDGEDUMP, "edgedump", {in, out});
@@ -764,35 +757,24 @@ namespace {
 Bytes pilot_block(uint8_t flags, uint16_t length, uint32_t runs, uint16_t repeats,
                   uint32_t data_symbols, uint16_t data) {
   Bytes body = {0, 0};  // no pause
-  auto le16 = [&](uint32_t v) {
-    body.push_back(static_cast<uint8_t>(v & 0xFF));
-    body.push_back(static_cast<uint8_t>(v >> 8));
-  };
-  le16(runs & 0xFFFF);
-  le16(runs >> 16);
+  le32(body, runs);
   body.push_back(1);
   body.push_back(1);
-  le16(data_symbols & 0xFFFF);
-  le16(data_symbols >> 16);
+  le32(body, data_symbols);
   body.push_back(1);
   body.push_back(1);
   body.push_back(flags);
-  le16(length);
+  le16(body, length);
   for (uint32_t i = 0; i < runs; ++i) {
     body.push_back(0);
-    le16(repeats);
+    le16(body, repeats);
   }
   if (data_symbols > 0) {
     body.push_back(0);
-    le16(data);
+    le16(body, data);
   }
   // A 1-symbol table needs no bits per symbol: no data stream.
-  Bytes block;
-  for (int i = 0; i < 4; ++i) {
-    block.push_back(static_cast<uint8_t>(body.size() >> (8 * i)));
-  }
-  block.insert(block.end(), body.begin(), body.end());
-  return block;
+  return with_length(body);
 }
 
 }  // namespace
