@@ -11,6 +11,7 @@ namespace {
 
 const char* current_file = nullptr;
 bool library_quiet = false;
+unsigned long library_reports = 0;  // messages written so far
 
 // Writes libspectrum's diagnostics as the library's own handler does, but
 // never aborts: an internal error of the library on a bad input file must
@@ -43,6 +44,7 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
   while (length > 0 && text[length - 1] == '\n') {
     text[--length] = '\0';
   }
+  ++library_reports;
   std::fputs("libspectrum error: ", stderr);
   if (current_file != nullptr) {
     std::fputc('`', stderr);
@@ -73,6 +75,10 @@ QuietLibrary::QuietLibrary() : outer_(library_quiet) {
 
 QuietLibrary::~QuietLibrary() {
   library_quiet = outer_;
+}
+
+unsigned long library_report_count() {
+  return library_reports;
 }
 
 int library_startup_requiring(const char* required) {

@@ -45,6 +45,10 @@ class CurrentFile {
 
 // The library's messages are dropped while one of these lives: for calls
 // whose failure is no failure of the run (the caller goes on another way).
+// How many of libspectrum's messages have been written: a call that fails
+// without adding one gets a message of the caller's.
+unsigned long library_report_count();
+
 class QuietLibrary {
  public:
   QuietLibrary();
