@@ -111,7 +111,7 @@ int write_cartridge_tape(const char* source, const char* target,
   size_t written = 0;
   for (uint64_t i = 0; i < count; ++i) {
     const CatalogueEntry& entry = entries[i];
-    const std::string& name = names[i];
+    const std::string& name = names[static_cast<size_t>(i)];
     if (!wanted.empty() && !is_wanted(name)) {
       continue;
     }

@@ -47,7 +47,8 @@ char* library_string(const std::string& text) {
 void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEADER_SIZE]) {
   unsigned char raw[FILE_HEADER_SIZE] = {};
   std::memcpy(raw, entry.data,
-              entry.data_size < FILE_HEADER_SIZE ? entry.data_size : FILE_HEADER_SIZE);
+              static_cast<size_t>(entry.data_size < FILE_HEADER_SIZE ? entry.data_size
+                                                                     : FILE_HEADER_SIZE));
   FileHeader file{};
   (void)decode_file_header(&file, raw, sizeof raw);
   unsigned param1 = file.param1;

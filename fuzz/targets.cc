@@ -155,7 +155,7 @@ void fuzz_hdf(const uint8_t* data, size_t size) {
   bool compact = (flags & 2) != 0;
 
   uint64_t header_size = hdf_header_size(version);
-  auto* header = static_cast<unsigned char*>(std::calloc(1, header_size));
+  auto* header = static_cast<unsigned char*>(std::calloc(1, static_cast<size_t>(header_size)));
   build_hdf_header(header, version, compact, geometry[0], geometry[1], geometry[2]);
   require(std::memcmp(header, "RS-IDE\x1A", 7) == 0);
   require((header[9] | (header[10] << 8)) == static_cast<int>(header_size));

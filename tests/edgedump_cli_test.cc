@@ -661,7 +661,7 @@ Bytes bzip2(const Bytes& plain) {
   EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &length, in.data(),
                                      static_cast<unsigned>(in.size()), 9, 0, 0),
             BZ_OK);
-  return Bytes(out.begin(), out.begin() + length);
+  return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace {
 
 std::vector<uint8_t> header(HdfVersion version, bool compact, int32_t c, int32_t h, int32_t s) {
-  std::vector<uint8_t> bytes(hdf_header_size(version), 0);
+  std::vector<uint8_t> bytes(static_cast<size_t>(hdf_header_size(version)), 0);
   build_hdf_header(bytes.data(), version, compact, c, h, s);
   return bytes;
 }
