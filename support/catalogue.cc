@@ -33,11 +33,11 @@ int give_up(CatalogueEntry** entries, uint64_t* count) {
   return 1;
 }
 
-// Of a record's copies, the first of the highest rank is used: one whose
-// checksums pass before one that fails, and among those one with data
-// before an empty end-of-file block, which holds nothing of the file.
+// Of a record's copies, the first of the highest rank is used: one with
+// data before an empty end-of-file block, which holds nothing of the file,
+// and among those one whose checksums pass before one that fails.
 int copy_rank(uint8_t good, uint16_t length) {
-  return good * 2 + (length > 0 ? 1 : 0);
+  return (length > 0 ? 2 : 0) + good;
 }
 
 }  // namespace
