@@ -1,8 +1,8 @@
 // From a tape image to a tape that can be played to its end: reading,
 // guards, parse, repairs and checks, in that order, and the one table of
 // messages for what stops the way.
-#ifndef QUILLKIT_EDGEDUMP_LOAD_TAPE_H
-#define QUILLKIT_EDGEDUMP_LOAD_TAPE_H
+#ifndef QUILLKIT_SUPPORT_LOAD_TAPE_H
+#define QUILLKIT_SUPPORT_LOAD_TAPE_H
 
 #include <cstddef>
 

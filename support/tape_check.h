@@ -2,8 +2,8 @@
 // guards over the raw bytes (raw_guards.cc), repairs of parsed blocks
 // (repairs.cc), guards over parsed blocks (block_guards.cc) and the playing
 // order (play_order.cc).
-#ifndef QUILLKIT_EDGEDUMP_TAPE_CHECK_H
-#define QUILLKIT_EDGEDUMP_TAPE_CHECK_H
+#ifndef QUILLKIT_SUPPORT_TAPE_CHECK_H
+#define QUILLKIT_SUPPORT_TAPE_CHECK_H
 
 #include <libspectrum.h>
 
