@@ -129,8 +129,12 @@ void set_output_calls(WriteFn write, FsyncFn fsync, RenameFn rename) {
 }
 }  // namespace testing_seams
 
-int ReplacedFile::open(const char* path) {
+int ReplacedFile::open(const char* path, bool must_be_new) {
   struct stat existing {};
+  must_be_new_ = must_be_new;
+  if (must_be_new && lstat(path, &existing) == 0) {
+    return EEXIST;  // a dangling link too: what it names is not made
+  }
   existed_ = stat(path, &existing) == 0;
   if (existed_ && S_ISDIR(existing.st_mode)) {
     return EISDIR;
@@ -153,7 +157,7 @@ int ReplacedFile::open(const char* path) {
   if (fd < 0) {
     int error = errno;
     temporary_.clear();
-    if (!existed_ || (error != EACCES && error != EPERM)) {
+    if (!existed_ || must_be_new || (error != EACCES && error != EPERM)) {
       return error;
     }
     stream_ = std::fopen(path, "wb");
@@ -206,9 +210,8 @@ int ReplacedFile::commit() {
     error = errno;
   }
   stream_ = nullptr;
-  if (error == 0 && !temporary_.empty() &&
-      output_rename(temporary_.c_str(), target_.c_str()) != 0) {
-    error = errno;
+  if (error == 0 && !temporary_.empty()) {
+    error = put_in_place();
   }
   if (error != 0) {
     return error;  // the caller abandons the file
@@ -237,7 +240,7 @@ void ReplacedFile::abandon(bool keep_new) {
   if (temporary_.empty()) {
     return;
   }
-  if (keep_new && !existed_ && std::rename(temporary_.c_str(), target_.c_str()) == 0) {
+  if (keep_new && !existed_ && put_in_place() == 0) {
     temporary_.clear();
     unwatch_pending();
     return;
@@ -247,9 +250,39 @@ void ReplacedFile::abandon(bool keep_new) {
   unwatch_pending();
 }
 
-int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
+int ReplacedFile::put_in_place() {
+  if (!must_be_new_) {
+    return output_rename(temporary_.c_str(), target_.c_str()) != 0 ? errno : 0;
+  }
+  // A new name for the file that fails when the name has been taken
+  // meanwhile; where the file system has no links, the name is looked at
+  // once more before the rename.
+  if (link(temporary_.c_str(), target_.c_str()) == 0) {
+    (void)unlink(temporary_.c_str());
+    return 0;
+  }
+  int error = errno;
+  struct stat taken {};
+  if (error == EEXIST || lstat(target_.c_str(), &taken) == 0) {
+    return EEXIST;
+  }
+  if (error != EPERM && error != ENOTSUP && error != EOPNOTSUPP && error != EMLINK &&
+      error != ENOSYS) {
+    return error;
+  }
+  return output_rename(temporary_.c_str(), target_.c_str()) != 0 ? errno : 0;
+}
+
+namespace {
+
+// The whole of writing `size` bytes through a ReplacedFile.
+int output_whole(const char* path, const unsigned char* bytes, uint64_t size, bool must_be_new) {
   ReplacedFile file;
-  int error = file.open(path);
+  int error = file.open(path, must_be_new);
+  if (error == EEXIST && must_be_new) {
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path);
+    return 1;
+  }
   if (error != 0) {
     return report("open", path, error);
   }
@@ -257,9 +290,24 @@ int replace_output_file(const char* path, const unsigned char* bytes, uint64_t s
   if (error == 0) {
     error = file.commit();
   }
+  if (error == EEXIST && must_be_new) {
+    file.abandon(false);
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path);
+    return 1;
+  }
   if (error != 0) {
     file.abandon(false);
     return report("write", path, error);
   }
   return 0;
+}
+
+}  // namespace
+
+int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
+  return output_whole(path, bytes, size, false);
+}
+
+int create_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
+  return output_whole(path, bytes, size, true);
 }

@@ -1,4 +1,5 @@
-// What the libspectrum tools (cartinfo, edgedump and cart2tape) share:
+// What the libspectrum tools (cartinfo, edgedump, cart2tape, tape2cart and
+// blankcart) share:
 // libspectrum start-up, reading image files, the Microdrive file catalogue
 // and ZX names, and the creator-record and file-output services.
 #ifndef QUILLKIT_SUPPORT_SUPPORT_H
@@ -246,8 +247,10 @@ class ReplacedFile {
   ReplacedFile& operator=(const ReplacedFile&) = delete;
 
   // Opens `path` for writing. Returns 0, or an errno value with nothing
-  // made (a folder gives EISDIR).
-  [[nodiscard]] int open(const char* path);
+  // made (a folder gives EISDIR). When `must_be_new`, an existing `path`
+  // (a dangling link too) gives EEXIST, and so does commit() when one has
+  // been made meanwhile.
+  [[nodiscard]] int open(const char* path, bool must_be_new = false);
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes straight to the file, past the stream, which must
   // hold nothing. Returns 0 or an errno value.
@@ -264,6 +267,10 @@ class ReplacedFile {
   std::string target_;     // the file renamed over
   std::string temporary_;  // empty: written in place
   bool existed_ = false;
+  bool must_be_new_ = false;
+
+  // Gives the new file its name. Returns 0 or an errno value.
+  int put_in_place();
 };
 
 // Writes `size` bytes to `path` through a ReplacedFile; an existing `path`
@@ -271,5 +278,10 @@ class ReplacedFile {
 // 0, or 1 after "couldn't open `PATH': REASON" (the file could not be made)
 // or "couldn't write `PATH': REASON" (writing, flushing or renaming failed).
 [[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+
+// As replace_output_file, but only ever makes a new file: an existing
+// `path` (or one made while this writes) is refused with "`PATH' exists
+// already; not overwritten".
+[[nodiscard]] int create_output_file(const char* path, const unsigned char* bytes, uint64_t size);
 
 #endif
