@@ -220,3 +220,198 @@ TEST_P(Tape2cartFormats, FilesGoRoundThroughCart2tape) {
 INSTANTIATE_TEST_SUITE_P(All, Tape2cartFormats, testing::Values("tap", "tzx", "pzx", "tap.gz"));
 
 }  // namespace
+
+namespace {
+
+// A cartridge of ROM files with free sectors, a preset bad block and the
+// sectors that only some readers take for free between them.
+fixtures::MdrBuilder scattered_cartridge() {
+  fixtures::MdrBuilder cart("KEEP");
+  fixtures::MdrBlock bad;  // preset bad block
+  bad.record_flags = 0x02;
+  cart.add_block(bad);
+  fixtures::MdrBlock partial;  // 100 bytes without end of file: cartinfo's, not free
+  partial.record_length = 100;
+  partial.record_name = "partial";
+  partial.data = Bytes(100, 0x77);
+  cart.add_block(partial);
+  fixtures::MdrBlock unheaded;  // the Interface 1 finds no header here
+  unheaded.header_flag = 0x00;
+  cart.add_block(unheaded);
+  fixtures::MdrBlock spoilt;  // nor here
+  spoilt.spoil_header_checksum = true;
+  cart.add_block(spoilt);
+  cart.add_file("old", RomFile{3, "old", 0, 32768, 5}.microdrive());
+  cart.add_free_blocks(3);
+  cart.add_file("prog", RomFile{0, "prog", 10, 250, 300}.microdrive());
+  cart.add_free_blocks(20);
+  cart.set_write_protect(0);
+  return cart;
+}
+
+// Every sector that a run did not write stays byte for byte as it was.
+void expect_only_sectors_changed(const Bytes& before, const Bytes& after,
+                                 const std::vector<size_t>& written) {
+  ASSERT_EQ(before.size(), after.size());
+  for (size_t block = 0; block * 543 < before.size() - 1; ++block) {
+    bool was_written = std::find(written.begin(), written.end(), block) != written.end();
+    bool same = std::equal(before.begin() + static_cast<std::ptrdiff_t>(block * 543),
+                           before.begin() + static_cast<std::ptrdiff_t>(block * 543 + 543),
+                           after.begin() + static_cast<std::ptrdiff_t>(block * 543));
+    EXPECT_EQ(same, !was_written) << "block " << block;
+  }
+  EXPECT_EQ(before.back(), after.back());
+}
+
+std::vector<size_t> blocks_of(const std::vector<fixtures::MdrFileSummary>& files,
+                              const std::string& name) {
+  for (const auto& f : files) {
+    if (f.name == (name + "          ").substr(0, 10)) {
+      return f.blocks;
+    }
+  }
+  return {};
+}
+
+// Files are added into the free sectors only, in image order; the rest of
+// an existing cartridge is kept byte for byte; a name already there is left
+// out unless replaced, and a replaced file's sectors read as a blank
+// cartridge's.
+TEST(Tape2cart, AddsToAnExistingCartridgeAndReplacesOnlyWhenAsked) {
+  fixtures::TempDir dir;
+  std::string cartridge = dir.path("c.mdr");
+  scattered_cartridge().write(cartridge);
+  Bytes before = read_bytes(cartridge);
+  std::string tape = dir.path("t.tap");
+  RomFile prog{0, "prog", 20, 100, 100};
+  RomFile big{3, "new", 0, 32768, 1200};  // three records
+  fixtures::write_file(tape, tap_of({prog, big}));
+
+  fixtures::RunResult r = run(TAPE2CART, "tape2cart", {tape, cartridge});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "tape2cart: `" + cartridge +
+                       "' holds a file \"prog\" already; block 1 left out (-r replaces it)\n");
+  Bytes after = read_bytes(cartridge);
+  // Only the odd blocks that were there break a rule, as before.
+  std::vector<std::string> breaches = fixtures::microdrive_rule_breaches(before, false);
+  EXPECT_EQ(breaches.size(), 3u);
+  EXPECT_EQ(fixtures::microdrive_rule_breaches(after, false), breaches);
+  std::vector<size_t> placed = blocks_of(fixtures::mdr_files(after), "new");
+  EXPECT_EQ(placed, (std::vector<size_t>{5, 6, 7}));
+  expect_only_sectors_changed(before, after, placed);
+
+  r = run(TAPE2CART, "tape2cart", {"-r", "--file=prog", tape, cartridge});
+  EXPECT_EQ(r.status, 0) << r.err;
+  Bytes replaced = read_bytes(cartridge);
+  EXPECT_EQ(fixtures::microdrive_rule_breaches(replaced, false), breaches);
+  std::vector<fixtures::MdrFileSummary> files = fixtures::mdr_files(replaced);
+  // The old program's sector (block 8) was freed first, and took the new one.
+  ASSERT_EQ(blocks_of(files, "prog"), (std::vector<size_t>{8}));
+  EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                          [](const auto& f) { return f.name == "prog      "; }),
+            1);
+  EXPECT_EQ(files[files.size() - 1].contents, prog.microdrive());
+  expect_only_sectors_changed(after, replaced, {8});
+}
+
+}  // namespace
+
+namespace {
+
+// A cartridge of `blocks` sectors whose first `used` hold one file.
+Bytes cartridge_with(size_t blocks, size_t used, uint8_t write_protect = 0) {
+  fixtures::MdrBuilder cart("FULL");
+  if (used > 0) {
+    cart.add_file("there", RomFile{3, "there", 0, 32768, used * 512 - 9}.microdrive());
+  }
+  cart.add_free_blocks(blocks - used);
+  cart.set_write_protect(write_protect);
+  return cart.image();
+}
+
+Bytes csw_recording() {
+  std::string magic = "Compressed Square Wave\x1a";
+  Bytes csw(magic.begin(), magic.end());
+  // Version 1.01, 44100 Hz, run-length coded, starting low.
+  csw.insert(csw.end(), {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0});
+  csw.insert(csw.end(), 40, 0x10);
+  return csw;
+}
+
+struct Refusal {
+  const char* what;
+  Bytes tape;
+  Bytes cartridge;  // empty: there is none
+  std::vector<std::string> args;  // T and C stand for the tape and the cartridge
+  int status;
+  std::string err;  // likewise
+};
+
+std::string substituted(std::string text, const std::string& tape, const std::string& cart) {
+  for (size_t at = 0; (at = text.find_first_of("TC", at)) != std::string::npos;) {
+    const std::string& path = text[at] == 'T' ? tape : cart;
+    text.replace(at, 1, path);
+    at += path.size();
+  }
+  return text;
+}
+
+// Every failure ends with status 1 and writes nothing: an existing
+// cartridge keeps every byte, and none is made.
+TEST(Tape2cart, RefusalsWriteNothing) {
+  RomFile small{3, "small", 0, 32768, 1100};  // three sectors
+  Bytes good = tap_of({small});
+  fixtures::TzxBuilder outside;
+  outside.jump(5).standard(1000, rom_block(0x00, small.header()));
+  const std::vector<Refusal> cases = {
+      {"write-protected", good, cartridge_with(10, 0, 1), {"T", "C"}, 1,
+       "tape2cart: `C' is write-protected; nothing written\n"},
+      {"full", good, cartridge_with(10, 8), {"T", "C"}, 1,
+       "tape2cart: `C' has 2 free sectors, and the files need 3; nothing written\n"},
+      {"own tape", good, {}, {"T", "T"}, 1, "tape2cart: `T' is the tape `T' itself; not replaced\n"},
+      {"standard output", good, {}, {"T", "-"}, 1,
+       "tape2cart: a cartridge is not written to standard output; name an MDR file\n"},
+      {"no such file", good, {}, {"-f", "big", "T", "C"}, 1,
+       "tape2cart: `T' holds no file named \"big\"\n"},
+      {"headerless", fixtures::tap_block(0xFF, {1, 2, 3}), {}, {"T", "C"}, 1,
+       "tape2cart: `T' block 1: data without a header (5 bytes); left out\n"
+       "tape2cart: `T' holds no ROM file; nothing written\n"},
+      {"sampled", csw_recording(), {}, {"T", "C"}, 1,
+       "tape2cart: `T' block 1: a sampled recording, which holds pulses, not bytes; left out\n"
+       "tape2cart: `T' holds no ROM file: a sampled recording holds pulses, not bytes; nothing "
+       "written\n"},
+      {"guarded tape", outside.image(), {}, {"T", "C"}, 1,
+       "tape2cart: `T' is damaged: block 1 jumps outside the tape\n"},
+      {"not a cartridge", good, Bytes(100, 0x55), {"T", "C"}, 1,
+       "libspectrum error: `C': libspectrum_microdrive_mdr_read: not enough data in buffer\n"},
+  };
+  for (const Refusal& c : cases) {
+    fixtures::TempDir dir;
+    std::string what = c.what;
+    std::string tape = dir.path(what == "sampled" ? "t.csw" : what == "guarded tape" ? "t.tzx" : "t.tap");
+    std::string cartridge = dir.path("c.mdr");
+    fixtures::write_file(tape, c.tape);
+    if (!c.cartridge.empty()) {
+      fixtures::write_file(cartridge, c.cartridge);
+    }
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) {
+      args.push_back(a == "T" ? tape : a == "C" ? cartridge : a);
+    }
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", args);
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(r.err, substituted(c.err, tape, cartridge)) << c.what;
+    if (c.cartridge.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(cartridge)) << c.what;
+    } else {
+      EXPECT_EQ(read_bytes(cartridge), c.cartridge) << c.what;
+    }
+    EXPECT_EQ(read_bytes(tape), c.tape) << c.what;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()),
+                            std::filesystem::directory_iterator()),
+              c.cartridge.empty() ? 1 : 2)
+        << c.what << ": a file was left behind";
+  }
+}
+
+}  // namespace
