@@ -534,3 +534,79 @@ TEST(Tape2cart, CartridgeFilesGoRoundThroughATape) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every block of bytes of a tape (flag to checksum), of whatever kind.
+std::vector<Bytes> byte_blocks(const std::string& path) {
+  std::string image = fixtures::read_file(path);
+  libspectrum_tape* tape = libspectrum_tape_alloc();
+  std::vector<Bytes> blocks;
+  if (libspectrum_tape_read(tape, reinterpret_cast<const libspectrum_byte*>(image.data()),
+                            image.size(), LIBSPECTRUM_ID_UNKNOWN, path.c_str()) == 0) {
+    libspectrum_tape_iterator it = nullptr;
+    for (auto* b = libspectrum_tape_iterator_init(&it, tape); b != nullptr;
+         b = libspectrum_tape_iterator_next(&it)) {
+      switch (libspectrum_tape_block_type(b)) {
+        case LIBSPECTRUM_TAPE_BLOCK_ROM:
+        case LIBSPECTRUM_TAPE_BLOCK_TURBO:
+        case LIBSPECTRUM_TAPE_BLOCK_PURE_DATA:
+        case LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK: {
+          const libspectrum_byte* data = libspectrum_tape_block_data(b);
+          blocks.emplace_back(data, data + libspectrum_tape_block_data_length(b));
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+  libspectrum_tape_free(tape);
+  return blocks;
+}
+
+// Every corpus tape is saved or refused cleanly; what is saved keeps the
+// cartridge rules, and cart2tape gives back each file's data block and its
+// header's type, name, length and first parameter (of an array, the name
+// byte only).
+TEST(Tape2cart, CorpusTapes) {
+  const std::string corpus = CORPUS_DIR "/tape";
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no corpus at " << corpus;
+  }
+  fixtures::TempDir dir;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::string tape = entry.path().string();
+    std::string cartridge = dir.path("c.mdr");
+    std::string back = dir.path("back.tap");
+    std::filesystem::remove(cartridge);
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", {tape, cartridge});
+    bool made = std::filesystem::exists(cartridge);
+    EXPECT_TRUE(r.status == 0 || r.status == 2 ? made : r.status == 1 && !made)
+        << tape << ": status " << r.status;
+    std::printf("%s: status %d, %zu lines on standard error", entry.path().filename().c_str(),
+                r.status, static_cast<size_t>(std::count(r.err.begin(), r.err.end(), '\n')));
+    if (!made) {
+      std::printf("\n");
+      continue;
+    }
+    expect_rules_kept(cartridge);
+    ASSERT_EQ(run(CART2TAPE, "cart2tape", {cartridge, back}).status, 0) << tape;
+    std::vector<Bytes> original = byte_blocks(tape);
+    std::vector<Bytes> saved = rom_blocks(back);
+    std::printf(", %zu files saved\n", saved.size() / 2);
+    for (size_t i = 0; i + 1 < saved.size(); i += 2) {
+      const Bytes& header = saved[i];
+      bool array = header[1] == 1 || header[1] == 2;
+      auto same_header = [&](const Bytes& b) {
+        return b.size() == header.size() && std::equal(header.begin(), header.begin() + 14, b.begin()) &&
+               (array || b[14] == header[14]) && b[15] == header[15];
+      };
+      EXPECT_TRUE(std::any_of(original.begin(), original.end(), same_header)) << tape << " file " << i / 2;
+      EXPECT_NE(std::find(original.begin(), original.end(), saved[i + 1]), original.end())
+          << tape << " file " << i / 2;
+    }
+  }
+}
+
+}  // namespace
