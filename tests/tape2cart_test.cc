@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/cli_cases.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/mdr_rules.h"
 #include "fixtures/tape_builder.h"
@@ -168,11 +169,11 @@ void expect_rules_kept(const std::string& path) {
   EXPECT_TRUE(breaches.empty()) << path << ": " << breaches.front();
 }
 
-class Tape2cartFormats : public testing::TestWithParam<const char*> {};
+class Tape2cartCliFormats : public testing::TestWithParam<const char*> {};
 
 // Every file of a tape of any format goes onto a blank cartridge as the
 // Interface 1 saves it, and cart2tape gives back the blocks it came from.
-TEST_P(Tape2cartFormats, FilesGoRoundThroughCart2tape) {
+TEST_P(Tape2cartCliFormats, FilesGoRoundThroughCart2tape) {
   fixtures::TempDir dir;
   std::string format = GetParam();
   std::string tape = dir.path("in." + format);
@@ -217,7 +218,7 @@ TEST_P(Tape2cartFormats, FilesGoRoundThroughCart2tape) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Tape2cartFormats, testing::Values("tap", "tzx", "pzx", "tap.gz"));
+INSTANTIATE_TEST_SUITE_P(All, Tape2cartCliFormats, testing::Values("tap", "tzx", "pzx", "tap.gz"));
 
 }  // namespace
 
@@ -277,7 +278,7 @@ std::vector<size_t> blocks_of(const std::vector<fixtures::MdrFileSummary>& files
 // an existing cartridge is kept byte for byte; a name already there is left
 // out unless replaced, and a replaced file's sectors read as a blank
 // cartridge's.
-TEST(Tape2cart, AddsToAnExistingCartridgeAndReplacesOnlyWhenAsked) {
+TEST(Tape2cartCli, AddsToAnExistingCartridgeAndReplacesOnlyWhenAsked) {
   fixtures::TempDir dir;
   std::string cartridge = dir.path("c.mdr");
   scattered_cartridge().write(cartridge);
@@ -358,7 +359,7 @@ std::string substituted(std::string text, const std::string& tape, const std::st
 
 // Every failure ends with status 1 and writes nothing: an existing
 // cartridge keeps every byte, and none is made.
-TEST(Tape2cart, RefusalsWriteNothing) {
+TEST(Tape2cartCli, RefusalsWriteNothing) {
   RomFile small{3, "small", 0, 32768, 1100};  // three sectors
   Bytes good = tap_of({small});
   fixtures::TzxBuilder outside;
@@ -421,7 +422,7 @@ namespace {
 // Blocks that are no file are named and left out; a wrong checksum, a name
 // met twice, leave out a file and make the status 2; the rest is saved,
 // up to the cartridge's last free sector.
-TEST(Tape2cart, LeavesOutWhatIsNoSoundFile) {
+TEST(Tape2cartCli, LeavesOutWhatIsNoSoundFile) {
   fixtures::TempDir dir;
   RomFile a{3, "a", 0, 32768, 503};
   RomFile b{3, "b", 0, 32768, 100};
@@ -505,7 +506,7 @@ bool goes_round(const std::string& cartridge, const fixtures::TempDir& dir) {
   return true;
 }
 
-TEST(Tape2cart, CartridgeFilesGoRoundThroughATape) {
+TEST(Tape2cartRoundTrip, CartridgeFilesGoRoundThroughATape) {
   fixtures::TempDir dir;
   fixtures::MdrBuilder cart("ROUND");
   cart.add_free_blocks(3);
@@ -569,7 +570,7 @@ std::vector<Bytes> byte_blocks(const std::string& path) {
 // cartridge rules, and cart2tape gives back each file's data block and its
 // header's type, name, length and first parameter (of an array, the name
 // byte only).
-TEST(Tape2cart, CorpusTapes) {
+TEST(Tape2cartCorpus, EveryTapeIsSavedOrRefusedCleanly) {
   const std::string corpus = CORPUS_DIR "/tape";
   if (!std::filesystem::is_directory(corpus)) {
     GTEST_SKIP() << "no corpus at " << corpus;
@@ -607,6 +608,90 @@ TEST(Tape2cart, CorpusTapes) {
           << tape << " file " << i / 2;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A blank cartridge: N sectors numbered N down to 1, the name in every
+// header, every rule kept; written only as a new file.
+TEST(BlankcartCli, MakesBlankCartridgesAsNewFilesOnly) {
+  fixtures::TempDir dir;
+  struct Made {
+    std::vector<std::string> args;
+    std::string file;
+    std::string name;
+    size_t sectors;
+    bool write_protected;
+  };
+  for (const Made& m : std::vector<Made>{
+           {{}, "c.mdr", "c         ", 254, false},
+           {{"-n", "My Cart~", "-b", "10", "-w"}, "x.mdr", "My Cart~  ", 10, true},
+           {{"--name=0123456789", "--blocks=254"}, "y.mdr", "0123456789", 254, false},
+           {{}, "\xC3\x9C ber-long.name.mdr", "_ ber-long", 254, false},
+           {{}, ".mdr", ".mdr      ", 254, false},
+       }) {
+    std::vector<std::string> args = m.args;
+    args.push_back(dir.path(m.file));
+    fixtures::RunResult r = run(BLANKCART, "blankcart", args);
+    ASSERT_EQ(r.status, 0) << m.file << ": " << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    Bytes image = read_bytes(dir.path(m.file));
+    ASSERT_EQ(image.size(), m.sectors * 543 + 1) << m.file;
+    EXPECT_TRUE(fixtures::microdrive_rule_breaches(image).empty()) << m.file;
+    EXPECT_EQ(fixtures::mdr_write_protected(image), m.write_protected) << m.file;
+    for (size_t s = 0; s < m.sectors; ++s) {
+      EXPECT_EQ(image[s * 543 + 1], m.sectors - s) << m.file;
+      EXPECT_EQ(std::string(image.begin() + static_cast<std::ptrdiff_t>(s * 543 + 4),
+                            image.begin() + static_cast<std::ptrdiff_t>(s * 543 + 14)),
+                m.name)
+          << m.file;
+    }
+  }
+
+  // Refusals make nothing and change nothing.
+  std::string kept = dir.path("c.mdr");
+  Bytes before = read_bytes(kept);
+  ASSERT_EQ(symlink(dir.path("nowhere.mdr").c_str(), dir.path("link.mdr").c_str()), 0);
+  const std::string usage_hint = "Try `blankcart --help' for more information.\n";
+  fixtures::expect_cli_cases(
+      BLANKCART, "blankcart",
+      {
+          {{kept}, "", "blankcart: `" + kept + "' exists already; not overwritten\n", 1},
+          {{dir.path("link.mdr")}, "",
+           "blankcart: `" + dir.path("link.mdr") + "' exists already; not overwritten\n", 1},
+          {{dir.path("no/such.mdr")}, "",
+           "blankcart: couldn't open `" + dir.path("no/such.mdr") +
+               "': No such file or directory\n",
+           1},
+          {{"-n", "", dir.path("n.mdr")}, "",
+           "blankcart: `' is not a cartridge name: 1 to 10 printable ASCII characters\n" +
+               usage_hint,
+           1},
+          {{"-n", "0123456789A", dir.path("n.mdr")}, "",
+           "blankcart: `0123456789A' is not a cartridge name: 1 to 10 printable ASCII "
+           "characters\n" + usage_hint,
+           1},
+          {{"-n", "a\tb", dir.path("n.mdr")}, "",
+           "blankcart: `a?b' is not a cartridge name: 1 to 10 printable ASCII characters\n" +
+               usage_hint,
+           1},
+          {{"-b", "9", dir.path("n.mdr")}, "",
+           "blankcart: `9' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
+          {{"-b", "255", dir.path("n.mdr")}, "",
+           "blankcart: `255' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
+          {{"-b", "0254x", dir.path("n.mdr")}, "",
+           "blankcart: `0254x' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
+          {{"-b", "99999999999999999999", dir.path("n.mdr")}, "",
+           "blankcart: `99999999999999999999' is not a number of sectors from 10 to 254\n" +
+               usage_hint,
+           1},
+          {{}, "", "blankcart: usage: blankcart [OPTION]... <microdrive file>\n" + usage_hint, 1},
+      });
+  EXPECT_EQ(read_bytes(kept), before);
+  EXPECT_FALSE(std::filesystem::exists(dir.path("n.mdr")));
+  EXPECT_FALSE(std::filesystem::exists(dir.path("nowhere.mdr")));
 }
 
 }  // namespace
