@@ -1,5 +1,6 @@
 // Times cart2tape converting a full cartridge of 254 blocks (three files,
-// every block used) against cartinfo
+// every block used) to a tape, and tape2cart saving that tape's files onto a
+// new cartridge, which they fill to its last sector, against cartinfo
 // listing the same cartridge, each run as a whole process, by CPU time
 // (user + system), round by round; prints the median and the extremes.
 // Usage: cart2tape_bench [ROUNDS [SCRATCH DIRECTORY]]
@@ -79,27 +80,44 @@ int main(int argc, char** argv) {
   std::string dir = argc > 2 ? argv[2] : "/tmp";
   Bytes image;
   unsigned number = 254;
-  put_file(image, &number, "big", 65535);             // 129 blocks, the longest file
+  put_file(image, &number, "big", 65533);             // 129 blocks, the longest tape block
   put_file(image, &number, "second", 124 * 512 - 9);  // 124 blocks
   put_file(image, &number, "small", 100);             // and one
   std::string mdr = dir + "/bench.mdr";
   std::string tap = dir + "/bench.tap";
+  std::string saved = dir + "/bench-saved.mdr";
   std::FILE* f = std::fopen(mdr.c_str(), "wb");
   if (f == nullptr || std::fwrite(image.data(), 1, image.size(), f) != image.size() ||
       std::fclose(f) != 0) {
     std::perror(mdr.c_str());
     return 1;
   }
-  std::vector<double> convert, list, ratio;
+  std::vector<double> convert, save, list, ratio, save_ratio, start;
   for (int round = 0; round < rounds; ++round) {
     double c = cpu_seconds({CART2TAPE_PATH, mdr, tap}, "/dev/null");
+    std::remove(saved.c_str());
+    double s = cpu_seconds({TAPE2CART_PATH, tap, saved}, "/dev/null");
     double l = cpu_seconds({CARTINFO_PATH, mdr}, "/dev/null");
+    start.push_back(cpu_seconds({TAPE2CART_PATH, "--version"}, "/dev/null") * 1000);
     convert.push_back(c * 1000);
+    save.push_back(s * 1000);
     list.push_back(l * 1000);
     ratio.push_back(l > 0 ? c / l : 0);
+    save_ratio.push_back(l > 0 ? s / l : 0);
+  }
+  std::FILE* check = std::fopen(saved.c_str(), "rb");
+  bool full = check != nullptr && std::fseek(check, 0, SEEK_END) == 0 &&
+              std::ftell(check) == static_cast<long>(image.size() + 1);
+  if (check != nullptr) {
+    std::fclose(check);
   }
   std::remove(mdr.c_str());
   std::remove(tap.c_str());
+  std::remove(saved.c_str());
+  if (!full) {
+    std::fprintf(stderr, "tape2cart did not save the tape onto a full cartridge\n");
+    return 1;
+  }
   auto line = [](const char* what, Spread s, const char* unit) {
     std::printf("  %-26s median %7.3f%s  (min %.3f, max %.3f)\n", what, s.median, unit, s.least,
                 s.most);
@@ -109,5 +127,8 @@ int main(int argc, char** argv) {
   line("cart2tape to a TAP", spread(convert), " ms");
   line("cartinfo listing it", spread(list), " ms");
   line("cart2tape / cartinfo", spread(ratio), "");
+  line("tape2cart of that tape", spread(save), " ms");
+  line("tape2cart / cartinfo", spread(save_ratio), "");
+  line("start-up alone (--version)", spread(start), " ms");
   return 0;
 }
