@@ -74,12 +74,11 @@ bool header_found(const adapter::MicrodriveBlock& block, const libspectrum_micro
 }  // namespace
 
 uint8_t interface1_checksum(const unsigned char* bytes, size_t size) {
-  unsigned sum = 0;
+  uint64_t sum = 0;  // no carry is lost: 255 * size stays far below 2^64
   for (size_t i = 0; i < size; ++i) {
     sum += bytes[i];
-    sum %= 255;
   }
-  return static_cast<uint8_t>(sum);
+  return static_cast<uint8_t>(sum % 255);
 }
 
 bool take_cartridge_name(const char* text, NewCartridge* cartridge) {
