@@ -11,10 +11,6 @@
 
 #include "support.h"
 
-// The 17 bytes of a ROM tape header (after its flag byte): type, 10-byte
-// name, data length, parameter 1, parameter 2; words little-endian.
-constexpr size_t TAPE_HEADER_SIZE = 17;
-
 // Fills `header` for the non-PRINT file `entry` from its 9-byte Microdrive
 // header (zeros where the file holds fewer bytes):
 //   program  parameter 1 = autostart line (bytes 7-8), 2 = program length (5-6)

@@ -10,10 +10,12 @@
 
 #include "cart2tape.h"
 #include "cartinfo.h"
+#include "cartridge_writer.h"
 #include "hdf_header.h"
 #include "load_tape.h"
 #include "pulse_dump.h"
 #include "support.h"
+#include "tape2cart.h"
 
 namespace {
 
@@ -39,6 +41,32 @@ const libspectrum_id_t TAPE_TYPES[] = {
 };
 
 LineWriter writer;
+
+// Saves `size` bytes as the file `name` into the first free sectors of
+// `cartridge`, as tape2cart does, and checks that the catalogue finds them
+// whole. Returns the sectors used (none when they do not fit).
+std::vector<size_t> save_and_find(libspectrum_microdrive* cartridge, const unsigned char* name,
+                                  const std::vector<unsigned char>& bytes) {
+  std::vector<size_t> free = free_sectors(cartridge);
+  size_t needed = sectors_for(bytes.size());
+  if (needed > free.size()) {
+    return {};
+  }
+  free.resize(needed);
+  write_cartridge_file(cartridge, name, bytes.data(), bytes.size(), free);
+  Catalogue catalogue;
+  require(catalogue.build(cartridge) == 0);
+  bool found = false;
+  for (uint64_t i = 0; i < catalogue.count(); ++i) {
+    const CatalogueEntry& entry = catalogue[i];
+    if (std::memcmp(entry.name, name, adapter::MDR_NAME_SIZE) == 0) {
+      found = entry.data_size == bytes.size() && entry.has_eof && !entry.checksum_error &&
+              std::memcmp(entry.data, bytes.data(), bytes.size()) == 0;
+    }
+  }
+  require(found);
+  return free;
+}
 
 }  // namespace
 
@@ -82,6 +110,24 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
   print_block_listing(discard(), cartridge, blocks);
   (void)print_file_listing(discard(), cartridge);
 
+  // A file saved into whatever the cartridge has free, and freed again,
+  // leaves as many sectors free as there were.
+  static const unsigned char SAVED[adapter::MDR_NAME_SIZE] = {0xFF, 'f', 'u', 'z', 'z',
+                                                              0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  Catalogue before;
+  require(before.build(cartridge) == 0);
+  bool name_taken = false;
+  for (uint64_t i = 0; i < before.count(); ++i) {
+    name_taken = name_taken || std::memcmp(before[i].name, SAVED, sizeof SAVED) == 0;
+  }
+  if (!name_taken) {
+    size_t free_before = free_sectors(cartridge).size();
+    std::vector<unsigned char> file(size % 1500 + FILE_HEADER_SIZE, 0x5A);
+    std::vector<size_t> used = save_and_find(cartridge, SAVED, file);
+    require(free_cartridge_file(cartridge, SAVED) == used.size());
+    require(free_sectors(cartridge).size() == free_before);
+  }
+
   CatalogueEntry* entries = nullptr;
   uint64_t count = 0;
   require(catalogue_cartridge_files(cartridge, &entries, &count) == 0);
@@ -124,6 +170,18 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   }
   LoadedTape loaded = parse_checked_tape(file);
   if (loaded.problem == TapeProblem::None) {
+    // Every file found goes onto a blank cartridge whole, as tape2cart
+    // saves it, while there is room.
+    TapeFiles found = find_tape_files(loaded.tape.get(), "fuzz");
+    CartridgePtr cartridge(libspectrum_microdrive_alloc());
+    const unsigned char name[adapter::MDR_NAME_SIZE] = {'F', 'U', 'Z', 'Z'};
+    format_cartridge(cartridge.get(), name, MAX_CARTRIDGE_SECTORS, false);
+    for (const TapeFile& tape_file : found.files) {
+      std::vector<unsigned char> saved = cartridge_file_bytes(tape_file);
+      require(saved.size() == FILE_HEADER_SIZE + tape_file.data.size());
+      (void)free_cartridge_file(cartridge.get(), tape_file.header + 1);
+      (void)save_and_find(cartridge.get(), tape_file.header + 1, saved);
+    }
     line_writer_init(&writer, discard());
     (void)dump_pulses(loaded.tape.get(), &writer, 200000);
     (void)line_writer_flush(&writer);

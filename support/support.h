@@ -107,6 +107,10 @@ struct FileHeader {
 };
 constexpr uint64_t FILE_HEADER_SIZE = 9;
 
+// The 17 bytes of a ROM tape header (after its flag byte): type, 10-byte
+// name, data length, parameter 1, parameter 2; words little-endian.
+constexpr size_t TAPE_HEADER_SIZE = 17;
+
 // Where a file's record of one number is found: how many blocks carry it and
 // which of them is used, the first whose checksums pass (the Interface 1
 // loads no other), or the first of all when none passes.

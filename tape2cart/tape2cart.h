@@ -11,10 +11,6 @@
 
 #include "cartridge_writer.h"
 
-// The 17 bytes of a ROM tape header after its flag: type, 10-byte name,
-// data length, parameter 1, parameter 2; words little-endian.
-constexpr size_t TAPE_HEADER_SIZE = 17;
-
 // One file as the ROM saves it on tape: a header block and the data block
 // after it, both with a right checksum.
 struct TapeFile {
