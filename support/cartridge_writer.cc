@@ -17,7 +17,6 @@ constexpr size_t HEADER_CHECKSUM = 14;
 constexpr size_t RECORD = 15;  // flags, number, length, name, checksum
 constexpr size_t RECORD_SIZE = 15;
 constexpr size_t DATA = 30;
-constexpr size_t DATA_CHECKSUM = 542;
 
 constexpr uint8_t HEADER_BIT = 0x01;
 
