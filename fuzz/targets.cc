@@ -172,7 +172,7 @@ void fuzz_tape(const uint8_t* data, size_t size) {
   if (loaded.problem == TapeProblem::None) {
     // Every file found goes onto a blank cartridge whole, as tape2cart
     // saves it, while there is room.
-    TapeFiles found = find_tape_files(loaded.tape.get(), "fuzz");
+    TapeFiles found = find_tape_files(loaded.tape.get());
     CartridgePtr cartridge(libspectrum_microdrive_alloc());
     const unsigned char name[adapter::MDR_NAME_SIZE] = {'F', 'U', 'Z', 'Z'};
     format_cartridge(cartridge.get(), name, MAX_CARTRIDGE_SECTORS, false);

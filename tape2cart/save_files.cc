@@ -124,8 +124,16 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     report_tape_problem(source, loaded);
     return TAPE2CART_FAILED;
   }
-  TapeFiles found = find_tape_files(loaded.tape.get(), source);
+  TapeFiles found = find_tape_files(loaded.tape.get());
   loaded.tape.reset();
+  for (size_t i = 0; i < found.blocks.size(); ++i) {
+    std::string reason = left_out_reason(found.blocks[i]);
+    if (!reason.empty()) {
+      std::fprintf(stderr, "%s: `%s' block %zu: ", program_name, source, i + 1);
+      print_visible(stderr, reason.c_str());
+      std::fprintf(stderr, "; left out\n");
+    }
+  }
   for (const std::string& name : request.wanted) {
     bool there = std::any_of(found.files.begin(), found.files.end(), [&name](const TapeFile& f) {
       return zx_name_text(f.header + 1) == name;

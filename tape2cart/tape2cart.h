@@ -1,5 +1,5 @@
-// tape2cart's own interface: the ROM files of a tape, and saving them onto
-// a Microdrive cartridge as the Interface 1 saves them.
+// tape2cart's own interface: saving the ROM files of a tape onto a
+// Microdrive cartridge as the Interface 1 saves them.
 #ifndef QUILLKIT_TAPE2CART_TAPE2CART_H
 #define QUILLKIT_TAPE2CART_TAPE2CART_H
 
@@ -10,28 +10,7 @@
 #include <vector>
 
 #include "cartridge_writer.h"
-
-// One file as the ROM saves it on tape: a header block and the data block
-// after it, both with a right checksum.
-struct TapeFile {
-  unsigned char header[TAPE_HEADER_SIZE];
-  std::vector<unsigned char> data;  // without the flag and the checksum
-  size_t header_block;              // 1-based, as libspectrum counts blocks
-};
-
-// What a tape holds for a cartridge.
-struct TapeFiles {
-  std::vector<TapeFile> files;
-  bool bad_checksum = false;  // a header, or the data of one, fails its checksum
-  bool sampled = false;       // a block holds pulses only (a sampled recording)
-};
-
-// Finds the ROM files of `tape` in block order: a block of flag 0x00 and
-// 17 header bytes of type 0 to 3, followed (blocks without bytes between
-// them) by one of flag 0xFF holding the length that the header gives.
-// Every other block that carries data is left out with one line on
-// standard error naming `path` and its block number.
-TapeFiles find_tape_files(libspectrum_tape* tape, const char* path);
+#include "tape_files.h"
 
 // The file as the Interface 1 saves it: the 9-byte Microdrive header made
 // from the tape header, then the data.
