@@ -1017,6 +1017,7 @@ tape2cart: \`odd.tap' block 5: a block of flag 0x00 (4 bytes); left out"
   grep -qx 'Files: 1' <<< "$out" || fail "listing '$out'"
 
   claim "a header whose checksum is wrong the data of \"NAME\" (header in block M), whose checksum is wrong The file is damaged: the exit status is 2."
+  # shellcheck disable=SC2046
   {
     rom_file 3 good 1 0 01
     tap_block 00 03 $(printf '%-10s' bad | od -An -tx1) 01 00 00 80 00 00 | head -c 20
