@@ -874,9 +874,15 @@ tape2cart_claims() {
     fail "listing '$out'"
 
   claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap"
+  claim "cart2tape(1) writes such a file back as the same two tape blocks, when the tape header holds what the ROM writes where the Microdrive header keeps nothing: parameter 2 of code and arrays 32768, the low byte of an array's parameter 1 zero. Other values there (some tapes hold the bytes of a former header) are not kept."
   cp four.tap game.tap
   run bash -c 'tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap'
   want_status 0
+  # Parameter 2 of code: 0 on the tape, 32768 after the round trip.
+  rom_file 3 other 40000 0 aa > other.tap
+  run bash -c 'tape2cart other.tap other.mdr && cart2tape other.mdr other-back.tap'
+  want_status 0
+  [ "$(bytes other-back.tap 18 2)" == "00 80" ] || fail "parameter 2 $(bytes other-back.tap 18 2)"
   # And the other way: the sample cartridge's files, through a tape, come back
   # as the same tape.
   run cart2tape sample.mdr files.tap
