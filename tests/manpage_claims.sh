@@ -950,6 +950,22 @@ tape2cart_claims() {
   want_err "tape2cart: \`protected.mdr' is write-protected; nothing written"
   cmp -s protected.mdr protected-before.mdr || fail "protected.mdr was changed"
 
+  claim "Turbo and pure data blocks count as well as standard-speed ones."
+  # A header in a turbo block (ID 0x11), a pause, the data in a pure data
+  # block (ID 0x14): the blocks' bytes as a TAP holds them, less the length.
+  # shellcheck disable=SC2046
+  {
+    tzx '\x11\x78\x08\x9b\x02\xdf\x02\x57\x03\xae\x06\x97\x0c\x08\xe8\x03\x13\x00\x00'
+    tap_block 00 03 $(printf '%-10s' turbo | od -An -tx1) 02 00 40 9c 00 80 | tail -c +3
+    printf '\x20\xe8\x03\x14\x57\x03\xae\x06\x08\xe8\x03\x04\x00\x00'
+    tap_block ff 01 02 | tail -c +3
+  } > turbo.tzx
+  run tape2cart turbo.tzx turbo.mdr
+  want_status 0
+  want_err ""
+  run cartinfo turbo.mdr
+  grep -qx '  Bytes: "turbo" CODE 40000, 2 in 1 block' <<< "$out" || fail "listing '$out'"
+
   claim "tape2cart: \`CART' holds a file \"NAME\" already; block N left out (-r replaces it) The exit status is 2."
   cp four.mdr twice.mdr
   { cat four.tap sample.tap; } > more.tap
