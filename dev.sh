@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
-#   ./dev.sh demo   install what is missing, build, run the four tools on bundled samples
+#   ./dev.sh demo   install what is missing, build, run the six tools on bundled samples
 #   ./dev.sh test   install what is missing, build and run the whole suite in
 #                   four configurations: GCC with Debian's libspectrum (its
 #                   command-line tests also under valgrind), GCC with ASan and
@@ -181,6 +181,19 @@ case "${1:-}" in
     build/cartinfo/cartinfo -x build/samples/files build/samples/sample.mdr >/dev/null
     echo "cartinfo -x copied the files into build/samples/files:"
     ls -l build/samples/files
+    rm -f build/samples/blank.mdr build/samples/from-tape.mdr
+    build/blankcart/blankcart -n DEMO build/samples/blank.mdr
+    echo "blankcart made build/samples/blank.mdr:"
+    build/cartinfo/cartinfo build/samples/blank.mdr
+    build/tape2cart/tape2cart build/samples/sample.tap build/samples/from-tape.mdr
+    echo "tape2cart saved the files of build/samples/sample.tap onto build/samples/from-tape.mdr:"
+    build/cartinfo/cartinfo build/samples/from-tape.mdr
+    # Once more: the file is on the cartridge already, so nothing is written (status 1).
+    build/tape2cart/tape2cart build/samples/sample.tap build/samples/from-tape.mdr || true
+    build/tape2cart/tape2cart -r build/samples/sample.tap build/samples/from-tape.mdr
+    echo "tape2cart -r replaced it; and the files that cart2tape wrote go onto it too:"
+    build/tape2cart/tape2cart build/samples/sample-files.tzx build/samples/from-tape.mdr
+    build/cartinfo/cartinfo build/samples/from-tape.mdr | sed -n '3,9p'
     ;;
   test)
     install_missing valgrind mandoc clang libclang-rt-14-dev

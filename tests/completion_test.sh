@@ -148,6 +148,29 @@ expect "cart2tape a:b.mdr " "$tapes"
 expect "cart2tape -- -dash.mdr -" "-dash.tap"
 expect "cart2tape --f" "--file="
 expect "cart2tape a.mdr x.tap " ""
+# tape2cart: tapes as edgedump's first operand, then .mdr; nothing for the
+# arguments of -f, -n and -b.
+tape_images='-dash.tap|box.Zip|dir one|disks|game.tzx|old.TAP.gz|raw.csw|song.wav'
+expect "tape2cart " "$tape_images"
+expect "tape2cart -" "--blocks=|--file=|--help|--name=|--replace|--version|-V|-b|-f|-h|-n|-r"
+expect "tape2cart --rep" "--replace"
+expect "tape2cart game.tzx " "$mdr"
+expect "tape2cart -r -f loader game.tzx " "$mdr"
+expect "tape2cart --name DEMO -b 20 game.tzx " "$mdr"
+expect "tape2cart --na=DEMO game.tzx " "$mdr"
+expect "tape2cart -f " ""
+expect "tape2cart -rn " ""
+expect "tape2cart --blocks=" ""
+expect "tape2cart game.tzx a.mdr " ""
+expect "tape2cart -- -" "-dash.tap"
+# blankcart: .mdr for its one operand.
+expect "blankcart " "$mdr"
+expect "blankcart -" "--blocks=|--help|--name=|--version|--write-protect|-V|-b|-h|-n|-w"
+expect "blankcart --w" "--write-protect"
+expect "blankcart -wn " ""
+expect "blankcart -n DEMO -b 20 " "$mdr"
+expect "blankcart --name=" ""
+expect "blankcart a.mdr " ""
 
 # The argument of -f: the names that cartinfo lists for the cartridge operand,
 # quoted as the word is, when that operand is a plain name of an image.
@@ -210,6 +233,9 @@ typed "cartinfo it\\'" "cartinfo it\\'s.mdr "
 typed 'cartinfo -- -d' 'cartinfo -- -dash.mdr '
 typed 'cart2tape "my games.mdr" -- -' 'cart2tape "my games.mdr" -- -dash.tap '
 typed 'cart2tape --file "a b" a.mdr g' 'cart2tape --file "a b" a.mdr game.tzx '
+typed 'tape2cart -n "A B" g' 'tape2cart -n "A B" game.tzx '
+typed 'tape2cart game.tzx my\ g' 'tape2cart game.tzx my\ games.mdr '
+typed 'blankcart -w "my g' 'blankcart -w "my games.mdr" '
 if [[ -n ${carts-} ]]; then
   typed "cart2tape $carts/sample.mdr -f gam" "cart2tape $carts/sample.mdr -f game\\ code "
   typed "cart2tape $carts/sample.mdr --file=gam" "cart2tape $carts/sample.mdr --file=game\\ code "

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks what a manual page promises against what the tool does: each claim
 # quotes the page (which must still say it) and runs the commands that show it.
-# Usage: manpage_claims.sh <page> <cartinfo> <cart2tape> <edgedump> <blankide> <make_fixtures>
-# where <page> is the .1 file of one of the four tools.
+# Usage: manpage_claims.sh <page> <make_fixtures> <tool>...
+# where <page> is the .1 file of one of the tools, and the tools are every
+# program that the claims run (cartinfo, cart2tape, edgedump, blankide,
+# tape2cart, blankcart), each as a path to the program.
 set -u
 page=$(realpath "$1")
 tool=$(basename "$page" .1)
@@ -11,11 +13,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The tools run under their bare names, as the pages show them in messages.
 mkdir "$work/bin" "$work/run"
-for program in "${@:2:4}"; do
+for program in "${@:3}"; do
   ln -s "$(realpath "$program")" "$work/bin/$(basename "$program")"
 done
 PATH=$work/bin:$PATH
-"$6" "$work/run" || exit 1
+"$2" "$work/run" || exit 1
 cd "$work/run" || exit 1
 text=$(mandoc -T ascii "$page" | col -b | tr -s '[:space:]' ' ')
 
@@ -57,8 +59,9 @@ want_status() { [ "$status" -eq "$1" ] || fail "status $status, expected $1"; }
 want_out() { [ "$out" == "$1" ] || fail "standard output '$out', expected '$1'"; }
 want_err() { [ "$err" == "$1" ] || fail "standard error '$err', expected '$1'"; }
 want_no_file() { [ ! -e "$1" ] || fail "$1 was created"; }
-# bytes FILE OFFSET COUNT: the bytes as hexadecimal pairs, blank-separated.
-bytes() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+# bytes FILE OFFSET COUNT: the bytes as hexadecimal pairs, blank-separated
+# (every one of them: od shows repeated lines as "*" without -v).
+bytes() { od -An -v -tx1 -j "$2" -N "$3" "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 # make_zip ARCHIVE FILE: a ZIP archive holding FILE.
 make_zip() {
   python3 -c 'import sys, zipfile
@@ -66,6 +69,38 @@ with zipfile.ZipFile(sys.argv[1], "w") as z: z.write(sys.argv[2])' "$1" "$2"
 }
 # tzx BLOCKS: a TZX 1.20 image whose blocks are the printf format BLOCKS.
 tzx() { printf "ZXTape!\x1a\x01\x14$1"; }
+# tap_block FLAG BYTE...: a TAP block of the flag and the bytes (hexadecimal
+# pairs), its length first and its XOR checksum last.
+tap_block() {
+  local sum=$((16#$1)) byte body="\x$1"
+  shift
+  for byte in "$@"; do
+    sum=$((sum ^ 16#$byte))
+    body+="\x$byte"
+  done
+  body+=$(printf '\\x%02x' "$sum")
+  printf "$(printf '\\x%02x\\x%02x' $((($# + 2) & 255)) $((($# + 2) >> 8)))$body"
+}
+# le16 N: N as two hexadecimal pairs, low byte first.
+le16() { printf '%02x %02x' $(($1 & 255)) $(($1 >> 8)); }
+# rom_file TYPE NAME PARAMETER1 PARAMETER2 BYTE...: a header block and a data
+# block, as the ROM saves a file on tape.
+rom_file() {
+  local type=$1 name=$2 first=$3 second=$4
+  shift 4
+  # shellcheck disable=SC2046
+  tap_block 00 "0$type" $(printf '%-10.10s' "$name" | od -An -tx1) $(le16 $#) $(le16 "$first") \
+    $(le16 "$second")
+  tap_block ff "$@"
+}
+# zeros N: N zero bytes as hexadecimal pairs.
+zeros() { head -c "$1" /dev/zero | od -An -v -tx1; }
+# checksum FILE OFFSET COUNT: the Interface 1's checksum of the bytes, in hexadecimal.
+checksum() {
+  local sum=0 byte
+  for byte in $(bytes "$1" "$2" "$3"); do sum=$(((sum + 16#$byte) % 255)); done
+  printf '%02x' "$sum"
+}
 
 edgedump_claims() {
   # Which level the linked libspectrum starts a tape on: one pulse shows it.
@@ -635,8 +670,505 @@ Try \`cart2tape --help' for more information."
   [ "$out" -gt 8000 ] || fail "$out edges"
 }
 
+blankcart_claims() {
+  claim "blankcart games.mdr && cartinfo games.mdr"
+  run bash -c 'blankcart games.mdr && cartinfo games.mdr'
+  want_status 0
+  want_err ""
+  [ "$(sed -n 5,10p <<< "$out")" == $'Cartridge name: "games"\nCartridge blocks: 254\nFree space: 130048 bytes in 254 blocks\nWrite protected: no\nFiles: 0' ] ||
+    fail "the listing begins '$(sed -n 5,10p <<< "$out")'"
+
+  claim "The image holds sectors blocks of 543 bytes, then the write-protection byte, which is always written: sectors x 543 + 1 bytes, 137923 for the default 254 sectors. The sectors are numbered sectors down to 1 in the order of the file"
+  [ "$(stat -c %s games.mdr)" -eq 137923 ] || fail "size $(stat -c %s games.mdr)"
+  run blankcart -b 10 ten.mdr
+  want_status 0
+  [ "$(stat -c %s ten.mdr)" -eq $((10 * 543 + 1)) ] || fail "size $(stat -c %s ten.mdr)"
+  local sector numbers=
+  for ((sector = 0; sector < 10; sector++)); do
+    numbers+="$(bytes ten.mdr $((sector * 543 + 1)) 1) "
+  done
+  [ "$numbers" == "0a 09 08 07 06 05 04 03 02 01 " ] || fail "sector numbers $numbers"
+  [ "$(bytes games.mdr 1 1) $(bytes games.mdr $((253 * 543 + 1)) 1)" == "fe 01" ] ||
+    fail "254 sectors numbered $(bytes games.mdr 1 1) to $(bytes games.mdr $((253 * 543 + 1)) 1)"
+
+  claim "byte 0 (the header flag) is 0x01; byte 1 is the sector's number; bytes 2 and 3 are 0; bytes 4-13 are the cartridge's name, padded with spaces; byte 14 is the header's checksum."
+  [ "$(bytes games.mdr 0 14)" == "01 fe 00 00 67 61 6d 65 73 20 20 20 20 20" ] ||
+    fail "header $(bytes games.mdr 0 14)"
+  for sector in 0 1 100 253; do
+    [ "$(bytes games.mdr $((sector * 543 + 14)) 1)" == "$(checksum games.mdr $((sector * 543)) 14)" ] ||
+      fail "sector $sector: header checksum $(bytes games.mdr $((sector * 543 + 14)) 1)"
+  done
+
+  claim "all zero (no record flags, record number 0, length 0, a name of zero bytes) but for byte 29, its checksum, which is right (0). bytes 30-542, the data 512 zero bytes, and their checksum, 0."
+  [ "$(od -An -v -tx1 -j 15 -N 528 games.mdr | tr -s ' \n' '\n' | sort -u | paste -sd ' ')" == " 00" ] ||
+    fail "sector 0 holds more than zeros after its header"
+  # Every sector but the bytes of its header: all zero, whatever its number.
+  [ "$(for ((sector = 0; sector < 10; sector++)); do
+    od -An -v -tx1 -j $((sector * 543 + 15)) -N 528 ten.mdr; done | tr -s ' \n' '\n' | sort -u | paste -sd ' ')" == " 00" ] ||
+    fail "a sector of ten.mdr holds more than zeros after its header"
+
+  claim "The write-protection byte is 0, or 1 with -w."
+  [ "$(bytes games.mdr 137922 1)" == 00 ] || fail "byte $(bytes games.mdr 137922 1)"
+  run blankcart -w -n 'DEMO 1' -b 20 demo.mdr
+  want_status 0
+  [ "$(bytes demo.mdr $((20 * 543)) 1)" == 01 ] || fail "byte $(bytes demo.mdr $((20 * 543)) 1)"
+  run cartinfo demo.mdr
+  grep -qx 'Write protected: yes' <<< "$out" && grep -qx 'Cartridge name: "DEMO 1"' <<< "$out" ||
+    fail "listing '$out'"
+
+  claim "blankcart -n 'DEMO 1' -b 20 -w demo.mdr"
+  [ "$(bytes demo.mdr 0 14)" == "01 14 00 00 44 45 4d 4f 20 31 20 20 20 20" ] || fail "header $(bytes demo.mdr 0 14)"
+
+  claim "Without it, the cartridge is named after microdrive-file: its name without the folder and the extension (after the last dot, unless that begins the name), cut to 10 characters, every character that is not printable ASCII made _."
+  mkdir named
+  run blankcart 'named/Très long name.v2.mdr'
+  want_status 0
+  [ "$(bytes 'named/Très long name.v2.mdr' 4 10)" == "54 72 5f 73 20 6c 6f 6e 67 20" ] ||
+    fail "named '$(bytes 'named/Très long name.v2.mdr' 4 10)'"
+  run blankcart named/.hidden
+  [ "$(bytes named/.hidden 4 10)" == "2e 68 69 64 64 65 6e 20 20 20" ] || fail "named '$(bytes named/.hidden 4 10)'"
+
+  claim "blankcart: \`FILE' exists already; not overwritten Something of that name exists; it is left as it was."
+  echo keep > kept.mdr
+  ln -s nowhere.mdr dangling.mdr
+  mkdir folder.mdr
+  for name in kept.mdr dangling.mdr folder.mdr games.mdr; do
+    cp -P "$name" before 2> /dev/null
+    run blankcart "$name"
+    want_status 1
+    want_err "blankcart: \`$name' exists already; not overwritten"
+  done
+  [ "$(< kept.mdr)" == keep ] || fail "kept.mdr was changed"
+  want_no_file nowhere.mdr
+  [ "$(stat -c %s games.mdr)" -eq 137923 ] && [ -z "$(ls -A folder.mdr)" ] || fail "changed"
+
+  claim "blankcart: \`NAME' is not a cartridge name: 1 to 10 printable ASCII characters"
+  for name in '' 12345678901 $'a\tb'; do
+    run blankcart -n "$name" bad.mdr
+    want_status 1
+    want_err "blankcart: \`${name//$'\t'/?}' is not a cartridge name: 1 to 10 printable ASCII characters
+Try \`blankcart --help' for more information."
+  done
+  want_no_file bad.mdr
+
+  claim "blankcart: \`N' is not a number of sectors from 10 to 254"
+  for count in 9 255 +10 1e2 99999999999999999999; do
+    run blankcart -b "$count" bad.mdr
+    want_status 1
+    want_err "blankcart: \`$count' is not a number of sectors from 10 to 254
+Try \`blankcart --help' for more information."
+  done
+  want_no_file bad.mdr
+
+  claim "blankcart: couldn't open \`FILE': REASON The file could not be made: its folder does not exist, or may not be written."
+  run blankcart missing/new.mdr
+  want_status 1
+  want_err "blankcart: couldn't open \`missing/new.mdr': No such file or directory"
+
+  claim "blankcart: usage: blankcart [OPTION]... <microdrive file> Not exactly one operand was given."
+  for operands in "" "a.mdr b.mdr"; do
+    # shellcheck disable=SC2086
+    run blankcart $operands
+    want_status 1
+    want_err "blankcart: usage: blankcart [OPTION]... <microdrive file>
+Try \`blankcart --help' for more information."
+  done
+  want_no_file a.mdr
+
+  claim "Options and operands may be mixed; long options may be shortened to any unambiguous prefix, and -- ends the options."
+  run blankcart mixed.mdr --na=MIXED --bl=12 --wr
+  want_status 0
+  [ "$(stat -c %s mixed.mdr) $(bytes mixed.mdr 4 5) $(bytes mixed.mdr $((12 * 543)) 1)" == "6517 4d 49 58 45 44 01" ] ||
+    fail "made $(stat -c %s mixed.mdr) bytes, name $(bytes mixed.mdr 4 5)"
+  run blankcart -- -dash.mdr
+  want_status 0
+  [ -f ./-dash.mdr ] || fail "-- did not end the options"
+
+  claim "0 when the cartridge was made, and after -h or -V; 1 on every failure, with no file made."
+  for option in -h --help -V --version; do
+    run blankcart "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+
+  if [ -w /dev/full ]; then
+    claim "blankcart: write error: REASON The help or version text could not be written."
+    run sh -c 'blankcart --help > /dev/full'
+    want_status 1
+    want_err "blankcart: write error: No space left on device"
+  fi
+
+  claim "blankcart -b 100 games.mdr && tape2cart games.tap games.mdr"
+  rm games.mdr
+  cp sample.tap games.tap
+  run bash -c 'blankcart -b 100 games.mdr && tape2cart games.tap games.mdr'
+  want_status 0
+  run cartinfo games.mdr
+  grep -qx 'Cartridge blocks: 100' <<< "$out" && grep -qx '  Program: "hello" LINE 10' <<< "$out" ||
+    fail "listing '$out'"
+}
+
+tape2cart_claims() {
+  # sample.tap: the program "hello", LINE 10, 5 bytes. four.tap: one file of
+  # each type, read back below.
+  {
+    rom_file 0 prog 32768 3 01 02 03
+    rom_file 3 code 40000 32768 aa bb
+    rom_file 1 nums $((0x81 << 8)) 32768 01 00 01 00 00 00 00
+    rom_file 2 chars $((0xc1 << 8)) 32768 01 02 00 41 42
+  } > four.tap
+
+  claim "tape2cart games.tap games.mdr && cartinfo games.mdr"
+  cp sample.tap games.tap
+  run bash -c 'tape2cart games.tap games.mdr && cartinfo games.mdr'
+  want_status 0
+  want_err ""
+  [ "$(sed -n 5,15p <<< "$out")" == $'Cartridge name: "games"\nCartridge blocks: 254\nFree space: 129536 bytes in 253 blocks\nWrite protected: no\nFiles: 1\n\n  Program: "hello" LINE 10\n  Length: 5, includes variable length: 0 in 1 block\n  Status: complete' ] ||
+    fail "listing '$out'"
+
+  claim "A microdrive-file that does not exist is made blank: 254 sectors (or those of -b), named after the file (or -n), as blankcart(1) lays it out."
+  # The blank image of that name, but for the one file's record in its first
+  # sector.
+  mkdir fresh
+  run blankcart fresh/games.mdr
+  [ -z "$(cmp -l fresh/games.mdr games.mdr | awk '$1 <= 15 || $1 > 543')" ] ||
+    fail "games.mdr differs from a blank cartridge elsewhere than in its first record"
+  run tape2cart -n MYCART -b 12 sample.tap small.mdr
+  want_status 0
+  [ "$(stat -c %s small.mdr) $(bytes small.mdr 0 14)" == "6517 01 0c 00 00 4d 59 43 41 52 54 20 20 20 20" ] ||
+    fail "made $(stat -c %s small.mdr) bytes, header $(bytes small.mdr 0 14)"
+
+  claim "Each is the 9-byte Microdrive header, made from the tape header as the Interface 1 makes it, followed by the data; that is cut into records of 512 bytes (the last holding the rest, 1 to 512 bytes), which are marked as a SAVEd file (record flags 0x04, and 0x06 with the end-of-file flag on the last), numbered from 0 and named with the file's 10-byte name."
+  # hello: record descriptor, then 14 bytes (9 + 5) of data and checksums.
+  [ "$(bytes games.mdr 15 14)" == "06 00 0e 00 68 65 6c 6c 6f 20 20 20 20 20" ] ||
+    fail "descriptor $(bytes games.mdr 15 14)"
+  [ "$(bytes games.mdr 29 1) $(bytes games.mdr 542 1)" == "$(checksum games.mdr 15 14) $(checksum games.mdr 30 512)" ] ||
+    fail "checksums $(bytes games.mdr 29 1) $(bytes games.mdr 542 1)"
+  # 1024 bytes of code: 1033 with the header, in records of 512, 512 and 9.
+  # shellcheck disable=SC2046
+  rom_file 3 big 32768 0 $(zeros 1024) > big.tap
+  run tape2cart big.tap big.mdr
+  want_status 0
+  local sector
+  for sector in 0 1 2; do
+    [ "$(bytes big.mdr $((sector * 543 + 15)) 4)" == "$(sed -n "$((sector + 1))p" <<< $'04 00 00 02\n04 01 00 02\n06 02 09 00')" ] ||
+      fail "record in sector $sector: $(bytes big.mdr $((sector * 543 + 15)) 4)"
+  done
+
+  claim "Program bytes 3-4: 23813, where a program starts with the Interface 1's variables; bytes 5-6: the program's length without its variables (tape parameter 2); bytes 7-8: the autostart line (tape parameter 1) as the tape has it, where a line of 32768 or more (0xFFFF, say) means none."
+  [ "$(bytes games.mdr 30 9)" == "00 05 00 05 5d 05 00 0a 00" ] || fail "hello's header $(bytes games.mdr 30 9)"
+  run tape2cart four.tap four.mdr
+  want_status 0
+  [ "$(bytes four.mdr 30 12)" == "00 03 00 05 5d 03 00 00 80 01 02 03" ] || fail "prog's header $(bytes four.mdr 30 12)"
+  claim "Bytes bytes 3-4: the start address (tape parameter 1); bytes 5-6 and 7-8: 0xFFFF."
+  [ "$(bytes four.mdr $((543 + 30)) 11)" == "03 02 00 40 9c ff ff ff ff aa bb" ] ||
+    fail "code's header $(bytes four.mdr $((543 + 30)) 11)"
+  claim "Number array, Character array bytes 3-4: 0; byte 5: the array's name byte (the high byte of tape parameter 1); byte 6: 0xFF; bytes 7-8: 0xFFFF."
+  [ "$(bytes four.mdr $((2 * 543 + 30)) 9)" == "01 07 00 00 00 81 ff ff ff" ] ||
+    fail "nums' header $(bytes four.mdr $((2 * 543 + 30)) 9)"
+  [ "$(bytes four.mdr $((3 * 543 + 30)) 9)" == "02 05 00 00 00 c1 ff ff ff" ] ||
+    fail "chars' header $(bytes four.mdr $((3 * 543 + 30)) 9)"
+  run cartinfo four.mdr
+  grep -qx '  Number Array: "nums" DATA A()' <<< "$out" && grep -qx '  Character Array: "chars" DATA A\$()' <<< "$out" &&
+    grep -qx '  Bytes: "code" CODE 40000, 2 in 1 block' <<< "$out" && grep -qx '  Program: "prog"' <<< "$out" ||
+    fail "listing '$out'"
+
+  claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap"
+  claim "cart2tape(1) writes such a file back as the same two tape blocks, when the tape header holds what the ROM writes where the Microdrive header keeps nothing: parameter 2 of code and arrays 32768, the low byte of an array's parameter 1 zero. Other values there (some tapes hold the bytes of a former header) are not kept."
+  cp four.tap game.tap
+  run bash -c 'tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap'
+  want_status 0
+  # Parameter 2 of code: 0 on the tape, 32768 after the round trip.
+  rom_file 3 other 40000 0 aa > other.tap
+  run bash -c 'tape2cart other.tap other.mdr && cart2tape other.mdr other-back.tap'
+  want_status 0
+  [ "$(bytes other-back.tap 18 2)" == "00 80" ] || fail "parameter 2 $(bytes other-back.tap 18 2)"
+  # And the other way: the sample cartridge's files, through a tape, come back
+  # as the same tape.
+  run cart2tape sample.mdr files.tap
+  run tape2cart files.tap files.mdr
+  want_status 0
+  run cart2tape files.mdr files-again.tap
+  cmp -s files.tap files-again.tap || fail "the sample cartridge's files changed on the way"
+
+  claim "Each record goes into the next free sector in the order of the image file, file after file"
+  # sample.mdr: its first free sector is block 21 (see cartinfo -b).
+  cp sample.mdr onto.mdr
+  run tape2cart sample.tap onto.mdr
+  want_status 0
+  local changed
+  changed=$(cmp -l sample.mdr onto.mdr 2> /dev/null | awk '{ o = $1 - 1; print int(o / 543), (o % 543 >= 15) }' | sort -u | paste -sd ' ')
+  [ "$changed" == "21 1" ] || fail "changed (sector, past the header): $changed"
+  run cartinfo -b sample.mdr
+  [ "$(awk '/^--= Block #/ { block = $3 } /Record: empty/ { print block; exit }' <<< "$out")" == "#21" ] ||
+    fail "block 21 is not the first free one"
+
+  claim "Only bytes 15 to 542 (record descriptor, data and their checksums) of the sectors written change; every other byte of the image stays as it was, but that the image is always written with its write-protection byte (an image of 543-byte blocks only gains it)."
+  [ "$(stat -c %s sample.mdr) $(stat -c %s onto.mdr) $(bytes onto.mdr 18462 1)" == "18462 18463 00" ] ||
+    fail "sizes $(stat -c %s sample.mdr) and $(stat -c %s onto.mdr)"
+
+  claim "A sector that FORMAT found bad (end-of-file flag, length 0) is never written, nor is a record of 1 to 511 bytes without the end-of-file flag"
+  # A 12-sector cartridge: sector 0 a preset bad block, sector 1 a stray
+  # record of 5 bytes, then free ones.
+  run blankcart -b 12 marked.mdr
+  printf '\x02' | dd of=marked.mdr bs=1 seek=15 conv=notrunc 2> /dev/null
+  printf '\x02' | dd of=marked.mdr bs=1 seek=29 conv=notrunc 2> /dev/null
+  printf '\x00\x00\x05\x00strayzzzzz' | dd of=marked.mdr bs=1 seek=$((543 + 15)) conv=notrunc 2> /dev/null
+  printf "\\x$(checksum marked.mdr $((543 + 15)) 14)" | dd of=marked.mdr bs=1 seek=$((543 + 29)) conv=notrunc 2> /dev/null
+  cp marked.mdr marked-before.mdr
+  run tape2cart sample.tap marked.mdr
+  want_status 0
+  cmp -s <(head -c 1086 marked.mdr) <(head -c 1086 marked-before.mdr) || fail "the bad or the stray sector was written"
+  [ "$(bytes marked.mdr $((2 * 543 + 15)) 4)" == "06 00 0e 00" ] || fail "sector 2 holds $(bytes marked.mdr $((2 * 543 + 15)) 4)"
+
+  claim "When the files need more sectors than are free, nothing is written, and the message says how many are free and how many are needed."
+  # 5200 bytes of code: 5209 with the header, 11 records.
+  # shellcheck disable=SC2046
+  rom_file 3 large 32768 0 $(zeros 5200) > large.tap
+  run blankcart -b 10 full.mdr
+  cp full.mdr full-before.mdr
+  run tape2cart large.tap full.mdr
+  want_status 1
+  want_err "tape2cart: \`full.mdr' has 10 free sectors, and the files need 11; nothing written"
+  cmp -s full.mdr full-before.mdr || fail "full.mdr was changed"
+  run tape2cart -b 10 large.tap new-full.mdr
+  want_status 1
+  want_no_file new-full.mdr
+
+  claim "An existing cartridge is read whole first; its name, its number of sectors and its write protection are kept, and -n and -b are ignored."
+  cp sample.mdr kept.mdr
+  run tape2cart -n OTHER -b 20 sample.tap kept.mdr
+  want_status 0
+  run cartinfo kept.mdr
+  grep -qx 'Cartridge name: "SAMPLES"' <<< "$out" && grep -qx 'Cartridge blocks: 34' <<< "$out" || fail "listing '$out'"
+
+  claim "tape2cart: \`CART' is write-protected; nothing written"
+  run blankcart -w protected.mdr
+  cp protected.mdr protected-before.mdr
+  run tape2cart sample.tap protected.mdr
+  want_status 1
+  want_err "tape2cart: \`protected.mdr' is write-protected; nothing written"
+  cmp -s protected.mdr protected-before.mdr || fail "protected.mdr was changed"
+
+  claim "Turbo and pure data blocks count as well as standard-speed ones."
+  # A header in a turbo block (ID 0x11), a pause, the data in a pure data
+  # block (ID 0x14): the blocks' bytes as a TAP holds them, less the length.
+  # shellcheck disable=SC2046
+  {
+    tzx '\x11\x78\x08\x9b\x02\xdf\x02\x57\x03\xae\x06\x97\x0c\x08\xe8\x03\x13\x00\x00'
+    tap_block 00 03 $(printf '%-10s' turbo | od -An -tx1) 02 00 40 9c 00 80 | tail -c +3
+    printf '\x20\xe8\x03\x14\x57\x03\xae\x06\x08\xe8\x03\x04\x00\x00'
+    tap_block ff 01 02 | tail -c +3
+  } > turbo.tzx
+  run tape2cart turbo.tzx turbo.mdr
+  want_status 0
+  want_err ""
+  run cartinfo turbo.mdr
+  grep -qx '  Bytes: "turbo" CODE 40000, 2 in 1 block' <<< "$out" || fail "listing '$out'"
+
+  claim "tape2cart: \`CART' holds a file \"NAME\" already; block N left out (-r replaces it) The exit status is 2."
+  cp four.mdr twice.mdr
+  { cat four.tap sample.tap; } > more.tap
+  cp twice.mdr twice-before.mdr
+  run tape2cart more.tap twice.mdr
+  want_status 2
+  want_err "tape2cart: \`twice.mdr' holds a file \"prog\" already; block 1 left out (-r replaces it)
+tape2cart: \`twice.mdr' holds a file \"code\" already; block 3 left out (-r replaces it)
+tape2cart: \`twice.mdr' holds a file \"nums\" already; block 5 left out (-r replaces it)
+tape2cart: \`twice.mdr' holds a file \"chars\" already; block 7 left out (-r replaces it)"
+  run cartinfo twice.mdr
+  grep -qx 'Files: 5' <<< "$out" && grep -qx '  Program: "hello" LINE 10' <<< "$out" ||
+    fail "hello was not saved: '$out'"
+
+  claim "tape2cart: no file left to save; \`CART' not written Every file was left out."
+  cp games.mdr again.mdr
+  run tape2cart sample.tap again.mdr
+  want_status 1
+  want_err "tape2cart: \`again.mdr' holds a file \"hello\" already; block 1 left out (-r replaces it)
+tape2cart: no file left to save; \`again.mdr' not written"
+  cmp -s again.mdr games.mdr || fail "again.mdr was changed"
+
+  claim "Replace a file of the same name on the cartridge: its sectors are freed first (left as a blank cartridge's free sectors) and may take the new file."
+  # The 1033-byte "big" (3 sectors) replaced by a 9-byte one: sector 0 takes
+  # it, sectors 1 and 2 are free again, as on a blank cartridge.
+  rom_file 3 big 32768 0 > small-big.tap
+  run tape2cart -r small-big.tap big.mdr
+  want_status 0
+  [ "$(bytes big.mdr 15 4)" == "06 00 09 00" ] || fail "sector 0 holds $(bytes big.mdr 15 4)"
+  mkdir fresh-big
+  run blankcart fresh-big/big.mdr
+  cmp -s <(tail -c +544 big.mdr) <(tail -c +544 fresh-big/big.mdr) || fail "the old file's sectors are not blank"
+  run cartinfo big.mdr
+  grep -qx 'Files: 1' <<< "$out" && grep -qx '  Bytes: "big" CODE 32768, 0 in 1 block' <<< "$out" ||
+    fail "listing '$out'"
+
+  claim "tape2cart: \`TAPE' block N: a second file named \"NAME\" (the first in block M); left out (-r saves the last) The exit status is 2."
+  { rom_file 3 same 1 0 01; rom_file 3 same 2 0 02 02; } > same.tap
+  run tape2cart same.tap same.mdr
+  want_status 2
+  want_err "tape2cart: \`same.tap' block 3: a second file named \"same\" (the first in block 1); left out (-r saves the last)"
+  run cartinfo same.mdr
+  grep -qx '  Bytes: "same" CODE 1, 1 in 1 block' <<< "$out" || fail "listing '$out'"
+  claim "Of two files of one name on the tape, the second is left out (status 2), or with -r the last one is saved."
+  run tape2cart -r same.tap same-r.mdr
+  want_status 0
+  want_err ""
+  run cartinfo same-r.mdr
+  grep -qx '  Bytes: "same" CODE 2, 2 in 1 block' <<< "$out" && grep -qx 'Files: 1' <<< "$out" ||
+    fail "listing '$out'"
+
+  claim "tape2cart: \`TAPE' block N: REASON; left out"
+  # One block of each kind that is left out, and one file.
+  # shellcheck disable=SC2046
+  {
+    tap_block 00 04 $(printf '%-10s' t4 | od -An -tx1) 01 00 00 80 00 00
+    tap_block 00 03 $(printf '%-10s' lone | od -An -tx1) 01 00 00 80 00 00
+    tap_block ff 01 02
+    tap_block 44 01
+    tap_block 00 01 02
+    rom_file 3 kept 1 0 01
+  } > odd.tap
+  run tape2cart odd.tap odd.mdr
+  want_status 0
+  want_err "tape2cart: \`odd.tap' block 1: a header of type 4, which no ROM file has; left out
+tape2cart: \`odd.tap' block 2: the header of \"lone\", without its data after it; left out
+tape2cart: \`odd.tap' block 3: data without a header (4 bytes); left out
+tape2cart: \`odd.tap' block 4: a block of flag 0x44 (3 bytes); left out
+tape2cart: \`odd.tap' block 5: a block of flag 0x00 (4 bytes); left out"
+  run cartinfo odd.mdr
+  grep -qx 'Files: 1' <<< "$out" || fail "listing '$out'"
+
+  claim "a header whose checksum is wrong the data of \"NAME\" (header in block M), whose checksum is wrong The file is damaged: the exit status is 2."
+  # shellcheck disable=SC2046
+  {
+    rom_file 3 good 1 0 01
+    tap_block 00 03 $(printf '%-10s' bad | od -An -tx1) 01 00 00 80 00 00 | head -c 20
+    printf '\x77'
+    tap_block 00 03 $(printf '%-10s' worse | od -An -tx1) 01 00 00 80 00 00
+    printf '\x03\x00\xff\x01\x00'
+  } > damaged.tap
+  run tape2cart damaged.tap damaged.mdr
+  want_status 2
+  want_err "tape2cart: \`damaged.tap' block 3: a header whose checksum is wrong; left out
+tape2cart: \`damaged.tap' block 5: the data of \"worse\" (header in block 4), whose checksum is wrong; left out"
+  run cartinfo damaged.mdr
+  grep -qx 'Files: 1' <<< "$out" && grep -q '"good"' <<< "$out" || fail "listing '$out'"
+
+  claim "generalised data, which no ROM loader reads a sampled recording, which holds pulses, not bytes"
+  # A generalised-data block of no symbols.
+  tzx '\x19\x0e\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' > symbols.tzx
+  run tape2cart symbols.tzx symbols.mdr
+  want_status 1
+  want_err "tape2cart: \`symbols.tzx' block 1: generalised data, which no ROM loader reads; left out
+tape2cart: \`symbols.tzx' holds no ROM file; nothing written"
+  want_no_file symbols.mdr
+  claim "tape2cart: \`TAPE' holds no ROM file: a sampled recording holds pulses, not bytes; nothing written"
+  tzx '\x15\x4f\x00\x00\x00\x08\x02\x00\x00\xff\x00' > sampled.tzx
+  run tape2cart sampled.tzx sampled.mdr
+  want_status 1
+  want_err "tape2cart: \`sampled.tzx' block 1: a sampled recording, which holds pulses, not bytes; left out
+tape2cart: \`sampled.tzx' holds no ROM file: a sampled recording holds pulses, not bytes; nothing written"
+  want_no_file sampled.mdr
+
+  claim "Save only the file name, written as cartinfo prints it (trailing blanks left out, keywords spelled out); may be given more than once. A name that is not among the tape's files is a failure, and nothing is written."
+  run tape2cart -f code -f chars four.tap picked.mdr
+  want_status 0
+  run cartinfo picked.mdr
+  [ "$(grep -c '^  [A-Z].*: "' <<< "$out")" -eq 2 ] && grep -q '"code"' <<< "$out" && grep -q '"chars"' <<< "$out" ||
+    fail "listing '$out'"
+  run tape2cart -f code -f nothere four.tap none.mdr
+  want_status 1
+  want_err "tape2cart: \`four.tap' holds no file named \"nothere\""
+  want_no_file none.mdr
+
+  claim "tape2cart -r -f loader loader.tzx games.mdr"
+  cart2tape -f loader sample.mdr loader.tzx 2> /dev/null
+  cp sample.mdr games.mdr
+  run tape2cart -r -f loader loader.tzx games.mdr
+  want_status 0
+  run cartinfo games.mdr
+  [ "$(grep -c '"loader"' <<< "$out")" -eq 1 ] || fail "listing '$out'"
+
+  claim "tape2cart: \`CART' is the tape \`TAPE' itself; not replaced"
+  cp sample.tap self.tap
+  ln -s self.tap self-link.mdr
+  for name in self.tap self-link.mdr; do
+    run tape2cart self.tap "$name"
+    want_status 1
+    want_err "tape2cart: \`$name' is the tape \`self.tap' itself; not replaced"
+  done
+  cmp -s self.tap sample.tap || fail "the tape was changed"
+  claim "tape2cart: a cartridge is not written to standard output; name an MDR file"
+  run tape2cart sample.tap -
+  want_status 1
+  want_err "tape2cart: a cartridge is not written to standard output; name an MDR file"
+  want_out ""
+
+  claim "tape2cart: couldn't read \`FILE' (libspectrum error N) The tape or the cartridge could not be read; libspectrum's line with the reason comes first."
+  run tape2cart missing.tap new.mdr
+  want_status 1
+  want_err "libspectrum error: couldn't open \`missing.tap': No such file or directory
+tape2cart: couldn't read \`missing.tap' (libspectrum error 3)"
+  want_no_file new.mdr
+  head -c 137924 /dev/zero > huge.mdr
+  run tape2cart sample.tap huge.mdr
+  want_status 1
+  [[ $err == *"tape2cart: couldn't read \`huge.mdr' (libspectrum error "[0-9]*")" ]] || fail "message '$err'"
+
+  claim "tape2cart: \`TAPE' never ends: block N jumps back forever"
+  tzx '\x23\x00\x00' > loop.tzx
+  run tape2cart loop.tzx loop.mdr
+  want_status 1
+  want_err "tape2cart: \`loop.tzx' never ends: block 1 jumps back forever"
+  want_no_file loop.mdr
+
+  claim "tape2cart: \`NAME' is not a cartridge name: 1 to 10 printable ASCII characters tape2cart: \`N' is not a number of sectors from 10 to 254"
+  run tape2cart -n 12345678901 sample.tap bad.mdr
+  want_status 1
+  want_err "tape2cart: \`12345678901' is not a cartridge name: 1 to 10 printable ASCII characters
+Try \`tape2cart --help' for more information."
+  run tape2cart -b 9 sample.tap bad.mdr
+  want_status 1
+  want_err "tape2cart: \`9' is not a number of sectors from 10 to 254
+Try \`tape2cart --help' for more information."
+  want_no_file bad.mdr
+
+  claim "tape2cart: couldn't open \`CART': REASON The cartridge could not be created"
+  run tape2cart sample.tap missing/new.mdr
+  want_status 1
+  want_err "tape2cart: couldn't open \`missing/new.mdr': No such file or directory"
+
+  claim "tape2cart: usage: tape2cart [OPTION]... <tape file> <microdrive file> Not exactly two operands were given."
+  for operands in "sample.tap" "sample.tap a.mdr b.mdr"; do
+    # shellcheck disable=SC2086
+    run tape2cart $operands
+    want_status 1
+    want_err "tape2cart: usage: tape2cart [OPTION]... <tape file> <microdrive file>
+Try \`tape2cart --help' for more information."
+  done
+  want_no_file a.mdr
+
+  claim "Options and operands may be mixed; long options may be shortened to any unambiguous prefix, and -- ends the options."
+  run tape2cart sample.tap mixed.mdr --na=MIXED --bl=10
+  want_status 0
+  [ "$(stat -c %s mixed.mdr) $(bytes mixed.mdr 4 5)" == "5431 4d 49 58 45 44" ] || fail "made $(stat -c %s mixed.mdr) bytes"
+
+  claim "0 when every file of the tape (or every one that -f names) was saved, and after -h or -V"
+  for option in -h --help -V --version; do
+    run tape2cart "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+  if [ -w /dev/full ]; then
+    claim "tape2cart: write error: REASON The help or version text could not be written."
+    run sh -c 'tape2cart --version > /dev/full'
+    want_status 1
+    want_err "tape2cart: write error: No space left on device"
+  fi
+}
+
 case $tool in
-  edgedump | blankide | cartinfo | cart2tape) "${tool}_claims" ;;
+  edgedump | blankide | cartinfo | cart2tape | tape2cart | blankcart) "${tool}_claims" ;;
   *) echo "no claims for $page"; exit 1 ;;
 esac
 finish
