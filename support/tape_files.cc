@@ -137,7 +137,9 @@ void FileFinder::take(const BlockBytes& bytes) {
   verdict.role = verdict.flag == DATA_FLAG ? BlockRole::Headerless : BlockRole::OtherFlag;
 }
 
-TapeFiles FileFinder::finish() { return std::move(found_); }
+TapeFiles FileFinder::finish() {
+  return std::move(found_);
+}
 
 }  // namespace
 
@@ -176,7 +178,8 @@ std::string left_out_reason(const BlockVerdict& verdict) {
       return std::string("a block of flag ") + flag + bytes;
     }
     case BlockRole::PartBytes:
-      return std::to_string(verdict.length) + " bytes whose last is not whole";
+      return std::to_string(verdict.length) + (verdict.length == 1 ? " byte" : " bytes") +
+             " whose last is not whole";
     case BlockRole::Symbols:
       return "generalised data, which no ROM loader reads";
     case BlockRole::Pulses:

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "load_tape.h"
@@ -28,6 +29,79 @@ bool same_file(const char* a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
+// What is said about the tape's blocks, said in block order once all is
+// known: "<program>: `<where>' <text>".
+class Notes {
+ public:
+  void add(size_t block, const char* where, std::string text) {
+    notes_.push_back({block, where, std::move(text)});
+  }
+  void print() {
+    std::stable_sort(notes_.begin(), notes_.end(),
+                     [](const Note& a, const Note& b) { return a.block < b.block; });
+    for (const Note& note : notes_) {
+      std::fprintf(stderr, "%s: `%s' ", program_name, note.where);
+      print_visible(stderr, note.text.c_str());
+      std::fputc('\n', stderr);
+    }
+    notes_.clear();
+  }
+
+ private:
+  struct Note {
+    size_t block;
+    const char* where;
+    std::string text;
+  };
+  std::vector<Note> notes_;
+};
+
+bool is_wanted(const Tape2cartRequest& request, const std::string& name) {
+  return request.wanted.empty() ||
+         std::find(request.wanted.begin(), request.wanted.end(), name) != request.wanted.end();
+}
+
+// Notes the blocks that are no part of a file; with -f, only those of the
+// files asked for, whose names are known. Returns true when one of the
+// blocks noted has a wrong checksum.
+bool note_left_out(const TapeFiles& found, const Tape2cartRequest& request, const char* source,
+                   Notes* notes) {
+  bool bad_checksum = false;
+  for (size_t i = 0; i < found.blocks.size(); ++i) {
+    const BlockVerdict& verdict = found.blocks[i];
+    std::string reason = left_out_reason(verdict);
+    if (reason.empty() || (!request.wanted.empty() && !is_wanted(request, verdict.name))) {
+      continue;
+    }
+    bad_checksum = bad_checksum || verdict.role == BlockRole::BadHeaderChecksum ||
+                   verdict.role == BlockRole::BadDataChecksum;
+    notes->add(i + 1, source, "block " + std::to_string(i + 1) + ": " + reason + "; left out");
+  }
+  return bad_checksum;
+}
+
+// Every name given with -f is that of a file on the tape. Returns true, or
+// false after a message.
+bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
+                        const char* source) {
+  for (const std::string& name : request.wanted) {
+    bool there = std::any_of(found.files.begin(), found.files.end(), [&name](const TapeFile& f) {
+      return zx_name_text(f.header + 1) == name;
+    });
+    if (there) {
+      continue;
+    }
+    bool damaged = std::any_of(found.blocks.begin(), found.blocks.end(),
+                               [&name](const BlockVerdict& v) { return v.name == name; });
+    std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name, source,
+                 damaged ? "whole " : "");
+    print_visible(stderr, name.c_str());
+    std::fprintf(stderr, "\"\n");
+    return false;
+  }
+  return true;
+}
+
 // The cartridge to save onto: read from `path`, or made blank when there is
 // no such file. Returns 0, or 1 after a message.
 int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_microdrive* cartridge,
@@ -42,6 +116,11 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
     format_cartridge(cartridge, request.name, request.sectors, false);
     return 0;
   }
+  // A pipe or a device would be read and then written over in place.
+  if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    std::fprintf(stderr, "%s: `%s' is not a regular file; nothing written\n", program_name, path);
+    return 1;
+  }
   if (read_cartridge_image(path, cartridge) != 0) {
     return 1;
   }
@@ -53,24 +132,20 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
 }
 
 // The files of `found` that go onto the cartridge, in tape order, and the
-// names of the cartridge's files that they replace. Says which are left
-// out; `*left_out` is set when any is.
+// names of the cartridge's files that they replace. Notes those left out;
+// `*left_out` is set when any is.
 std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartRequest& request,
                                         const Catalogue& catalogue, const char* source,
-                                        const char* target,
-                                        std::vector<Name>* replaced, bool* left_out) {
+                                        const char* target, std::vector<Name>* replaced,
+                                        bool* left_out, Notes* notes) {
   std::vector<Name> on_cartridge;
   for (uint64_t i = 0; i < catalogue.count(); ++i) {
     on_cartridge.push_back(raw_name(catalogue[i].name));
   }
-  auto is_wanted = [&request](const std::string& text) {
-    return request.wanted.empty() ||
-           std::find(request.wanted.begin(), request.wanted.end(), text) != request.wanted.end();
-  };
   std::vector<const TapeFile*> planned;
   for (const TapeFile& file : found.files) {
     std::string text = zx_name_text(file.header + 1);
-    if (!is_wanted(text)) {
+    if (!is_wanted(request, text)) {
       continue;
     }
     Name name = raw_name(file.header + 1);
@@ -78,20 +153,17 @@ std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartR
       return raw_name(other->header + 1) == name;
     });
     bool held = std::find(on_cartridge.begin(), on_cartridge.end(), name) != on_cartridge.end();
+    std::string block = "block " + std::to_string(file.header_block);
     if (earlier != planned.end() && !request.replace) {
-      std::fprintf(stderr, "%s: `%s' block %zu: a second file named \"", program_name, source,
-                   file.header_block);
-      print_visible(stderr, text.c_str());
-      std::fprintf(stderr, "\" (the first in block %zu); left out (-r saves the last)\n",
-                   (*earlier)->header_block);
+      notes->add(file.header_block, source,
+                 block + ": a second file named \"" + text + "\" (the first in block " +
+                     std::to_string((*earlier)->header_block) + "); left out (-r saves the last)");
       *left_out = true;
       continue;
     }
     if (held && !request.replace) {
-      std::fprintf(stderr, "%s: `%s' holds a file \"", program_name, target);
-      print_visible(stderr, text.c_str());
-      std::fprintf(stderr, "\" already; block %zu left out (-r replaces it)\n",
-                   file.header_block);
+      notes->add(file.header_block, target,
+                 "holds a file \"" + text + "\" already; " + block + " left out (-r replaces it)");
       *left_out = true;
       continue;
     }
@@ -104,6 +176,37 @@ std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartR
     planned.push_back(&file);
   }
   return planned;
+}
+
+// Saves every planned file into the cartridge's free sectors, in image
+// order, after freeing the files replaced. Returns 0, or 1 after a message
+// when the sectors do not hold them all (nothing is saved then).
+int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFile*>& planned,
+               const std::vector<Name>& replaced, const char* target) {
+  for (const Name& name : replaced) {
+    (void)free_cartridge_file(cartridge, reinterpret_cast<const unsigned char*>(name.data()));
+  }
+  std::vector<std::vector<unsigned char>> contents;
+  size_t needed = 0;
+  for (const TapeFile* file : planned) {
+    contents.push_back(cartridge_file_bytes(*file));
+    needed += sectors_for(contents.back().size());
+  }
+  std::vector<size_t> free = free_sectors(cartridge);
+  if (needed > free.size()) {
+    std::fprintf(stderr, "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
+                 program_name, target, free.size(), needed);
+    return 1;
+  }
+  auto next = free.begin();
+  for (size_t i = 0; i < planned.size(); ++i) {
+    const std::vector<unsigned char>& bytes = contents[i];
+    auto end = next + static_cast<std::ptrdiff_t>(sectors_for(bytes.size()));
+    write_cartridge_file(cartridge, planned[i]->header + 1, bytes.data(), bytes.size(),
+                         std::vector<size_t>(next, end));
+    next = end;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -126,28 +229,21 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   }
   TapeFiles found = find_tape_files(loaded.tape.get());
   loaded.tape.reset();
-  for (size_t i = 0; i < found.blocks.size(); ++i) {
-    std::string reason = left_out_reason(found.blocks[i]);
-    if (!reason.empty()) {
-      std::fprintf(stderr, "%s: `%s' block %zu: ", program_name, source, i + 1);
-      print_visible(stderr, reason.c_str());
-      std::fprintf(stderr, "; left out\n");
-    }
-  }
-  for (const std::string& name : request.wanted) {
-    bool there = std::any_of(found.files.begin(), found.files.end(), [&name](const TapeFile& f) {
-      return zx_name_text(f.header + 1) == name;
-    });
-    if (!there) {
-      std::fprintf(stderr, "%s: `%s' holds no file named \"", program_name, source);
-      print_visible(stderr, name.c_str());
-      std::fprintf(stderr, "\"\n");
-      return TAPE2CART_FAILED;
-    }
-  }
+  Notes notes;
+  bool left_out = note_left_out(found, request, source, &notes);
   if (found.files.empty()) {
+    notes.print();
+    bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(), [](const BlockVerdict& v) {
+      return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
+    });
     std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name, source,
-                 found.sampled ? ": a sampled recording holds pulses, not bytes" : "");
+                 found.sampled ? ": a sampled recording holds pulses, not bytes"
+                 : bytes       ? ""
+                               : ": none of its blocks holds bytes");
+    return TAPE2CART_FAILED;
+  }
+  if (!wanted_files_found(found, request, source)) {
+    notes.print();
     return TAPE2CART_FAILED;
   }
 
@@ -162,40 +258,15 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     return TAPE2CART_FAILED;
   }
   std::vector<Name> replaced;
-  bool left_out = found.bad_checksum;
   std::vector<const TapeFile*> planned =
-      plan_files(found, request, catalogue, source, target, &replaced, &left_out);
+      plan_files(found, request, catalogue, source, target, &replaced, &left_out, &notes);
+  notes.print();
   if (planned.empty()) {
     std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name, target);
     return TAPE2CART_FAILED;
   }
-  for (const Name& name : replaced) {
-    (void)free_cartridge_file(cartridge.get(), reinterpret_cast<const unsigned char*>(name.data()));
-  }
-  std::vector<std::vector<unsigned char>> contents;
-  size_t needed = 0;
-  for (const TapeFile* file : planned) {
-    contents.push_back(cartridge_file_bytes(*file));
-    needed += sectors_for(contents.back().size());
-  }
-  std::vector<size_t> free = free_sectors(cartridge.get());
-  if (needed > free.size()) {
-    std::fprintf(stderr,
-                 "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
-                 program_name, target, free.size(), needed);
-    return TAPE2CART_FAILED;
-  }
-  size_t next = 0;
-  for (size_t i = 0; i < planned.size(); ++i) {
-    const std::vector<unsigned char>& bytes = contents[i];
-    size_t count = sectors_for(bytes.size());
-    std::vector<size_t> sectors(free.begin() + static_cast<std::ptrdiff_t>(next),
-                                free.begin() + static_cast<std::ptrdiff_t>(next + count));
-    write_cartridge_file(cartridge.get(), planned[i]->header + 1, bytes.data(), bytes.size(),
-                         sectors);
-    next += count;
-  }
-  if (save_cartridge_image(cartridge.get(), target, made) != 0) {
+  if (save_files(cartridge.get(), planned, replaced, target) != 0 ||
+      save_cartridge_image(cartridge.get(), target, made) != 0) {
     return TAPE2CART_FAILED;
   }
   return left_out ? TAPE2CART_LEFT_OUT : TAPE2CART_SAVED;

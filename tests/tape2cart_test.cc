@@ -2,6 +2,7 @@
 // Interface 1, the files go round through cart2tape unchanged, and every
 // refusal leaves the files as they were.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -386,6 +387,15 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
       {"not a cartridge", good, Bytes(100, 0x55), {"T", "C"}, 1,
        "libspectrum error: `C': libspectrum_microdrive_mdr_read: not enough data in buffer\n"},
   };
+  // A cartridge that is no regular file is neither read nor written.
+  {
+    fixtures::TempDir dir;
+    fixtures::write_file(dir.path("t.tap"), good);
+    ASSERT_EQ(mkfifo(dir.path("c.mdr").c_str(), 0600), 0);
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", {dir.path("t.tap"), dir.path("c.mdr")});
+    EXPECT_EQ(r.err, "tape2cart: `" + dir.path("c.mdr") + "' is not a regular file; nothing written\n");
+    EXPECT_EQ(r.status, 1);
+  }
   for (const Refusal& c : cases) {
     fixtures::TempDir dir;
     std::string what = c.what;
@@ -461,6 +471,16 @@ TEST(Tape2cartCli, LeavesOutWhatIsNoSoundFile) {
   EXPECT_EQ(files[2].blocks, (std::vector<size_t>{9}));
   EXPECT_EQ(image.size(), 10 * 543 + 1u);
   EXPECT_EQ(std::string(image.begin() + 4, image.begin() + 14), "Exact     ");
+
+  // With -f, only what concerns the files asked for is said and counts.
+  std::string only_a = dir.path("a.mdr");
+  r = run(TAPE2CART, "tape2cart", {"-f", "a", tape_path, only_a});
+  EXPECT_EQ(r.err, t + "8: the header of \"a\", without its data after it; left out\n");
+  EXPECT_EQ(r.status, 0);
+  r = run(TAPE2CART, "tape2cart", {"-f", "b", "-r", tape_path, only_a});
+  EXPECT_EQ(r.err, t + "6: the data of \"b\" (header in block 5), whose checksum is wrong; left out\n" +
+                       t + "7: the header of \"b\", without its data after it; left out\n");
+  EXPECT_EQ(r.status, 2);
 }
 
 }  // namespace
@@ -688,6 +708,8 @@ TEST(BlankcartCli, MakesBlankCartridgesAsNewFilesOnly) {
                usage_hint,
            1},
           {{}, "", "blankcart: usage: blankcart [OPTION]... <microdrive file>\n" + usage_hint, 1},
+          {{"-"}, "",
+           "blankcart: a cartridge is not written to standard output; name an MDR file\n", 1},
       });
   EXPECT_EQ(read_bytes(kept), before);
   EXPECT_FALSE(std::filesystem::exists(dir.path("n.mdr")));
