@@ -306,3 +306,40 @@ bool find_cartridge_name(libspectrum_microdrive* cartridge,
   }
   return false;
 }
+
+namespace {
+
+// An array's name is stored in header byte 5 with its type in the top bits.
+char array_letter(const FileHeader& header) {
+  return static_cast<char>(0x40 + (header.param2 & 0x3F));
+}
+
+// A program's autostart line is stored in header bytes 7-8; 10000 and above
+// mean it does not start by itself.
+constexpr unsigned NO_AUTOSTART = 10000;
+
+}  // namespace
+
+std::string file_description(const unsigned char* name, const FileHeader& header) {
+  std::string quoted = "\"" + zx_name_text(name) + "\"";
+  std::string length = std::to_string(header.data_length);
+  switch (header.type) {
+    case 0:
+      return "Program: " + quoted +
+             (header.param3 < NO_AUTOSTART ? " LINE " + std::to_string(header.param3) : "") +
+             "\n  Length: " + length + ", includes variable length: " +
+             std::to_string(static_cast<uint32_t>(header.data_length) - header.param2);
+    case 1:
+      return "Number Array: " + quoted + " DATA " + array_letter(header) + "()\n  Length: " +
+             length;
+    case 2:
+      return "Character Array: " + quoted + " DATA " + array_letter(header) + "$()\n  Length: " +
+             length;
+    case 3:
+      return "Bytes: " + quoted + (is_screen_header(header) ? " SCREEN$ " : " CODE ") +
+             std::to_string(header.param1) + ", " + length;
+    default:
+      return "Unknown type " + std::to_string(header.type) + ": " + quoted + "\n  Length: " +
+             length;
+  }
+}

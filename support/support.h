@@ -147,6 +147,14 @@ struct CatalogueEntry {
 // One header decides a screen: bytes (type 3) of 6912 at 16384.
 bool is_screen_header(const FileHeader& header);
 
+// A file in the words the listings use, after two spaces of indent and
+// before its block count: `Program: "name" LINE 10` and a line
+// `  Length: 300, includes variable length: 40`; `Bytes: "name" CODE
+// 32768, 1500` (or SCREEN$); `Number Array: "name" DATA A()` or
+// `Character Array: "name" DATA A$()` and a Length line; `Unknown type N:
+// "name"` and a Length line. `name` is the 10-byte ZX name.
+std::string file_description(const unsigned char* name, const FileHeader& header);
+
 // Fills `header` from the first 9 of `size` bytes. Returns 0, or 1 (header
 // untouched) when an argument is null or fewer than 9 bytes are given.
 [[nodiscard]] int decode_file_header(FileHeader* header, const unsigned char* bytes, uint64_t size);
