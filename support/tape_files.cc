@@ -187,3 +187,38 @@ std::string left_out_reason(const BlockVerdict& verdict) {
   }
   return "";
 }
+
+namespace {
+
+constexpr uint16_t NO_WORD = 0xFFFF;
+// Where a program starts with the Interface 1's variables in place.
+constexpr uint16_t PROGRAM_START = 23813;
+
+}  // namespace
+
+void microdrive_file_header(const unsigned char* tape_header,
+                            unsigned char header[FILE_HEADER_SIZE]) {
+  uint16_t param1 = read_le16(tape_header + 13);
+  uint16_t param2 = read_le16(tape_header + 15);
+  header[0] = tape_header[0];
+  write_le16(header + 1, read_le16(tape_header + 11));
+  switch (tape_header[0]) {
+    case 0:
+      write_le16(header + 3, PROGRAM_START);
+      write_le16(header + 5, param2);
+      write_le16(header + 7, param1);
+      break;
+    case 1:
+    case 2:
+      write_le16(header + 3, 0);
+      header[5] = static_cast<unsigned char>(param1 >> 8);
+      header[6] = 0xFF;
+      write_le16(header + 7, NO_WORD);
+      break;
+    default:
+      write_le16(header + 3, param1);
+      write_le16(header + 5, NO_WORD);
+      write_le16(header + 7, NO_WORD);
+      break;
+  }
+}

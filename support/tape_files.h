@@ -61,6 +61,15 @@ struct TapeFiles {
 // with a right checksum.
 TapeFiles find_tape_files(libspectrum_tape* tape);
 
+// The 9-byte Microdrive header of the file that the 17-byte ROM tape
+// header `tape_header` describes, as the Interface 1 writes it:
+//   program  start 23813, program length = parameter 2, line = parameter 1
+//   code     start = parameter 1, 0xFFFF, 0xFFFF
+//   arrays   address 0, the name byte (parameter 1's high byte), 0xFF,
+//            0xFFFF
+void microdrive_file_header(const unsigned char* tape_header,
+                            unsigned char header[FILE_HEADER_SIZE]);
+
 // Why a block that carries data is no part of a file, in words ("data
 // without a header (5 bytes)"); "" for the blocks of a file and those
 // without bytes.

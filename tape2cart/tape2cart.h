@@ -13,11 +13,7 @@
 #include "tape_files.h"
 
 // The file as the Interface 1 saves it: the 9-byte Microdrive header made
-// from the tape header, then the data.
-//   program  start 23813, program length = parameter 2, line = parameter 1
-//   code     start = parameter 1, 0xFFFF, 0xFFFF
-//   arrays   address 0, the name byte (parameter 1's high byte), 0xFF,
-//            0xFFFF
+// from the tape header (microdrive_file_header), then the data.
 std::vector<unsigned char> cartridge_file_bytes(const TapeFile& file);
 
 struct Tape2cartRequest {
