@@ -158,11 +158,25 @@ void format_cartridge(libspectrum_microdrive* cartridge,
 }
 
 std::vector<size_t> free_sectors(const libspectrum_microdrive* cartridge) {
-  std::vector<size_t> sectors;
   uint64_t count = adapter::microdrive_block_count(cartridge);
+  // How many headers that the Interface 1 finds carry each sector number:
+  // it knows a sector by its number, so a number it meets twice is no
+  // sector to write.
+  unsigned numbered[256] = {};
+  std::vector<adapter::MicrodriveBlock> blocks;
+  std::vector<bool> found;
   for (size_t sector = 0; sector < count; ++sector) {
-    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, sector);
-    if (header_found(block, cartridge, sector) && (block.record_flags & RECORD_FLAG_EOF) == 0 &&
+    blocks.push_back(adapter::microdrive_block_read(cartridge, sector));
+    found.push_back(header_found(blocks.back(), cartridge, sector));
+    if (found.back()) {
+      ++numbered[blocks.back().number];
+    }
+  }
+  std::vector<size_t> sectors;
+  for (size_t sector = 0; sector < count; ++sector) {
+    const adapter::MicrodriveBlock& block = blocks[sector];
+    if (found[sector] && block.number >= 1 && block.number <= MAX_CARTRIDGE_SECTORS &&
+        numbered[block.number] == 1 && (block.record_flags & RECORD_FLAG_EOF) == 0 &&
         block.record_length == 0) {
       sectors.push_back(sector);
     }
@@ -179,30 +193,46 @@ void write_cartridge_file(libspectrum_microdrive* cartridge,
                           const unsigned char name[adapter::MDR_NAME_SIZE],
                           const unsigned char* bytes, uint64_t size,
                           const std::vector<size_t>& sectors) {
+  if (size == 0) {
+    return;  // an empty last record would be a preset bad block
+  }
   size_t records = sectors_for(size);
   for (size_t k = 0; k < records && k < sectors.size(); ++k) {
     bool last = k + 1 == records;
     size_t length = last ? static_cast<size_t>(size - k * MAX_RECORD_LENGTH) : MAX_RECORD_LENGTH;
     uint8_t flags = RECORD_FLAG_NON_PRINT | (last ? RECORD_FLAG_EOF : 0);
-    put_record(cartridge, sectors[k],
-               make_record(flags, static_cast<uint8_t>(k), name, bytes + k * MAX_RECORD_LENGTH,
-                           length));
+    put_record(
+        cartridge, sectors[k],
+        make_record(flags, static_cast<uint8_t>(k), name, bytes + k * MAX_RECORD_LENGTH, length));
   }
 }
 
 size_t free_cartridge_file(libspectrum_microdrive* cartridge,
                            const unsigned char name[adapter::MDR_NAME_SIZE]) {
   SectorRecord free_record = make_record(0, 0, nullptr, nullptr, 0);
-  size_t freed = 0;
   uint64_t count = adapter::microdrive_block_count(cartridge);
+  std::vector<size_t> ends;  // end-of-file records of length 0
+  size_t freed = 0;
+  bool print_file = false;
   for (size_t sector = 0; sector < count; ++sector) {
     adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, sector);
-    bool in_use = (block.record_length > 0 && block.record_length <= MAX_RECORD_LENGTH) ||
-                  (block.record_length == 0 && (block.record_flags & RECORD_FLAG_EOF) != 0);
-    if (in_use && std::memcmp(block.record_name, name, adapter::MDR_NAME_SIZE) == 0) {
+    if (std::memcmp(block.record_name, name, adapter::MDR_NAME_SIZE) != 0) {
+      continue;
+    }
+    if (block.record_length == 0 && (block.record_flags & RECORD_FLAG_EOF) != 0) {
+      ends.push_back(sector);
+    } else if (block.record_length > 0 && block.record_length <= MAX_RECORD_LENGTH) {
+      print_file = print_file || (block.record_flags & RECORD_FLAG_NON_PRINT) == 0;
       put_record(cartridge, sector, free_record);
       ++freed;
     }
+  }
+  // Only a PRINT file ends in an empty record; one that bears a SAVEd
+  // file's name is a preset bad block (a formatter names them with zeros,
+  // as a tape may name a file), which stays bad.
+  for (size_t sector : print_file ? ends : std::vector<size_t>{}) {
+    put_record(cartridge, sector, free_record);
+    ++freed;
   }
   return freed;
 }
@@ -213,7 +243,7 @@ int save_cartridge_image(const libspectrum_microdrive* cartridge, const char* pa
   size_t length = 0;
   libspectrum_microdrive_mdr_write(cartridge, &bytes, &length);
   int failed = must_be_new ? create_output_file(path, bytes, length)
-                           : replace_output_file(path, bytes, length);
+                           : replace_output_file(path, bytes, length, OutputMode::WholeOnly);
   libspectrum_free(bytes);
   return failed;
 }

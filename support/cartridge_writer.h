@@ -57,8 +57,9 @@ void format_cartridge(libspectrum_microdrive* cartridge,
                       bool write_protect);
 
 // The sectors that every reader takes for free, in image order: a header
-// that the Interface 1 finds (header flag bit 0, header checksum right) and
-// a record without the end-of-file flag whose length is 0. A preset bad
+// that the Interface 1 finds (header flag bit 0, header checksum right)
+// with a sector number of 1 to 254 that no other such header has, and a
+// record without the end-of-file flag whose length is 0. A preset bad
 // block (end of file, length 0) or a record of 1 to 511 bytes is never
 // free.
 std::vector<size_t> free_sectors(const libspectrum_microdrive* cartridge);
@@ -67,7 +68,8 @@ std::vector<size_t> free_sectors(const libspectrum_microdrive* cartridge);
 // takes: one for each 512 bytes begun, and one at least.
 size_t sectors_for(uint64_t size);
 
-// Saves `size` bytes (a 9-byte header and the data) as the SAVEd file
+// Saves `size` bytes (a 9-byte header and the data; none saves nothing) as
+// the SAVEd file
 // `name` into `sectors`, which must be free and number sectors_for(size):
 // record k into sectors[k], every record but the last holding 512 bytes,
 // the last marked end of file. Header bytes 0 to 14 of the sectors are
@@ -77,14 +79,17 @@ void write_cartridge_file(libspectrum_microdrive* cartridge,
                           const unsigned char* bytes, uint64_t size,
                           const std::vector<size_t>& sectors);
 
-// Frees the sectors that hold records of the file `name` (a record of 1 to
-// 512 bytes, or an end-of-file record of that name), leaving each as a
-// blank cartridge's free sector. Returns how many were freed.
+// Frees the sectors that hold records of the file `name`, leaving each as
+// a blank cartridge's free sector: its records of 1 to 512 bytes and, for
+// a PRINT file, an empty end-of-file record of that name (for a SAVEd file
+// such a record is a preset bad block, and kept). Returns how many were
+// freed.
 size_t free_cartridge_file(libspectrum_microdrive* cartridge,
                            const unsigned char name[adapter::MDR_NAME_SIZE]);
 
 // Writes the image of `cartridge`, its write-protection byte included, to
-// `path`: replacing the file whole, or, when `must_be_new`, only as a new
+// `path`: replacing the file whole (never in place: see OutputMode's
+// WholeOnly), or, when `must_be_new`, only as a new
 // file, an existing one being refused with "`PATH' exists already; not
 // overwritten". Returns 0, or 1 after a message.
 [[nodiscard]] int save_cartridge_image(const libspectrum_microdrive* cartridge, const char* path,

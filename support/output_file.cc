@@ -129,10 +129,13 @@ void set_output_calls(WriteFn write, FsyncFn fsync, RenameFn rename) {
 }
 }  // namespace testing_seams
 
-int ReplacedFile::open(const char* path, bool must_be_new) {
+int ReplacedFile::open(const char* path, OutputMode mode) {
   struct stat existing {};
-  must_be_new_ = must_be_new;
-  if (must_be_new && lstat(path, &existing) == 0) {
+  must_be_new_ = mode == OutputMode::NewOnly;
+  if (*path == '\0') {
+    return ENOENT;
+  }
+  if (must_be_new_ && lstat(path, &existing) == 0) {
     return EEXIST;  // a dangling link too: what it names is not made
   }
   existed_ = stat(path, &existing) == 0;
@@ -140,6 +143,9 @@ int ReplacedFile::open(const char* path, bool must_be_new) {
     return EISDIR;
   }
   if (existed_ && !S_ISREG(existing.st_mode)) {
+    if (mode == OutputMode::WholeOnly) {
+      return EINVAL;
+    }
     stream_ = std::fopen(path, "wb");
     return stream_ != nullptr ? 0 : errno;
   }
@@ -157,7 +163,7 @@ int ReplacedFile::open(const char* path, bool must_be_new) {
   if (fd < 0) {
     int error = errno;
     temporary_.clear();
-    if (!existed_ || must_be_new || (error != EACCES && error != EPERM)) {
+    if (!existed_ || mode != OutputMode::Replace || (error != EACCES && error != EPERM)) {
       return error;
     }
     stream_ = std::fopen(path, "wb");
@@ -276,9 +282,16 @@ int ReplacedFile::put_in_place() {
 namespace {
 
 // The whole of writing `size` bytes through a ReplacedFile.
-int output_whole(const char* path, const unsigned char* bytes, uint64_t size, bool must_be_new) {
+int output_whole(const char* path, const unsigned char* bytes, uint64_t size, OutputMode mode) {
   ReplacedFile file;
-  int error = file.open(path, must_be_new);
+  bool must_be_new = mode == OutputMode::NewOnly;
+  int error = file.open(path, mode);
+  if (error != 0 && mode == OutputMode::WholeOnly && access(path, F_OK) == 0 && error != EISDIR) {
+    std::fprintf(stderr, "%s: couldn't replace `%s' whole: %s; it is left as it was\n",
+                 program_name, path,
+                 error == EINVAL ? "it is no regular file" : std::strerror(error));
+    return 1;
+  }
   if (error == EEXIST && must_be_new) {
     std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path);
     return 1;
@@ -304,10 +317,11 @@ int output_whole(const char* path, const unsigned char* bytes, uint64_t size, bo
 
 }  // namespace
 
-int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
-  return output_whole(path, bytes, size, false);
+int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size,
+                        OutputMode mode) {
+  return output_whole(path, bytes, size, mode);
 }
 
 int create_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
-  return output_whole(path, bytes, size, true);
+  return output_whole(path, bytes, size, OutputMode::NewOnly);
 }

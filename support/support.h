@@ -240,6 +240,12 @@ void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor)
 // after a message.
 [[nodiscard]] int save_output_file(const char* path, const unsigned char* bytes, uint64_t size);
 
+// How a ReplacedFile treats what is there: Replace as described below;
+// WholeOnly never writes in place (a file that is not regular, or in a folder
+// where no new file can be made, is refused: EINVAL or the reason); NewOnly
+// makes only a new file.
+enum class OutputMode { Replace, WholeOnly, NewOnly };
+
 // A named output file replaced whole or not at all: it is written under a
 // new name beside it (created exclusively), flushed to the disk and only
 // then renamed over it, so a run that fails leaves an existing file as it
@@ -259,10 +265,10 @@ class ReplacedFile {
   ReplacedFile& operator=(const ReplacedFile&) = delete;
 
   // Opens `path` for writing. Returns 0, or an errno value with nothing
-  // made (a folder gives EISDIR). When `must_be_new`, an existing `path`
-  // (a dangling link too) gives EEXIST, and so does commit() when one has
-  // been made meanwhile.
-  [[nodiscard]] int open(const char* path, bool must_be_new = false);
+  // made (a folder gives EISDIR, an empty path ENOENT). With NewOnly, an
+  // existing `path` (a dangling link too) gives EEXIST, and so does
+  // commit() when one has been made meanwhile.
+  [[nodiscard]] int open(const char* path, OutputMode mode = OutputMode::Replace);
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes straight to the file, past the stream, which must
   // hold nothing. Returns 0 or an errno value.
@@ -289,7 +295,11 @@ class ReplacedFile {
 // that the caller may not write, or that is a folder, is refused. Returns
 // 0, or 1 after "couldn't open `PATH': REASON" (the file could not be made)
 // or "couldn't write `PATH': REASON" (writing, flushing or renaming failed).
-[[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+// With WholeOnly, an existing `path` that cannot be replaced whole is left
+// as it was, after "couldn't replace `PATH' whole: REASON; it is left as it
+// was".
+[[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size,
+                                      OutputMode mode = OutputMode::Replace);
 
 // As replace_output_file, but only ever makes a new file: an existing
 // `path` (or one made while this writes) is refused with "`PATH' exists

@@ -1,5 +1,8 @@
 // The whole run of tape2cart; see tape2cart.h.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -102,10 +105,51 @@ bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
   return true;
 }
 
-// The cartridge to save onto: read from `path`, or made blank when there is
-// no such file. Returns 0, or 1 after a message.
+// A lock on the cartridge file while it is read, changed and replaced, so
+// that two runs on one cartridge take turns rather than each saving over
+// the other's files.
+class CartridgeLock {
+ public:
+  CartridgeLock() = default;
+  ~CartridgeLock() {
+    if (fd_ >= 0) {
+      (void)close(fd_);
+    }
+  }
+  CartridgeLock(const CartridgeLock&) = delete;
+  CartridgeLock& operator=(const CartridgeLock&) = delete;
+
+  // Locks the file at `path`, as it is once the lock is held (another run
+  // may have replaced it meanwhile). Returns 0, or an errno value: EINVAL
+  // when it is no regular file.
+  int take(const char* path) {
+    for (;;) {
+      fd_ = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      struct stat held {};
+      if (fd_ < 0 || fstat(fd_, &held) != 0) {
+        return errno;
+      }
+      if (!S_ISREG(held.st_mode)) {
+        return EINVAL;
+      }
+      struct stat now {};
+      // A file system without locks gives no turns, but is still written.
+      if (flock(fd_, LOCK_EX) != 0 ||
+          (stat(path, &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino)) {
+        return 0;
+      }
+      (void)close(fd_);
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The cartridge to save onto: read from `path` (and locked), or made blank
+// when there is no such file. Returns 0, or 1 after a message.
 int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_microdrive* cartridge,
-                   bool* made) {
+                   CartridgeLock* lock, bool* made) {
   struct stat existing {};
   *made = lstat(path, &existing) != 0 && errno == ENOENT;
   if (*made) {
@@ -117,7 +161,7 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
     return 0;
   }
   // A pipe or a device would be read and then written over in place.
-  if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+  if (lock->take(path) == EINVAL) {
     std::fprintf(stderr, "%s: `%s' is not a regular file; nothing written\n", program_name, path);
     return 1;
   }
@@ -127,6 +171,10 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
   if (libspectrum_microdrive_write_protect(cartridge) != 0) {
     std::fprintf(stderr, "%s: `%s' is write-protected; nothing written\n", program_name, path);
     return 1;
+  }
+  if (blank.named || blank.sectors != MAX_CARTRIDGE_SECTORS) {
+    std::fprintf(stderr, "%s: `%s' exists; -n and -b are for a new cartridge, and ignored\n",
+                 program_name, path);
   }
   return 0;
 }
@@ -182,7 +230,7 @@ std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartR
 // order, after freeing the files replaced. Returns 0, or 1 after a message
 // when the sectors do not hold them all (nothing is saved then).
 int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFile*>& planned,
-               const std::vector<Name>& replaced, const char* target) {
+               const std::vector<Name>& replaced, const char* target, bool made) {
   for (const Name& name : replaced) {
     (void)free_cartridge_file(cartridge, reinterpret_cast<const unsigned char*>(name.data()));
   }
@@ -194,7 +242,10 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
   }
   std::vector<size_t> free = free_sectors(cartridge);
   if (needed > free.size()) {
-    std::fprintf(stderr, "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
+    std::fprintf(stderr,
+                 made ? "%s: a new cartridge `%s' would have %zu sectors, and the files need %zu; "
+                        "nothing written\n"
+                      : "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
                  program_name, target, free.size(), needed);
     return 1;
   }
@@ -248,8 +299,9 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   }
 
   CartridgePtr cartridge(libspectrum_microdrive_alloc());
+  CartridgeLock lock;
   bool made = false;
-  if (open_cartridge(target, request.blank, cartridge.get(), &made) != 0) {
+  if (open_cartridge(target, request.blank, cartridge.get(), &lock, &made) != 0) {
     return TAPE2CART_FAILED;
   }
   Catalogue catalogue;
@@ -265,7 +317,7 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name, target);
     return TAPE2CART_FAILED;
   }
-  if (save_files(cartridge.get(), planned, replaced, target) != 0 ||
+  if (save_files(cartridge.get(), planned, replaced, target, made) != 0 ||
       save_cartridge_image(cartridge.get(), target, made) != 0) {
     return TAPE2CART_FAILED;
   }

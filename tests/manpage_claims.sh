@@ -935,10 +935,11 @@ tape2cart_claims() {
   want_status 1
   want_no_file new-full.mdr
 
-  claim "An existing cartridge is read whole first; its name, its number of sectors and its write protection are kept, and -n and -b are ignored."
+  claim "An existing cartridge is read whole first; its name, its number of sectors and its write protection are kept, and -n and -b are ignored, with a line that says so."
   cp sample.mdr kept.mdr
   run tape2cart -n OTHER -b 20 sample.tap kept.mdr
   want_status 0
+  want_err "tape2cart: \`kept.mdr' exists; -n and -b are for a new cartridge, and ignored"
   run cartinfo kept.mdr
   grep -qx 'Cartridge name: "SAMPLES"' <<< "$out" && grep -qx 'Cartridge blocks: 34' <<< "$out" || fail "listing '$out'"
 

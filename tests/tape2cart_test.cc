@@ -1,8 +1,11 @@
 // tape2cart and blankcart: the cartridges they write keep every rule of the
 // Interface 1, the files go round through cart2tape unchanged, and every
 // refusal leaves the files as they were.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -84,10 +87,10 @@ struct RomFile {
 // Every kind of file, at lengths around the edges of a record (9 header
 // bytes and 503 fill the first record).
 const std::vector<RomFile> FILES = {
-    {0, "prog", 10, 250, 300},          {0, "no line", 32768, 503, 503},
-    {3, "code", 32768, 32768, 504},     {3, "screen", 16384, 32768, 6912},
-    {1, "nums", 0x8100, 32768, 26},     {2, "strs", 0xC200, 32768, 53},
-    {3, "empty", 40000, 32768, 0},      {3, "two full", 30000, 32768, 1015},
+    {0, "prog", 10, 250, 300},       {0, "no line", 32768, 503, 503},
+    {3, "code", 32768, 32768, 504},  {3, "screen", 16384, 32768, 6912},
+    {1, "nums", 0x8100, 32768, 26},  {2, "strs", 0xC200, 32768, 53},
+    {3, "empty", 40000, 32768, 0},   {3, "two full", 30000, 32768, 1015},
     {3, "biggest", 0, 32768, 65533},
 };
 
@@ -100,7 +103,8 @@ Bytes rom_block(uint8_t flag, const Bytes& payload, bool spoil = false) {
 Bytes tap_of(const std::vector<RomFile>& files) {
   Bytes tape;
   for (const RomFile& f : files) {
-    for (const Bytes& b : {fixtures::tap_block(0x00, f.header()), fixtures::tap_block(0xFF, f.data())}) {
+    for (const Bytes& b :
+         {fixtures::tap_block(0x00, f.header()), fixtures::tap_block(0xFF, f.data())}) {
       tape.insert(tape.end(), b.begin(), b.end());
     }
   }
@@ -125,8 +129,10 @@ Bytes tzx_of(const std::vector<RomFile>& files) {
             .pure_data(855, 1710, 8, 1000, data);
         break;
       default:
-        tzx.pure_data(855, 1710, 8, 0, header).group_start("g").group_end().turbo(
-            2000, 600, 700, 800, 1600, 100, 8, 1000, data);
+        tzx.pure_data(855, 1710, 8, 0, header)
+            .group_start("g")
+            .group_end()
+            .turbo(2000, 600, 700, 800, 1600, 100, 8, 1000, data);
         break;
     }
   }
@@ -178,8 +184,8 @@ TEST_P(Tape2cartCliFormats, FilesGoRoundThroughCart2tape) {
   fixtures::TempDir dir;
   std::string format = GetParam();
   std::string tape = dir.path("in." + format);
-  Bytes image = format == "tzx"     ? tzx_of(FILES)
-                : format == "pzx"   ? pzx_of(FILES)
+  Bytes image = format == "tzx"      ? tzx_of(FILES)
+                : format == "pzx"    ? pzx_of(FILES)
                 : format == "tap.gz" ? fixtures::gzip_stored(tap_of(FILES))
                                      : tap_of(FILES);
   fixtures::write_file(tape, image);
@@ -211,10 +217,10 @@ TEST_P(Tape2cartCliFormats, FilesGoRoundThroughCart2tape) {
   }
 
   r = run(CARTINFO, "cartinfo", {cartridge});
-  for (const char* line : {"Program: \"prog\" LINE 10", "Program: \"no line\"\n",
-                           "Bytes: \"code\" CODE 32768, 504", "Bytes: \"screen\" SCREEN$",
-                           "Number Array: \"nums\" DATA A()", "Character Array: \"strs\" DATA B$()",
-                           "Bytes: \"biggest\" CODE 0, 65533 in 129 blocks"}) {
+  for (const char* line :
+       {"Program: \"prog\" LINE 10", "Program: \"no line\"\n", "Bytes: \"code\" CODE 32768, 504",
+        "Bytes: \"screen\" SCREEN$", "Number Array: \"nums\" DATA A()",
+        "Character Array: \"strs\" DATA B$()", "Bytes: \"biggest\" CODE 0, 65533 in 129 blocks"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
   }
 }
@@ -302,8 +308,10 @@ TEST(Tape2cartCli, AddsToAnExistingCartridgeAndReplacesOnlyWhenAsked) {
   EXPECT_EQ(placed, (std::vector<size_t>{5, 6, 7}));
   expect_only_sectors_changed(before, after, placed);
 
-  r = run(TAPE2CART, "tape2cart", {"-r", "--file=prog", tape, cartridge});
+  r = run(TAPE2CART, "tape2cart", {"-r", "--file=prog", "-n", "NEW", tape, cartridge});
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "tape2cart: `" + cartridge +
+                       "' exists; -n and -b are for a new cartridge, and ignored\n");
   Bytes replaced = read_bytes(cartridge);
   EXPECT_EQ(fixtures::microdrive_rule_breaches(replaced, false), breaches);
   std::vector<fixtures::MdrFileSummary> files = fixtures::mdr_files(replaced);
@@ -343,7 +351,7 @@ Bytes csw_recording() {
 struct Refusal {
   const char* what;
   Bytes tape;
-  Bytes cartridge;  // empty: there is none
+  Bytes cartridge;                // empty: there is none
   std::vector<std::string> args;  // T and C stand for the tape and the cartridge
   int status;
   std::string err;  // likewise
@@ -366,25 +374,69 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
   fixtures::TzxBuilder outside;
   outside.jump(5).standard(1000, rom_block(0x00, small.header()));
   const std::vector<Refusal> cases = {
-      {"write-protected", good, cartridge_with(10, 0, 1), {"T", "C"}, 1,
+      {"write-protected",
+       good,
+       cartridge_with(10, 0, 1),
+       {"T", "C"},
+       1,
        "tape2cart: `C' is write-protected; nothing written\n"},
-      {"full", good, cartridge_with(10, 8), {"T", "C"}, 1,
+      {"full",
+       good,
+       cartridge_with(10, 8),
+       {"T", "C"},
+       1,
        "tape2cart: `C' has 2 free sectors, and the files need 3; nothing written\n"},
-      {"own tape", good, {}, {"T", "T"}, 1, "tape2cart: `T' is the tape `T' itself; not replaced\n"},
-      {"standard output", good, {}, {"T", "-"}, 1,
+      {"full when new",
+       tap_of({small, FILES[3]}),
+       {},
+       {"-b", "15", "T", "C"},
+       1,
+       "tape2cart: a new cartridge `C' would have 15 sectors, and the files need 17; nothing "
+       "written\n"},
+      {"own tape",
+       good,
+       {},
+       {"T", "T"},
+       1,
+       "tape2cart: `T' is the tape `T' itself; not replaced\n"},
+      {"standard output",
+       good,
+       {},
+       {"T", "-"},
+       1,
        "tape2cart: a cartridge is not written to standard output; name an MDR file\n"},
-      {"no such file", good, {}, {"-f", "big", "T", "C"}, 1,
+      {"no such file",
+       good,
+       {},
+       {"-f", "big", "T", "C"},
+       1,
        "tape2cart: `T' holds no file named \"big\"\n"},
-      {"headerless", fixtures::tap_block(0xFF, {1, 2, 3}), {}, {"T", "C"}, 1,
+      {"headerless",
+       fixtures::tap_block(0xFF, {1, 2, 3}),
+       {},
+       {"T", "C"},
+       1,
        "tape2cart: `T' block 1: data without a header (5 bytes); left out\n"
        "tape2cart: `T' holds no ROM file; nothing written\n"},
-      {"sampled", csw_recording(), {}, {"T", "C"}, 1,
+      {"sampled",
+       csw_recording(),
+       {},
+       {"T", "C"},
+       1,
        "tape2cart: `T' block 1: a sampled recording, which holds pulses, not bytes; left out\n"
        "tape2cart: `T' holds no ROM file: a sampled recording holds pulses, not bytes; nothing "
        "written\n"},
-      {"guarded tape", outside.image(), {}, {"T", "C"}, 1,
+      {"guarded tape",
+       outside.image(),
+       {},
+       {"T", "C"},
+       1,
        "tape2cart: `T' is damaged: block 1 jumps outside the tape\n"},
-      {"not a cartridge", good, Bytes(100, 0x55), {"T", "C"}, 1,
+      {"not a cartridge",
+       good,
+       Bytes(100, 0x55),
+       {"T", "C"},
+       1,
        "libspectrum error: `C': libspectrum_microdrive_mdr_read: not enough data in buffer\n"},
   };
   // A cartridge that is no regular file is neither read nor written.
@@ -393,13 +445,16 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
     fixtures::write_file(dir.path("t.tap"), good);
     ASSERT_EQ(mkfifo(dir.path("c.mdr").c_str(), 0600), 0);
     fixtures::RunResult r = run(TAPE2CART, "tape2cart", {dir.path("t.tap"), dir.path("c.mdr")});
-    EXPECT_EQ(r.err, "tape2cart: `" + dir.path("c.mdr") + "' is not a regular file; nothing written\n");
+    EXPECT_EQ(r.err,
+              "tape2cart: `" + dir.path("c.mdr") + "' is not a regular file; nothing written\n");
     EXPECT_EQ(r.status, 1);
   }
   for (const Refusal& c : cases) {
     fixtures::TempDir dir;
     std::string what = c.what;
-    std::string tape = dir.path(what == "sampled" ? "t.csw" : what == "guarded tape" ? "t.tzx" : "t.tap");
+    std::string tape = dir.path(what == "sampled"        ? "t.csw"
+                                : what == "guarded tape" ? "t.tzx"
+                                                         : "t.tap");
     std::string cartridge = dir.path("c.mdr");
     fixtures::write_file(tape, c.tape);
     if (!c.cartridge.empty()) {
@@ -438,30 +493,33 @@ TEST(Tape2cartCli, LeavesOutWhatIsNoSoundFile) {
   RomFile b{3, "b", 0, 32768, 100};
   RomFile filler{3, "filler", 0, 32768, 8 * 512 - 9};
   Bytes tape;
-  for (const Bytes& block : {
-           fixtures::tap_block(0x00, a.header()), fixtures::tap_block(0xFF, a.data()),
-           fixtures::tap_block(0x00, b.header(), true), fixtures::tap_block(0xFF, b.data()),
-           fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data(), true),
-           fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0x00, a.header()),
-           fixtures::tap_block(0xFF, Bytes(5, 1)), fixtures::tap_block(0x42, Bytes(3, 1)),
-           fixtures::tap_block(0x00, filler.header()), fixtures::tap_block(0xFF, filler.data()),
-           fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data()),
-           fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data())}) {
+  for (const Bytes& block :
+       {fixtures::tap_block(0x00, a.header()), fixtures::tap_block(0xFF, a.data()),
+        fixtures::tap_block(0x00, b.header(), true), fixtures::tap_block(0xFF, b.data()),
+        fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data(), true),
+        fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0x00, a.header()),
+        fixtures::tap_block(0xFF, Bytes(5, 1)), fixtures::tap_block(0x42, Bytes(3, 1)),
+        fixtures::tap_block(0x00, filler.header()), fixtures::tap_block(0xFF, filler.data()),
+        fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data()),
+        fixtures::tap_block(0x00, b.header()), fixtures::tap_block(0xFF, b.data())}) {
     tape.insert(tape.end(), block.begin(), block.end());
   }
   std::string tape_path = dir.path("t.tap");
   fixtures::write_file(tape_path, tape);
   std::string cartridge = dir.path("c.mdr");
-  fixtures::RunResult r = run(TAPE2CART, "tape2cart", {"-b", "10", "-n", "Exact", tape_path, cartridge});
+  fixtures::RunResult r =
+      run(TAPE2CART, "tape2cart", {"-b", "10", "-n", "Exact", tape_path, cartridge});
   std::string t = "tape2cart: `" + tape_path + "' block ";
-  EXPECT_EQ(r.err, t + "3: a header whose checksum is wrong; left out\n" +
-                       t + "4: data without a header (102 bytes); left out\n" +
-                       t + "6: the data of \"b\" (header in block 5), whose checksum is wrong; left out\n" +
-                       t + "7: the header of \"b\", without its data after it; left out\n" +
-                       t + "8: the header of \"a\", without its data after it; left out\n" +
-                       t + "9: data without a header (7 bytes); left out\n" +
-                       t + "10: a block of flag 0x42 (5 bytes); left out\n" +
-                       t + "15: a second file named \"b\" (the first in block 13); left out (-r saves the last)\n");
+  EXPECT_EQ(
+      r.err,
+      t + "3: a header whose checksum is wrong; left out\n" + t +
+          "4: data without a header (102 bytes); left out\n" + t +
+          "6: the data of \"b\" (header in block 5), whose checksum is wrong; left out\n" + t +
+          "7: the header of \"b\", without its data after it; left out\n" + t +
+          "8: the header of \"a\", without its data after it; left out\n" + t +
+          "9: data without a header (7 bytes); left out\n" + t +
+          "10: a block of flag 0x42 (5 bytes); left out\n" + t +
+          "15: a second file named \"b\" (the first in block 13); left out (-r saves the last)\n");
   EXPECT_EQ(r.status, 2);
   Bytes image = read_bytes(cartridge);
   EXPECT_TRUE(fixtures::microdrive_rule_breaches(image).empty());
@@ -478,8 +536,9 @@ TEST(Tape2cartCli, LeavesOutWhatIsNoSoundFile) {
   EXPECT_EQ(r.err, t + "8: the header of \"a\", without its data after it; left out\n");
   EXPECT_EQ(r.status, 0);
   r = run(TAPE2CART, "tape2cart", {"-f", "b", "-r", tape_path, only_a});
-  EXPECT_EQ(r.err, t + "6: the data of \"b\" (header in block 5), whose checksum is wrong; left out\n" +
-                       t + "7: the header of \"b\", without its data after it; left out\n");
+  EXPECT_EQ(r.err,
+            t + "6: the data of \"b\" (header in block 5), whose checksum is wrong; left out\n" +
+                t + "7: the header of \"b\", without its data after it; left out\n");
   EXPECT_EQ(r.status, 2);
 }
 
@@ -520,7 +579,8 @@ bool goes_round(const std::string& cartridge, const fixtures::TempDir& dir) {
   for (size_t i = 0; i < before.size() && i < after.size(); ++i) {
     EXPECT_EQ(after[i].name, before[i].name) << cartridge;
     EXPECT_EQ(after[i].flags, before[i].flags) << cartridge << " " << before[i].name;
-    EXPECT_EQ(after[i].blocks.size(), before[i].blocks.size()) << cartridge << " " << before[i].name;
+    EXPECT_EQ(after[i].blocks.size(), before[i].blocks.size())
+        << cartridge << " " << before[i].name;
     EXPECT_EQ(after[i].contents, before[i].contents) << cartridge << " " << before[i].name;
   }
   return true;
@@ -620,10 +680,12 @@ TEST(Tape2cartCorpus, EveryTapeIsSavedOrRefusedCleanly) {
       const Bytes& header = saved[i];
       bool array = header[1] == 1 || header[1] == 2;
       auto same_header = [&](const Bytes& b) {
-        return b.size() == header.size() && std::equal(header.begin(), header.begin() + 14, b.begin()) &&
+        return b.size() == header.size() &&
+               std::equal(header.begin(), header.begin() + 14, b.begin()) &&
                (array || b[14] == header[14]) && b[15] == header[15];
       };
-      EXPECT_TRUE(std::any_of(original.begin(), original.end(), same_header)) << tape << " file " << i / 2;
+      EXPECT_TRUE(std::any_of(original.begin(), original.end(), same_header))
+          << tape << " file " << i / 2;
       EXPECT_NE(std::find(original.begin(), original.end(), saved[i + 1]), original.end())
           << tape << " file " << i / 2;
     }
@@ -679,41 +741,167 @@ TEST(BlankcartCli, MakesBlankCartridgesAsNewFilesOnly) {
       BLANKCART, "blankcart",
       {
           {{kept}, "", "blankcart: `" + kept + "' exists already; not overwritten\n", 1},
-          {{dir.path("link.mdr")}, "",
-           "blankcart: `" + dir.path("link.mdr") + "' exists already; not overwritten\n", 1},
-          {{dir.path("no/such.mdr")}, "",
+          {{dir.path("link.mdr")},
+           "",
+           "blankcart: `" + dir.path("link.mdr") + "' exists already; not overwritten\n",
+           1},
+          {{dir.path("no/such.mdr")},
+           "",
            "blankcart: couldn't open `" + dir.path("no/such.mdr") +
                "': No such file or directory\n",
            1},
-          {{"-n", "", dir.path("n.mdr")}, "",
+          {{"-n", "", dir.path("n.mdr")},
+           "",
            "blankcart: `' is not a cartridge name: 1 to 10 printable ASCII characters\n" +
                usage_hint,
            1},
-          {{"-n", "0123456789A", dir.path("n.mdr")}, "",
+          {{"-n", "0123456789A", dir.path("n.mdr")},
+           "",
            "blankcart: `0123456789A' is not a cartridge name: 1 to 10 printable ASCII "
-           "characters\n" + usage_hint,
+           "characters\n" +
+               usage_hint,
            1},
-          {{"-n", "a\tb", dir.path("n.mdr")}, "",
+          {{"-n", "a\tb", dir.path("n.mdr")},
+           "",
            "blankcart: `a?b' is not a cartridge name: 1 to 10 printable ASCII characters\n" +
                usage_hint,
            1},
-          {{"-b", "9", dir.path("n.mdr")}, "",
-           "blankcart: `9' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
-          {{"-b", "255", dir.path("n.mdr")}, "",
-           "blankcart: `255' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
-          {{"-b", "0254x", dir.path("n.mdr")}, "",
-           "blankcart: `0254x' is not a number of sectors from 10 to 254\n" + usage_hint, 1},
-          {{"-b", "99999999999999999999", dir.path("n.mdr")}, "",
+          {{"-b", "9", dir.path("n.mdr")},
+           "",
+           "blankcart: `9' is not a number of sectors from 10 to 254\n" + usage_hint,
+           1},
+          {{"-b", "255", dir.path("n.mdr")},
+           "",
+           "blankcart: `255' is not a number of sectors from 10 to 254\n" + usage_hint,
+           1},
+          {{"-b", "0254x", dir.path("n.mdr")},
+           "",
+           "blankcart: `0254x' is not a number of sectors from 10 to 254\n" + usage_hint,
+           1},
+          {{"-b", "99999999999999999999", dir.path("n.mdr")},
+           "",
            "blankcart: `99999999999999999999' is not a number of sectors from 10 to 254\n" +
                usage_hint,
            1},
           {{}, "", "blankcart: usage: blankcart [OPTION]... <microdrive file>\n" + usage_hint, 1},
-          {{"-"}, "",
-           "blankcart: a cartridge is not written to standard output; name an MDR file\n", 1},
+          {{"-"},
+           "",
+           "blankcart: a cartridge is not written to standard output; name an MDR file\n",
+           1},
       });
   EXPECT_EQ(read_bytes(kept), before);
   EXPECT_FALSE(std::filesystem::exists(dir.path("n.mdr")));
   EXPECT_FALSE(std::filesystem::exists(dir.path("nowhere.mdr")));
+}
+
+}  // namespace
+
+namespace {
+
+// Sectors that the Interface 1 would not take for a file's are never
+// written, not even after -r frees a file of the name that a formatter
+// gives its bad blocks.
+TEST(Tape2cartCli, WritesOnlyWhereTheInterface1Would) {
+  fixtures::TempDir dir;
+  const std::string zeros(10, '\0');
+  fixtures::MdrBuilder cart("ODD");
+  fixtures::MdrBlock bad;  // a preset bad block, named as a formatter names them
+  bad.record_flags = 0x02;
+  bad.record_name = zeros;
+  cart.add_block(bad);
+  for (int number : {250, 250, 1, 255}) {  // a number twice, then 0 and 255
+    fixtures::MdrBlock odd;
+    odd.block_number = static_cast<uint8_t>(number);
+    cart.add_block(odd);
+  }
+  cart.block(3).block_number = 0;
+  cart.add_free_blocks(10);
+  cart.set_write_protect(0);
+  std::string cartridge = dir.path("c.mdr");
+  cart.write(cartridge);
+  Bytes before = read_bytes(cartridge);
+  std::string tape = dir.path("t.tap");
+  RomFile zero_named{3, zeros, 0, 32768, 100};
+  fixtures::write_file(tape, tap_of({zero_named}));
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{tape, cartridge}, {"-r", tape, cartridge}}) {
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes after = read_bytes(cartridge);
+    EXPECT_EQ(blocks_of(fixtures::mdr_files(after), zeros), (std::vector<size_t>{5}));
+    expect_only_sectors_changed(before, after, {5});
+  }
+}
+
+// A cartridge in a folder where no new file can be made is not written in
+// place, where a failure would leave it cut short: it is refused whole.
+TEST(Tape2cartCli, ACartridgeThatCannotBeReplacedWholeIsLeftAsItWas) {
+  fixtures::TempDir dir;
+  std::string folder = dir.path("kept");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  std::string cartridge = folder + "/c.mdr";
+  std::string tape = dir.path("t.tap");
+  fixtures::write_file(cartridge, cartridge_with(10, 0));
+  fixtures::write_file(tape, tap_of({FILES[0]}));
+  std::vector<std::string> command = {TAPE2CART, tape, cartridge};
+  std::string program = TAPE2CART;
+  if (geteuid() == 0) {
+    // As root every folder may be written: run as nobody, who owns the file.
+    if (access("/usr/bin/setpriv", X_OK) != 0) {
+      GTEST_SKIP() << "no setpriv to drop root's rights";
+    }
+    ASSERT_EQ(chown(cartridge.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir.dir().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(tape.c_str(), 0644), 0);
+    program = "/usr/bin/setpriv";
+    command = {"--reuid=65534", "--regid=65534", "--clear-groups", TAPE2CART, tape, cartridge};
+  } else {
+    command.erase(command.begin());
+  }
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  fixtures::RunResult r = run(program, "tape2cart", command);
+  (void)chmod(folder.c_str(), 0755);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(": couldn't replace `" + cartridge +
+                       "' whole: Permission denied; it is left as it was\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_bytes(cartridge), cartridge_with(10, 0));
+}
+
+// Two runs on one cartridge take turns: the second reads what the first
+// wrote, and neither's files are lost.
+TEST(Tape2cartCli, RunsOnOneCartridgeTakeTurns) {
+  fixtures::TempDir dir;
+  std::string cartridge = dir.path("c.mdr");
+  fixtures::write_file(cartridge, cartridge_with(20, 0));
+  std::string tape = dir.path("t.tap");
+  fixtures::write_file(tape, tap_of({FILES[0]}));
+  int held = open(cartridge.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    execl(TAPE2CART.c_str(), "tape2cart", tape.c_str(), cartridge.c_str(), nullptr);
+    _exit(127);
+  }
+  usleep(300000);  // the run waits for its turn, or has not yet asked for it
+  // Meanwhile another run replaces the cartridge with one holding a file.
+  std::string other = dir.path("other.mdr");
+  fixtures::write_file(other, cartridge_with(20, 2));
+  ASSERT_EQ(rename(other.c_str(), cartridge.c_str()), 0);
+  close(held);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::vector<fixtures::MdrFileSummary> files = fixtures::mdr_files(read_bytes(cartridge));
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].name, "there     ");
+  EXPECT_EQ(files[1].name, "prog      ");
 }
 
 }  // namespace
