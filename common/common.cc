@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "config.h"
 
@@ -124,22 +125,28 @@ size_t utf8_sequence(const unsigned char* text, bool* printable) {
 
 }  // namespace
 
-void print_visible(std::FILE* out, const char* text) {
+std::string visible_text(const char* text) {
+  std::string shown;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
     if (*p >= 0x20 && *p < 0x7F) {
-      std::fputc(*p++, out);
+      shown += static_cast<char>(*p++);
       continue;
     }
     bool printable = false;
     size_t length = *p >= 0x80 ? utf8_sequence(p, &printable) : 0;
     if (printable) {
-      std::fwrite(p, 1, length, out);
+      shown.append(reinterpret_cast<const char*>(p), length);
     } else {
-      std::fputc('?', out);
+      shown += '?';
     }
     p += length == 0 ? 1 : length;
   }
+  return shown;
+}
+
+void print_visible(std::FILE* out, const char* text) {
+  std::fputs(visible_text(text).c_str(), out);
 }
 
 void memory_exhausted() {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 // argv[0] exactly as received; set first thing in main, never changed.
@@ -85,6 +86,9 @@ int read_options(int argc, char** argv, const char* tool, const char* short_opti
 // visible as '?': C0 controls, DEL, and bytes that are not part of valid
 // UTF-8 or that encode a C1 control. Valid UTF-8 text is kept as it is.
 void print_visible(std::FILE* out, const char* text);
+
+// `text` as print_visible writes it.
+std::string visible_text(const char* text);
 
 // "<program>: memory exhausted" on standard error, then exit status 1.
 [[noreturn]] void memory_exhausted();

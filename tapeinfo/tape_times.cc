@@ -1,0 +1,68 @@
+// The time each block of a tape plays; see tapeinfo.h.
+#include <unordered_map>
+
+#include "adapter.h"
+#include "tapeinfo.h"
+
+TapeTimes time_tape(libspectrum_tape* tape) {
+  TapeTimes times;
+  std::unordered_map<libspectrum_tape_block*, size_t> index;
+  libspectrum_tape_iterator it = nullptr;
+  for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
+       block = libspectrum_tape_iterator_next(&it)) {
+    index.emplace(block, times.blocks.size());
+    times.blocks.emplace_back();
+  }
+  if (times.blocks.empty()) {
+    return times;
+  }
+  auto block_now = [&]() {
+    auto found = index.find(libspectrum_tape_current_block(tape));
+    return found != index.end() ? found->second : 0;
+  };
+  const adapter::EdgeFlags flags = adapter::edge_flags();
+  const auto block_end = static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_BLOCK);
+  const auto tape_end = static_cast<uint32_t>(flags.tape_end);
+  size_t current = block_now();
+  BlockTime* time = &times.blocks[current];
+  time->played = true;
+  adapter::EdgeRecord record{};
+  uint64_t total = 0;
+  for (;;) {
+    int error = adapter::tape_get_next_edge(&record, tape, flags);
+    if (error != 0) {
+      times.error = error;
+      times.failed_block = current;
+      break;
+    }
+    total += record.duration;
+    time->duration += record.duration;
+    time->edges += record.edge != 0 ? 1 : 0;
+    if ((record.flags & (block_end | tape_end)) == 0) {
+      continue;
+    }
+    if ((record.flags & block_end) != 0) {
+      ++time->plays;
+    }
+    if ((record.flags & tape_end) != 0) {
+      break;
+    }
+    current = block_now();
+    time = &times.blocks[current];
+    if (!time->played) {
+      time->played = true;
+      time->start = total;
+    }
+  }
+  times.total = total;
+  return times;
+}
+
+std::string play_time(uint64_t tstates) {
+  uint64_t hundredths = tstates / 35000;  // 3.5 million T-states a second
+  char text[40];
+  std::snprintf(text, sizeof text, "%llu:%02u.%02u",
+                static_cast<unsigned long long>(hundredths / 6000),
+                static_cast<unsigned>(hundredths / 100 % 60), static_cast<unsigned>(hundredths % 100));
+  return text;
+}
