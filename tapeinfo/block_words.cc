@@ -83,7 +83,7 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
                       flag;
   if (!whole_bytes(block)) {
     lines->push_back(bytes + ", " + number(libspectrum_tape_block_bits_in_last_byte(block)) +
-                     " bits of the last");
+                     " bits used of the last");
     return;
   }
   lines->push_back(bytes);
@@ -177,14 +177,14 @@ const char* archive_label(int id) {
   return id == 0xFF ? "Comment" : nullptr;
 }
 
-void add_texts(std::vector<std::string>* lines, libspectrum_tape_block* block) {
+void add_texts(std::vector<std::string>* lines, libspectrum_tape_block* block, size_t index) {
   libspectrum_tape_type type = libspectrum_tape_block_type(block);
   size_t count = libspectrum_tape_block_count(block);
   for (size_t i = 0; i < count; ++i) {
     const char* text = libspectrum_tape_block_texts(block, i);
     if (type == LIBSPECTRUM_TAPE_BLOCK_SELECT) {
-      int target = libspectrum_tape_block_offsets(block, i);
-      lines->push_back("Option: " + quoted(text) + ", jumps by " + std::to_string(target));
+      long target = static_cast<long>(index) + libspectrum_tape_block_offsets(block, i) + 1;
+      lines->push_back("Option: " + quoted(text) + " jumps to block " + std::to_string(target));
       continue;
     }
     int id = libspectrum_tape_block_ids(block, i);
@@ -235,15 +235,18 @@ std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format) {
     case LIBSPECTRUM_TAPE_BLOCK_RAW_DATA: return "direct recording";
     case LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA: return "generalised data";
     case LIBSPECTRUM_TAPE_BLOCK_PAUSE:
-      return pzx ? "PZX pause"
-                 : libspectrum_tape_block_pause(block) == 0 ? "stop the tape" : "pause";
+      if (libspectrum_tape_block_pause_tstates(block) == 0) {
+        return pzx ? "PZX stop" : "stop the tape";
+      }
+      return pzx ? "PZX pause" : "pause";
     case LIBSPECTRUM_TAPE_BLOCK_GROUP_START: return "group start";
     case LIBSPECTRUM_TAPE_BLOCK_GROUP_END: return "group end";
     case LIBSPECTRUM_TAPE_BLOCK_JUMP: return "jump";
     case LIBSPECTRUM_TAPE_BLOCK_LOOP_START: return "loop start";
     case LIBSPECTRUM_TAPE_BLOCK_LOOP_END: return "loop end";
     case LIBSPECTRUM_TAPE_BLOCK_SELECT: return "select";
-    case LIBSPECTRUM_TAPE_BLOCK_STOP48: return pzx ? "PZX stop" : "stop the tape in 48K mode";
+    case LIBSPECTRUM_TAPE_BLOCK_STOP48:
+      return pzx ? "PZX stop in 48K mode" : "stop the tape in 48K mode";
     case LIBSPECTRUM_TAPE_BLOCK_SET_SIGNAL_LEVEL: return "set signal level";
     case LIBSPECTRUM_TAPE_BLOCK_COMMENT: return pzx ? "PZX browse point" : "text description";
     case LIBSPECTRUM_TAPE_BLOCK_MESSAGE: return "message";
@@ -302,7 +305,7 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
                            : "Text: ") +
                       quoted(libspectrum_tape_block_text(block)));
       if (type == LIBSPECTRUM_TAPE_BLOCK_MESSAGE) {
-        lines.push_back("Shown for: " + number(libspectrum_tape_block_pause(block)) + " s");
+        lines.push_back("Shown for: " + number(libspectrum_tape_block_pause(block)) + " ms");
       }
       if (type == LIBSPECTRUM_TAPE_BLOCK_CUSTOM) {
         lines.push_back("Data: " + number(libspectrum_tape_block_data_length(block)) + " bytes");
@@ -322,7 +325,7 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
       break;
     case LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO:
     case LIBSPECTRUM_TAPE_BLOCK_SELECT:
-      add_texts(&lines, block);
+      add_texts(&lines, block, index);
       break;
     case LIBSPECTRUM_TAPE_BLOCK_HARDWARE:
       add_hardware(&lines, block);
@@ -333,7 +336,7 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
   if (type == LIBSPECTRUM_TAPE_BLOCK_ROM || type == LIBSPECTRUM_TAPE_BLOCK_TURBO ||
       type == LIBSPECTRUM_TAPE_BLOCK_PURE_DATA || type == LIBSPECTRUM_TAPE_BLOCK_RAW_DATA ||
       type == LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA ||
-      (type == LIBSPECTRUM_TAPE_BLOCK_PAUSE && libspectrum_tape_block_pause(block) != 0 &&
+      (type == LIBSPECTRUM_TAPE_BLOCK_PAUSE && libspectrum_tape_block_pause_tstates(block) != 0 &&
        facts.format != LIBSPECTRUM_ID_TAPE_PZX)) {
     lines.push_back("Pause: " + number(libspectrum_tape_block_pause(block)) + " ms");
   }

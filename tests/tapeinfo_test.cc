@@ -1,0 +1,377 @@
+// tapeinfo: exact listings of tapes of every block kind, the statuses, and
+// playing times that add up to the edge walk's.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures/tape_builder.h"
+#include "fixtures/test_util.h"
+#include "libspectrum.h"
+
+using fixtures::Bytes;
+using fixtures::run;
+
+namespace {
+
+const std::string TAPEINFO = TAPEINFO_PATH;
+
+Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) {
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  return all;
+}
+
+// A ROM block without its TAP length: flag, bytes, checksum.
+Bytes rom_block(uint8_t flag, const Bytes& payload, bool spoil = false) {
+  Bytes b = fixtures::tap_block(flag, payload, spoil);
+  return Bytes(b.begin() + 2, b.end());
+}
+
+Bytes code_header(const std::string& name, uint16_t length, uint16_t start) {
+  Bytes h{3};
+  std::string padded = name + std::string(10 - name.size(), ' ');
+  h.insert(h.end(), padded.begin(), padded.end());
+  fixtures::le16(h, length);
+  fixtures::le16(h, start);
+  fixtures::le16(h, 32768);
+  return h;
+}
+
+// `body` after its length in 16 bits.
+Bytes with_length16(const Bytes& body) {
+  Bytes b;
+  fixtures::le16(b, static_cast<uint32_t>(body.size()));
+  b.insert(b.end(), body.begin(), body.end());
+  return b;
+}
+
+// One block of every kind that libspectrum reads in a TZX (it reads no
+// CSW, call or return block), in an order that plays each.
+Bytes every_tzx_kind() {
+  fixtures::TzxBuilder tzx;
+  tzx.raw(0x32, with_length16(joined({{2, 0x00, 5}, text_bytes("Games"), {0xFF, 11},
+                                      text_bytes("two\rlines\x01!")})))  // archive info
+      .standard(1000, rom_block(0x00, code_header("code", 2, 32768)))
+      .turbo(2000, 600, 700, 800, 1600, 100, 8, 0, rom_block(0xFF, {1, 2}))
+      .pure_tone(2168, 10)
+      .pulses({667, 735})
+      .pure_data(855, 1710, 6, 500, {0xFF, 0x12, 0x34})
+      .raw(0x15, {79, 0, 0x64, 0, 8, 2, 0, 0, 0xF0, 0x0F})  // direct recording
+      .raw(0x19, {31, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 8, 0, 0, 0, 2, 2,  // generalised data
+                  0, 0x78, 0x08, 0, 5, 0, 0, 0x57, 0x03, 0x57, 0x03, 0, 0xAE, 0x06, 0xAE,
+                  0x06, 0xA5})
+      .pause(200)
+      .group_start("side A")
+      .group_end()
+      .jump(2)
+      .text("skipped")
+      .loop_start(3)
+      .pure_tone(1000, 2)
+      .loop_end()
+      .raw(0x28, with_length16(joined({{1, 1, 0, 5}, text_bytes("Start")})))  // select
+      .stop_if_48k()
+      .set_level(1)
+      .text("a description")
+      .raw(0x31, joined({{5, 4}, text_bytes("wait")}))                             // message
+      .raw(0x33, {2, 0, 1, 0, 3, 2, 3})                                            // hardware
+      .raw(0x35, joined({text_bytes("POKEs           "), {3, 0, 0, 0, 1, 2, 3}}))  // custom
+      .raw(0x5A, text_bytes("XTape!\x1a\x01\x14"))                                 // glue
+      .pause(0);
+  return tzx.image();
+}
+
+// Every kind of PZX block, then a CSW recording: the tapes of one run.
+Bytes every_pzx_kind() {
+  fixtures::PzxBuilder pzx;
+  Bytes header = rom_block(0x00, code_header("pzx", 1, 40000));
+  Bytes data = rom_block(0xFF, {0x42});
+  pzx.browse("first file")
+      .pulses({{3223, 2168}, {1, 667}, {1, 735}})
+      .data(static_cast<uint32_t>(header.size() * 8), {855, 855}, {1710, 1710}, header)
+      .pause(3500000, false)
+      .pulses({{3223, 2168}, {1, 667}, {1, 735}})
+      .data(static_cast<uint32_t>(data.size() * 8), {855, 855}, {1710, 1710}, data)
+      .data(12, {500, 500, 500}, {1000, 1000}, {0xAB, 0xC0})
+      .stop();
+  return pzx.image();
+}
+
+Bytes csw_recording() {
+  std::string magic = "Compressed Square Wave\x1a";
+  Bytes csw(magic.begin(), magic.end());
+  // Version 1.01, 44100 Hz, run-length coded, starting low.
+  csw.insert(csw.end(), {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0});
+  csw.insert(csw.end(), 40, 0x10);
+  return csw;
+}
+
+// The listings of the tapes above, as they must stay.
+const char* const EVERY_TZX_KIND = R"(
+
+Listing of `DIR/every.tzx':
+
+Format: TZX
+Blocks: 24
+Files: 1
+Playing time: 0:06.99 (24492862 T-states)
+
+Block 1: archive info
+  Start: 0:00.00 (T-state 0)
+  Duration: 0:00.00 (0 T-states)
+  Title: "Games"
+  Comment: "two?lines?!"
+
+Block 2: standard speed data
+  Start: 0:00.00 (T-state 0)
+  Duration: 0:06.08 (21293206 T-states)
+  Data: 19 bytes, flag 0x00
+  Checksum: ok
+  Bytes: "code" CODE 32768, 2
+  Its data follows in block 3
+  Pause: 1000 ms
+
+Block 3: turbo speed data
+  Start: 0:06.08 (T-state 21293206)
+  Duration: 0:00.07 (278100 T-states)
+  Data: 4 bytes, flag 0xFF
+  Checksum: ok
+  The data of "code", whose header is block 2
+  Timings: pilot 2000 x 100, sync 600 700, bits 800 1600 (T-states)
+  Pause: 0 ms
+
+Block 4: pure tone
+  Start: 0:06.16 (T-state 21571306)
+  Duration: 0:00.00 (21680 T-states)
+  Pulses: 10 of 2168 T-states
+
+Block 5: pulse sequence
+  Start: 0:06.16 (T-state 21592986)
+  Duration: 0:00.00 (1402 T-states)
+  Pulses: 2
+
+Block 6: pure data
+  Start: 0:06.16 (T-state 21594388)
+  Duration: 0:00.51 (1809850 T-states)
+  Data: 3 bytes, flag 0xFF, 6 bits used of the last
+  Pause: 500 ms
+
+Block 7: direct recording
+  Start: 0:06.68 (T-state 23404238)
+  Duration: 0:00.10 (351264 T-states)
+  Pulses: 4
+  Pause: 100 ms
+
+Block 8: generalised data
+  Start: 0:06.78 (T-state 23755502)
+  Duration: 0:00.00 (31360 T-states)
+  Pulses: 21
+  Pause: 0 ms
+
+Block 9: pause
+  Start: 0:06.79 (T-state 23786862)
+  Duration: 0:00.20 (700000 T-states)
+  Pause: 200 ms
+
+Block 10: group start
+  Start: 0:06.99 (T-state 24486862)
+  Duration: 0:00.00 (0 T-states)
+  Name: "side A"
+
+Block 11: group end
+  Start: 0:06.99 (T-state 24486862)
+  Duration: 0:00.00 (0 T-states)
+
+Block 12: jump
+  Start: 0:06.99 (T-state 24486862)
+  Duration: 0:00.00 (0 T-states)
+  Jumps to block 14
+
+Block 13: text description
+  Not played
+  Text: "skipped"
+
+Block 14: loop start
+  Start: 0:06.99 (T-state 24486862)
+  Duration: 0:00.00 (0 T-states)
+  Repeats: 3 times
+
+Block 15: pure tone
+  Start: 0:06.99 (T-state 24486862)
+  Duration: 0:00.00 (6000 T-states, in 3 plays)
+  Pulses: 2 of 1000 T-states
+
+Block 16: loop end
+  Start: 0:06.99 (T-state 24488862)
+  Duration: 0:00.00 (0 T-states, in 3 plays)
+
+Block 17: select
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Option: "Start" jumps to block 18
+
+Block 18: stop the tape in 48K mode
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+
+Block 19: set signal level
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Level: high
+
+Block 20: text description
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Text: "a description"
+
+Block 21: message
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Text: "wait"
+  Shown for: 5000 ms
+
+Block 22: hardware type
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Hardware: type 0, id 1: runs on it
+  Hardware: type 3, id 2: does not run on it
+
+Block 23: custom info
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+  Name: "POKEs           "
+  Data: 3 bytes
+
+Block 24: stop the tape
+  Start: 0:06.99 (T-state 24492862)
+  Duration: 0:00.00 (0 T-states)
+
+)";
+
+const char* const EVERY_PZX_KIND_AND_CSW = R"(
+
+Listing of `DIR/every.pzx':
+
+Format: PZX
+Blocks: 8
+Files: 1
+Playing time: 0:05.10 (17878852 T-states)
+
+Block 1: PZX browse point
+  Start: 0:00.00 (T-state 0)
+  Duration: 0:00.00 (0 T-states)
+  Text: "first file"
+
+Block 2: PZX pulses
+  Start: 0:00.00 (T-state 0)
+  Duration: 0:01.99 (6988866 T-states)
+  Pulses: 3225
+
+Block 3: PZX data
+  Start: 0:01.99 (T-state 6988866)
+  Duration: 0:00.08 (311220 T-states)
+  Data: 19 bytes, flag 0x00
+  Checksum: ok
+  Bytes: "pzx" CODE 40000, 1
+  Its data follows in block 6
+
+Block 4: PZX pause
+  Start: 0:02.08 (T-state 7300086)
+  Duration: 0:01.00 (3500000 T-states)
+
+Block 5: PZX pulses
+  Start: 0:03.08 (T-state 10800086)
+  Duration: 0:01.99 (6988866 T-states)
+  Pulses: 3225
+
+Block 6: PZX data
+  Start: 0:05.08 (T-state 17788952)
+  Duration: 0:00.01 (68400 T-states)
+  Data: 3 bytes, flag 0xFF
+  Checksum: ok
+  The data of "pzx", whose header is block 3
+
+Block 7: PZX data
+  Start: 0:05.10 (T-state 17857352)
+  Duration: 0:00.00 (21500 T-states)
+  Data: 2 bytes, flag 0xAB, 4 bits used of the last
+  Pulses of a bit: bit 0: 500 500 500; bit 1: 1000 1000 (T-states)
+
+Block 8: PZX stop
+  Start: 0:05.10 (T-state 17878852)
+  Duration: 0:00.00 (0 T-states)
+
+
+
+Listing of `DIR/sampled.csw':
+
+Format: CSW
+Blocks: 1
+Files: 0
+Playing time: 0:00.01 (50560 T-states)
+
+Block 1: CSW recording
+  Start: 0:00.00 (T-state 0)
+  Duration: 0:00.01 (50560 T-states)
+  Pulses: 40
+
+)";
+
+const char* const EVERY_PZX_KIND_SHORT = R"(
+
+Listing of `DIR/every.pzx':
+
+Format: PZX
+Blocks: 8
+Files: 1
+Playing time: 0:05.10 (17878852 T-states)
+
+Block 1: PZX browse point; Start: 0:00.00 (T-state 0); Duration: 0:00.00 (0 T-states); Text: "first file"
+Block 2: PZX pulses; Start: 0:00.00 (T-state 0); Duration: 0:01.99 (6988866 T-states); Pulses: 3225
+Block 3: PZX data; Start: 0:01.99 (T-state 6988866); Duration: 0:00.08 (311220 T-states); Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "pzx" CODE 40000, 1; Its data follows in block 6
+Block 4: PZX pause; Start: 0:02.08 (T-state 7300086); Duration: 0:01.00 (3500000 T-states)
+Block 5: PZX pulses; Start: 0:03.08 (T-state 10800086); Duration: 0:01.99 (6988866 T-states); Pulses: 3225
+Block 6: PZX data; Start: 0:05.08 (T-state 17788952); Duration: 0:00.01 (68400 T-states); Data: 3 bytes, flag 0xFF; Checksum: ok; The data of "pzx", whose header is block 3
+Block 7: PZX data; Start: 0:05.10 (T-state 17857352); Duration: 0:00.00 (21500 T-states); Data: 2 bytes, flag 0xAB, 4 bits used of the last; Pulses of a bit: bit 0: 500 500 500; bit 1: 1000 1000 (T-states)
+Block 8: PZX stop; Start: 0:05.10 (T-state 17878852); Duration: 0:00.00 (0 T-states)
+)";
+
+// What tapeinfo prints for `args` (the temporary folder shown as DIR), and
+// its status.
+fixtures::RunResult listing(const fixtures::TempDir& dir, const std::vector<std::string>& args) {
+  fixtures::RunResult r = run(TAPEINFO, "tapeinfo", args);
+  for (std::string* text : {&r.out, &r.err}) {
+    for (size_t at = 0; (at = text->find(dir.dir(), at)) != std::string::npos;) {
+      text->replace(at, dir.dir().size(), "DIR");
+    }
+  }
+  return r;
+}
+
+TEST(TapeinfoCli, ListsEveryTzxBlockKind) {
+  fixtures::TempDir dir;
+  fixtures::write_file(dir.path("every.tzx"), every_tzx_kind());
+  fixtures::RunResult r = listing(dir, {dir.path("every.tzx")});
+  EXPECT_EQ(r.out, EVERY_TZX_KIND);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(TapeinfoCli, ListsPzxBlocksAndCswRecordingsInOneRun) {
+  fixtures::TempDir dir;
+  fixtures::write_file(dir.path("every.pzx"), every_pzx_kind());
+  fixtures::write_file(dir.path("sampled.csw"), csw_recording());
+  fixtures::RunResult r = listing(dir, {dir.path("every.pzx"), dir.path("sampled.csw")});
+  EXPECT_EQ(r.out, EVERY_PZX_KIND_AND_CSW);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  r = listing(dir, {"--short", dir.path("every.pzx")});
+  EXPECT_EQ(r.out, EVERY_PZX_KIND_SHORT);
+}
+
+}  // namespace
