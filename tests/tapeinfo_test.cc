@@ -2,10 +2,13 @@
 // playing times that add up to the edge walk's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
 #include "libspectrum.h"
@@ -16,6 +19,7 @@ using fixtures::run;
 namespace {
 
 const std::string TAPEINFO = TAPEINFO_PATH;
+const std::string EDGEDUMP = EDGEDUMP_PATH;
 
 Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -372,6 +376,157 @@ TEST(TapeinfoCli, ListsPzxBlocksAndCswRecordingsInOneRun) {
   EXPECT_EQ(r.status, 0);
   r = listing(dir, {"--short", dir.path("every.pzx")});
   EXPECT_EQ(r.out, EVERY_PZX_KIND_SHORT);
+}
+
+}  // namespace
+
+namespace {
+
+// The status says whether every tape was listed and every checksum is
+// right; a tape that cannot be read does not stop the others.
+TEST(TapeinfoCli, StatusesAndSeveralOperands) {
+  fixtures::TempDir dir;
+  Bytes header = code_header("c", 2, 32768);
+  fixtures::write_file(dir.path("good.tap"), joined({fixtures::tap_block(0x00, header),
+                                                     fixtures::tap_block(0xFF, {1, 2})}));
+  fixtures::write_file(dir.path("bad.tap"), joined({fixtures::tap_block(0x00, header),
+                                                    fixtures::tap_block(0xFF, {1, 2}, true)}));
+  fixtures::write_file(dir.path("junk.tzx"), text_bytes("ZXTape!\x1a\x01\x14\x99"));
+  fixtures::TzxBuilder outside;
+  outside.jump(5);
+  fixtures::write_file(dir.path("outside.tzx"), outside.image());
+  struct Case {
+    std::vector<std::string> operands;
+    int status;
+    std::string err;
+    std::vector<std::string> listed;
+  };
+  const std::string junk =
+      "libspectrum error: `DIR/junk.tzx': libspectrum_tzx_create: unknown block type 0x99\n";
+  for (const Case& c : std::vector<Case>{
+           {{"good.tap"}, 0, "", {"good.tap"}},
+           {{"bad.tap"}, 2, "", {"bad.tap"}},
+           {{"bad.tap", "good.tap"}, 2, "", {"bad.tap", "good.tap"}},
+           {{"junk.tzx", "bad.tap"}, 1, junk, {"bad.tap"}},
+           {{"good.tap", "outside.tzx"},
+            1,
+            "tapeinfo: `DIR/outside.tzx' is damaged: block 1 jumps outside the tape\n",
+            {"good.tap"}},
+           {{"missing.tap", "good.tap"},
+            1,
+            "libspectrum error: couldn't open `DIR/missing.tap': No such file or directory\n"
+            "tapeinfo: couldn't read `DIR/missing.tap' (libspectrum error 3)\n",
+            {"good.tap"}},
+       }) {
+    std::vector<std::string> args;
+    for (const std::string& name : c.operands) {
+      args.push_back(dir.path(name));
+    }
+    fixtures::RunResult r = listing(dir, args);
+    std::string what = fixtures::joined(c.operands);
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_EQ(r.err, c.err) << what;
+    std::string headings;
+    for (const std::string& name : c.listed) {
+      headings += "Listing of `DIR/" + name + "'";
+    }
+    std::string found;
+    for (size_t at = 0; (at = r.out.find("Listing of `", at)) != std::string::npos; ++at) {
+      found += r.out.substr(at, r.out.find('\n', at) - at - 1);
+    }
+    EXPECT_EQ(found, headings) << what;
+    bool bad_listed = std::find(c.listed.begin(), c.listed.end(), "bad.tap") != c.listed.end();
+    EXPECT_EQ(r.out.find("Checksum: bad") != std::string::npos, bad_listed) << what;
+  }
+}
+
+// A walk of the tape with libspectrum alone: its block count, all its
+// T-states, and those up to its last edge (what the pulse lines add up to).
+struct ReferenceWalk {
+  size_t blocks = 0;
+  uint64_t total = 0;
+  uint64_t to_last_edge = 0;
+};
+
+ReferenceWalk reference_walk(const std::string& path) {
+  std::string image = fixtures::read_file(path);
+  ReferenceWalk walk;
+  libspectrum_tape* tape = libspectrum_tape_alloc();
+  if (libspectrum_tape_read(tape, reinterpret_cast<const libspectrum_byte*>(image.data()),
+                            image.size(), LIBSPECTRUM_ID_UNKNOWN, path.c_str()) == 0) {
+    libspectrum_tape_iterator it = nullptr;
+    for (auto* b = libspectrum_tape_iterator_init(&it, tape); b != nullptr;
+         b = libspectrum_tape_iterator_next(&it)) {
+      ++walk.blocks;
+    }
+    int flags = 0;
+    while ((flags & LIBSPECTRUM_TAPE_FLAGS_TAPE) == 0) {
+      libspectrum_dword tstates = 0;
+      if (libspectrum_tape_get_next_edge(&tstates, &flags, tape) != 0) {
+        break;
+      }
+      walk.total += tstates;
+      if ((flags & LIBSPECTRUM_TAPE_FLAGS_NO_EDGE) == 0) {
+        walk.to_last_edge = walk.total;
+      }
+    }
+  }
+  libspectrum_tape_free(tape);
+  return walk;
+}
+
+// The T-states of a listing: of the whole tape, and each block's summed.
+void expect_times_add_up(const std::string& path, const std::string& out) {
+  ReferenceWalk walk = reference_walk(path);
+  EXPECT_NE(out.find("Blocks: " + std::to_string(walk.blocks) + "\n"), std::string::npos) << path;
+  EXPECT_NE(out.find(" (" + std::to_string(walk.total) + " T-states)\n\n"), std::string::npos)
+      << path;
+  uint64_t sum = 0;
+  for (size_t at = 0; (at = out.find("  Duration: ", at)) != std::string::npos; ++at) {
+    sum += std::strtoull(out.c_str() + out.find('(', at) + 1, nullptr, 10);
+  }
+  EXPECT_EQ(sum, walk.total) << path;
+}
+
+TEST(TapeinfoCli, TimesAddUpToTheEdgeWalk) {
+  fixtures::TempDir dir;
+  for (const auto& [name, image] : std::vector<std::pair<std::string, Bytes>>{
+           {"every.tzx", every_tzx_kind()}, {"every.pzx", every_pzx_kind()},
+           {"sampled.csw", csw_recording()}}) {
+    std::string path = dir.path(name);
+    fixtures::write_file(path, image);
+    fixtures::RunResult r = run(TAPEINFO, "tapeinfo", {path});
+    expect_times_add_up(path, r.out);
+    // The pulse lines add up to the walk up to its last edge.
+    fixtures::RunResult pulses = run(EDGEDUMP, "edgedump", {path, "-"});
+    uint64_t lines = 0;
+    for (size_t at = 0; at < pulses.out.size(); at = pulses.out.find('\n', at) + 1) {
+      lines += std::strtoull(pulses.out.c_str() + at, nullptr, 10);
+    }
+    EXPECT_EQ(lines, reference_walk(path).to_last_edge) << name;
+  }
+}
+
+// Every corpus tape is listed, or refused with a message; the block count
+// is libspectrum's and the times add up.
+TEST(TapeinfoCorpus, EveryTapeIsListedOrRefusedCleanly) {
+  const std::string corpus = CORPUS_DIR "/tape";
+  if (!std::filesystem::is_directory(corpus)) {
+    GTEST_SKIP() << "no corpus at " << corpus;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::string path = entry.path().string();
+    fixtures::RunResult r = run(TAPEINFO, "tapeinfo", {path});
+    if (r.status == 1) {
+      EXPECT_FALSE(r.err.empty()) << path;
+      EXPECT_EQ(r.out, "") << path;
+      continue;
+    }
+    EXPECT_TRUE(r.status == 0 || r.status == 2) << path << ": " << r.status;
+    EXPECT_EQ(r.err, "") << path;
+    EXPECT_EQ(r.out.find("Checksum: bad") != std::string::npos, r.status == 2) << path;
+    expect_times_add_up(path, r.out);
+  }
 }
 
 }  // namespace
