@@ -8,6 +8,8 @@
 //   edgedump > file        over the floor (writing a real file on local disk)
 //   fprintf walk           over edgedump > /dev/null (bare_walk -p: each line
 //                          with fprintf; what the dumper's formatting saves)
+//   tapeinfo > /dev/null   over the floor (goal: at most 1.3; its listing
+//                          costs the edge walk and little more)
 // Usage: edgedump_bench [ROUNDS [SCRATCH DIRECTORY]]
 #include <cstdint>
 #include <cstdio>
@@ -101,15 +103,16 @@ std::string write_tzx(const std::string& dir) {
 
 void measure(const std::string& name, const std::string& tape, int rounds,
              const std::string& scratch) {
-  const std::string floor = BARE_WALK_PATH, edgedump = EDGEDUMP_PATH;
+  const std::string floor = BARE_WALK_PATH, edgedump = EDGEDUMP_PATH, tapeinfo = TAPEINFO_PATH;
   const std::string file = scratch + "/bench.pulses";
-  std::vector<double> to_null, to_file, with_fprintf;
+  std::vector<double> to_null, to_file, with_fprintf, listed;
   double floor_total = 0, null_total = 0;
   for (int round = 0; round < rounds; ++round) {
     double bare = cpu_seconds({floor, tape}, "/dev/null");
     double dumped = cpu_seconds({edgedump, tape, "-"}, "/dev/null");
     double written = cpu_seconds({edgedump, tape, file}, "/dev/null");
     double printed = cpu_seconds({floor, "-p", tape}, "/dev/null");
+    listed.push_back(cpu_seconds({tapeinfo, tape}, "/dev/null") / bare);
     to_null.push_back(dumped / bare);
     to_file.push_back(written / bare);
     with_fprintf.push_back(printed / dumped);
@@ -125,6 +128,7 @@ void measure(const std::string& name, const std::string& tape, int rounds,
   line("edgedump > /dev/null / floor", spread(to_null));
   line("edgedump > file / floor", spread(to_file));
   line("fprintf walk / edgedump > /dev/null", spread(with_fprintf));
+  line("tapeinfo > /dev/null / floor", spread(listed));
 }
 
 }  // namespace
