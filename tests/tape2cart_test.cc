@@ -339,14 +339,6 @@ Bytes cartridge_with(size_t blocks, size_t used, uint8_t write_protect = 0) {
   return cart.image();
 }
 
-Bytes csw_recording() {
-  std::string magic = "Compressed Square Wave\x1a";
-  Bytes csw(magic.begin(), magic.end());
-  // Version 1.01, 44100 Hz, run-length coded, starting low.
-  csw.insert(csw.end(), {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0});
-  csw.insert(csw.end(), 40, 0x10);
-  return csw;
-}
 
 struct Refusal {
   const char* what;
@@ -419,7 +411,7 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
        "tape2cart: `T' block 1: data without a header (5 bytes); left out\n"
        "tape2cart: `T' holds no ROM file; nothing written\n"},
       {"sampled",
-       csw_recording(),
+       fixtures::csw_recording(),
        {},
        {"T", "C"},
        1,

@@ -106,14 +106,6 @@ Bytes every_pzx_kind() {
   return pzx.image();
 }
 
-Bytes csw_recording() {
-  std::string magic = "Compressed Square Wave\x1a";
-  Bytes csw(magic.begin(), magic.end());
-  // Version 1.01, 44100 Hz, run-length coded, starting low.
-  csw.insert(csw.end(), {1, 1, 0x44, 0xAC, 1, 0, 0, 0, 0});
-  csw.insert(csw.end(), 40, 0x10);
-  return csw;
-}
 
 // The listings of the tapes above, as they must stay.
 const char* const EVERY_TZX_KIND = R"(
@@ -369,7 +361,7 @@ TEST(TapeinfoCli, ListsEveryTzxBlockKind) {
 TEST(TapeinfoCli, ListsPzxBlocksAndCswRecordingsInOneRun) {
   fixtures::TempDir dir;
   fixtures::write_file(dir.path("every.pzx"), every_pzx_kind());
-  fixtures::write_file(dir.path("sampled.csw"), csw_recording());
+  fixtures::write_file(dir.path("sampled.csw"), fixtures::csw_recording());
   fixtures::RunResult r = listing(dir, {dir.path("every.pzx"), dir.path("sampled.csw")});
   EXPECT_EQ(r.out, EVERY_PZX_KIND_AND_CSW);
   EXPECT_EQ(r.err, "");
@@ -492,7 +484,7 @@ TEST(TapeinfoCli, TimesAddUpToTheEdgeWalk) {
   fixtures::TempDir dir;
   for (const auto& [name, image] : std::vector<std::pair<std::string, Bytes>>{
            {"every.tzx", every_tzx_kind()}, {"every.pzx", every_pzx_kind()},
-           {"sampled.csw", csw_recording()}}) {
+           {"sampled.csw", fixtures::csw_recording()}}) {
     std::string path = dir.path(name);
     fixtures::write_file(path, image);
     fixtures::RunResult r = run(TAPEINFO, "tapeinfo", {path});
