@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "common.h"
-#include "little_endian.h"
 #include "support.h"
 #include "tapeinfo.h"
 
