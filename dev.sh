@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
-#   ./dev.sh demo   install what is missing, build, run the six tools on bundled samples
+#   ./dev.sh demo   install what is missing, build, run the seven tools on bundled samples
 #   ./dev.sh test   install what is missing, build and run the whole suite in
 #                   four configurations: GCC with Debian's libspectrum (its
 #                   command-line tests also under valgrind), GCC with ASan and
@@ -194,6 +194,10 @@ case "${1:-}" in
     echo "tape2cart -r replaced it; and the files that cart2tape wrote go onto it too:"
     build/tape2cart/tape2cart build/samples/sample-files.tzx build/samples/from-tape.mdr
     build/cartinfo/cartinfo build/samples/from-tape.mdr | sed -n '3,9p'
+    echo "tapeinfo lists build/samples/sample.tap:"
+    build/tapeinfo/tapeinfo build/samples/sample.tap
+    echo "and with -s, one line per block, the TZX that cart2tape wrote:"
+    build/tapeinfo/tapeinfo -s build/samples/sample-files.tzx
     ;;
   test)
     install_missing valgrind mandoc clang libclang-rt-14-dev

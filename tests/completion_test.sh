@@ -171,6 +171,14 @@ expect "blankcart -wn " ""
 expect "blankcart -n DEMO -b 20 " "$mdr"
 expect "blankcart --name=" ""
 expect "blankcart a.mdr " ""
+# tapeinfo: tapes as edgedump's first operand, for every operand.
+expect "tapeinfo " "$tape_images"
+expect "tapeinfo -" "--help|--short|--version|-V|-h|-s"
+expect "tapeinfo --sh" "--short"
+expect "tapeinfo -s game.tzx raw.csw " "$tape_images"
+expect "tapeinfo game.tzx -s o" "old.TAP.gz"
+expect "tapeinfo -- -" "-dash.tap"
+expect "tapeinfo -- game.tzx -" "-dash.tap"
 
 # The argument of -f: the names that cartinfo lists for the cartridge operand,
 # quoted as the word is, when that operand is a plain name of an image.
@@ -236,6 +244,7 @@ typed 'cart2tape --file "a b" a.mdr g' 'cart2tape --file "a b" a.mdr game.tzx '
 typed 'tape2cart -n "A B" g' 'tape2cart -n "A B" game.tzx '
 typed 'tape2cart game.tzx my\ g' 'tape2cart game.tzx my\ games.mdr '
 typed 'blankcart -w "my g' 'blankcart -w "my games.mdr" '
+typed 'tapeinfo game.tzx "dir o' 'tapeinfo game.tzx "dir one"/'
 if [[ -n ${carts-} ]]; then
   typed "cart2tape $carts/sample.mdr -f gam" "cart2tape $carts/sample.mdr -f game\\ code "
   typed "cart2tape $carts/sample.mdr --file=gam" "cart2tape $carts/sample.mdr --file=game\\ code "

@@ -4,7 +4,7 @@
 # Usage: manpage_claims.sh <page> <make_fixtures> <tool>...
 # where <page> is the .1 file of one of the tools, and the tools are every
 # program that the claims run (cartinfo, cart2tape, edgedump, blankide,
-# tape2cart, blankcart), each as a path to the program.
+# tape2cart, blankcart, tapeinfo), each as a path to the program.
 set -u
 page=$(realpath "$1")
 tool=$(basename "$page" .1)
@@ -1168,8 +1168,270 @@ Try \`tape2cart --help' for more information."
   fi
 }
 
+tapeinfo_claims() {
+  # paragraph N: block N's paragraph in $out, its lines joined by '|'.
+  paragraph() { awk -v n="Block $1: " 'index($0, n) == 1 { on = 1 } on && $0 == "" { exit } on' <<< "$out" | paste -sd '|'; }
+  # durations: the sum of the listing's block durations, in T-states.
+  durations() { sed -n 's/^  Duration: [0-9:.]* (\([0-9]*\) T-states.*/\1/p' <<< "$out" | awk '{ t += $1 } END { printf "%.0f", t }'; }
+  # total: the T-states of the listing's playing time.
+  total() { sed -n 's/^Playing time: .* (\([0-9]*\) T-states)$/\1/p' <<< "$out"; }
+  # shellcheck disable=SC2046
+  {
+    rom_file 0 prog 32768 3 01 02 03
+    rom_file 3 code 40000 32768 aa bb
+    rom_file 1 nums $((0x81 << 8)) 32768 01 00 01 00 00 00 00
+    rom_file 2 chars $((0xc1 << 8)) 32768 01 02 00 41 42
+    rom_file 3 scr 16384 32768 $(zeros 6912)
+  } > files.tap
+  # A jump over a text, a tone played three times in a loop, a select, a
+  # message, archive info with a line break, hardware and a glue block.
+  tzx '\x23\x02\x00\x30\x07skipped\x24\x03\x00\x12\xe8\x03\x02\x00\x25\x28\x09\x00\x01\x01\x00\x05Start\x31\x05\x04wait\x32\x0d\x00\x02\x00\x05Games\xff\x03a\rb\x33\x01\x00\x01\x03\x5aXTape!\x1a\x01\x14\x21\x04side\x22\x2b\x01\x00\x00\x00\x01' > control.tzx
+
+  claim "The listing of each operand begins with two empty lines, the line Listing of \`FILE': and an empty line, then four summary lines, which scripts may rely on:"
+  run tapeinfo sample.tap
+  want_status 0
+  want_err ""
+  [ "$(head -n 9 <<< "$out")" == $'\n\nListing of `sample.tap\':\n\nFormat: TAP\nBlocks: 2\nFiles: 1\nPlaying time: 0:09.11 (31918872 T-states)' ] ||
+    fail "listing '$out'"
+  claim "An empty line follows, then one paragraph for every block, in the order of the image, each followed by an empty line. A paragraph begins with the line Block N: KIND"
+  [ "$(paragraph 1)" == 'Block 1: standard speed data|  Start: 0:00.00 (T-state 0)|  Duration: 0:06.08 (21300046 T-states)|  Data: 19 bytes, flag 0x00|  Checksum: ok|  Program: "hello" LINE 10|  Length: 5, includes variable length: 0|  Its data follows in block 2|  Pause: 1000 ms' ] ||
+    fail "block 1: '$(paragraph 1)'"
+  [ "$(paragraph 2)" == 'Block 2: standard speed data|  Start: 0:06.08 (T-state 21300046)|  Duration: 0:03.03 (10618826 T-states)|  Data: 7 bytes, flag 0xFF|  Checksum: ok|  The data of "hello", whose header is block 1|  Pause: 1000 ms' ] ||
+    fail "block 2: '$(paragraph 2)'"
+  # The empty line after the last paragraph, which $(...) would drop.
+  [ "$(tapeinfo sample.tap | tail -c 16 | od -An -c | tr -s ' ')" == ' P a u s e : 1 0 0 0 m s \n \n' ] &&
+    [ "$(grep -c '^$' <<< "$out")" -eq 5 ] || fail "the empty lines of '$out'"
+
+  claim "Playing time: how long the whole tape plays, as m:ss.cc (minutes, without bound, seconds and hundredths of a second, cut rather than rounded) and in T-states"
+  # 31918872 T-states are 9.1196 seconds: 0:09.11. 70 pauses of 65.535
+  # seconds are 76 minutes and 27.45 seconds.
+  tzx "$(for _ in $(seq 70); do printf '\\x20\\xff\\xff'; done)" > long.tzx
+  run tapeinfo long.tzx
+  want_status 0
+  grep -qx 'Playing time: 76:27.45 (16056075000 T-states)' <<< "$out" || fail "listing '$out'"
+
+  claim "TAP, TZX (a CDT file too), PZX, CSW, WAV, SPC, STA, LTP, Warajevo or Z80Em, followed by (gzip), (bzip2) or (ZIP) when the image was compressed or archived so: for example TAP (gzip)."
+  gzip -c sample.tap > sample.tap.gz
+  cp control.tzx control.cdt
+  bzip2 -c control.tzx > control.tzx.bz2
+  local operand format
+  for operand in sample.tap.gz:'TAP (gzip)' control.cdt:TZX control.tzx.bz2:'TZX (bzip2)'; do
+    run tapeinfo "${operand%%:*}"
+    format=$(sed -n 's/^Format: //p' <<< "$out")
+    [ "$format" == "${operand#*:}" ] || fail "${operand%%:*}: format '$format'"
+  done
+
+  claim "a TZX glue block (ID 0x5A), which only joins two images, is no block and is not counted."
+  run tapeinfo control.tzx
+  want_status 0
+  grep -qx 'Blocks: 12' <<< "$out" && grep -qx 'Block 10: group start' <<< "$out" || fail "listing '$out'"
+
+  claim "(the second as Duration: m:ss.cc (D T-states, in P plays) when the block played P times, more than once), or, for a block that the tape's jumps pass over, the single line Not played."
+  [ "$(paragraph 2)" == 'Block 2: text description|  Not played|  Text: "skipped"' ] || fail "block 2: '$(paragraph 2)'"
+  [ "$(paragraph 4)" == 'Block 4: pure tone|  Start: 0:00.00 (T-state 0)|  Duration: 0:00.00 (6000 T-states, in 3 plays)|  Pulses: 2 of 1000 T-states' ] ||
+    fail "block 4: '$(paragraph 4)'"
+  claim "Control blocks (texts, groups, jumps, loops, archive info) take no time of their own."
+  [ "$(grep -c '^  Duration: 0:00.00 (0 T-states' <<< "$out")" -eq 10 ] || fail "listing '$out'"
+
+  claim "jump Jumps to block M. loop start Repeats: N times. select One line Option: \"TEXT\" jumps to block M for every option."
+  [ "$(paragraph 1)" == 'Block 1: jump|  Start: 0:00.00 (T-state 0)|  Duration: 0:00.00 (0 T-states)|  Jumps to block 3' ] ||
+    fail "block 1: '$(paragraph 1)'"
+  grep -qx '  Repeats: 3 times' <<< "$out" && grep -qx '  Option: "Start" jumps to block 7' <<< "$out" ||
+    fail "listing '$out'"
+  claim "message Text: \"TEXT\" and Shown for: N ms."
+  [ "$(paragraph 7)" == 'Block 7: message|  Start: 0:00.00 (T-state 6000)|  Duration: 0:00.00 (0 T-states)|  Text: "wait"|  Shown for: 5000 ms' ] ||
+    fail "block 7: '$(paragraph 7)'"
+  claim "archive info One line for every text, labelled Title, Publisher, Author, Year, Language, Type, Price, Loader, Origin or Comment after its ID (0 to 8, 255)"
+  claim "Texts are shown between double quotes as they are, but that every byte that could steer a terminal (a control code, a line break among them, or a byte that is no part of printable UTF-8) is shown as ?."
+  [ "$(paragraph 8)" == 'Block 8: archive info|  Start: 0:00.00 (T-state 6000)|  Duration: 0:00.00 (0 T-states)|  Title: "Games"|  Comment: "a?b"' ] ||
+    fail "block 8: '$(paragraph 8)'"
+  claim "hardware type One line for every entry, Hardware: type T, id I: USE, where USE is runs on it, uses its special features, runs on it but does not use its special features or does not run on it"
+  grep -qx '  Hardware: type 0, id 1: does not run on it' <<< "$out" || fail "listing '$out'"
+  claim "group start Name: \"NAME\"."
+  [ "$(paragraph 10)" == 'Block 10: group start|  Start: 0:00.00 (T-state 6000)|  Duration: 0:00.00 (0 T-states)|  Name: "side"' ] ||
+    fail "block 10: '$(paragraph 10)'"
+
+  claim "With -s, each block takes one line instead: its first line, then each of the others after \"; \", with no empty line between blocks; the heading and the summary stay as they are."
+  local long
+  for operand in sample.tap control.tzx files.tap; do
+    run tapeinfo "$operand"
+    long=$(awk '/^Block [0-9]+: / { line = $0; on = 1; next } on && /^  / { line = line "; " substr($0, 3); next } on && $0 == "" { print line; on = 0; next } { print } END { if (on) print line }' <<< "$out")
+    run tapeinfo -s "$operand"
+    want_status 0
+    [ "$out" == "$long" ] || fail "$operand: -s gave '$out', the paragraphs joined '$long'"
+  done
+
+  claim "Program: \"NAME\" LINE L Bytes: \"NAME\" CODE START, LENGTH Bytes: \"NAME\" SCREEN\$ 16384, 6912 Number Array: \"NAME\" DATA A() Character Array: \"NAME\" DATA A\$()"
+  claim "a program's autostart line is shown when it has one (a line below 32768); a program is followed by the line Length: L, includes variable length: V and an array by Length: L."
+  run tapeinfo files.tap
+  want_status 0
+  grep -qx 'Files: 5' <<< "$out" || fail "listing '$out'"
+  [ "$(grep -A1 '^  \(Program\|Bytes\|Number Array\|Character Array\): ' <<< "$out" | grep -v '^  Its data\|^--' | paste -sd '|')" == '  Program: "prog"|  Length: 3, includes variable length: 0|  Bytes: "code" CODE 40000, 2|  Number Array: "nums" DATA A()|  Length: 7|  Character Array: "chars" DATA A$()|  Length: 5|  Bytes: "scr" SCREEN$ 16384, 6912' ] ||
+    fail "listing '$out'"
+  claim "The header of a file gets Its data follows in block M, and its data block The data of \"NAME\", whose header is block M."
+  grep -qx '  Its data follows in block 8' <<< "$out" && grep -qx '  The data of "chars", whose header is block 7' <<< "$out" ||
+    fail "listing '$out'"
+
+  claim "Data: N bytes, flag 0xXX The number of bytes, flag and checksum included (\"1 byte\" for one), and the first of them, the flag. A block whose last byte has fewer than 8 bits used gets Data: N bytes, flag 0xXX, B bits used of the last instead, and no checksum line; a block of no bytes gets Data: none."
+  claim "A block whose last byte is not whole, or that has no bytes, gets no checksum line and never counts as bad."
+  # A ROM block of no bytes, one of 1 byte, and a pure data block of 3 bytes
+  # whose last has 6 bits used (and whose XOR is not 0).
+  tzx '\x10\xe8\x03\x00\x00\x10\xe8\x03\x01\x00\x00\x14\x57\x03\xae\x06\x06\x00\x00\x03\x00\x00\xff\x12\x34' > sizes.tzx
+  run tapeinfo -s sizes.tzx
+  want_status 0
+  [ "$(grep -o 'Data: [^;]*\(; Checksum: [a-z]*\)\?' <<< "$out" | paste -sd '|')" == 'Data: none|Data: 1 byte, flag 0x00; Checksum: ok|Data: 3 bytes, flag 0xFF, 6 bits used of the last' ] ||
+    fail "listing '$out'"
+
+  claim "pure data The bytes' lines; Timings: bits B0 B1 (T-states) when they are not 855 and 1710; then Pause: N ms."
+  tzx '\x14\xf4\x01\xe8\x03\x08\x64\x00\x03\x00\x00\x00\x01\x01' > fast.tzx
+  run tapeinfo fast.tzx
+  want_status 0
+  [ "$(paragraph 1 | cut -d'|' -f4-)" == '  Data: 3 bytes, flag 0x00|  Checksum: ok|  Timings: bits 500 1000 (T-states)|  Pause: 100 ms' ] ||
+    fail "block 1: '$(paragraph 1)'"
+  run tapeinfo sizes.tzx
+  [ "$(paragraph 3 | cut -d'|' -f4-)" == '  Data: 3 bytes, flag 0xFF, 6 bits used of the last|  Pause: 0 ms' ] ||
+    fail "block 3: '$(paragraph 3)'"
+
+  claim "turbo speed data The bytes' lines; then, when any of its timings is not the ROM's (pilot pulses of 2168 T-states, 8063 of them before a block of flag below 0x80 and 3223 before the others, sync pulses of 667 and 735, bits of 855 and 1710), Timings: pilot P x N, sync S1 S2, bits B0 B1 (T-states); then Pause: N ms."
+  # A header block with the ROM's timings but a data block's 3223 pilot
+  # pulses, then the data block so.
+  # shellcheck disable=SC2046
+  {
+    tzx '\x11\x78\x08\x9b\x02\xdf\x02\x57\x03\xae\x06\x97\x0c\x08\xe8\x03\x13\x00\x00'
+    tap_block 00 03 $(printf '%-10s' turbo | od -An -tx1) 02 00 40 9c 00 80 | tail -c +3
+    printf '\x11\x78\x08\x9b\x02\xdf\x02\x57\x03\xae\x06\x97\x0c\x08\xe8\x03\x04\x00\x00'
+    tap_block ff 01 02 | tail -c +3
+  } > turbo.tzx
+  run tapeinfo turbo.tzx
+  want_status 0
+  [ "$(paragraph 1 | cut -d'|' -f4-)" == '  Data: 19 bytes, flag 0x00|  Checksum: ok|  Bytes: "turbo" CODE 40000, 2|  Its data follows in block 2|  Timings: pilot 2168 x 3223, sync 667 735, bits 855 1710 (T-states)|  Pause: 1000 ms' ] ||
+    fail "block 1: '$(paragraph 1)'"
+  [ "$(paragraph 2 | cut -d'|' -f4-)" == '  Data: 4 bytes, flag 0xFF|  Checksum: ok|  The data of "turbo", whose header is block 1|  Pause: 1000 ms' ] ||
+    fail "block 2: '$(paragraph 2)'"
+
+  claim "A header of a type above 3 gets A header of type T, which no ROM file has instead."
+  claim "A header whose data does not follow, or follows with a wrong checksum, gets No whole data block follows; such a data block names its header all the same. Only whole files count in Files:."
+  claim "Checksum: ok when that is 0, Checksum: bad when it is not, and the exit status is then 2."
+  # shellcheck disable=SC2046
+  {
+    rom_file 3 good 1 0 01
+    tap_block 00 04 $(printf '%-10s' t4 | od -An -tx1) 01 00 00 80 00 00
+    tap_block 00 03 $(printf '%-10s' bad | od -An -tx1) 01 00 00 80 00 00 | head -c 20
+    printf '\x77'
+    tap_block 00 03 $(printf '%-10s' worse | od -An -tx1) 01 00 00 80 00 00
+    printf '\x03\x00\xff\x01\x00'
+  } > damaged.tap
+  run tapeinfo -s damaged.tap
+  want_status 2
+  want_err ""
+  [ "$(grep '^Block \|^Files' <<< "$out" | sed 's/; Start: [^;]*; Duration: [^;]*//; s/; Pause: 1000 ms$//' | paste -sd '|')" == 'Files: 1|Block 1: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "good" CODE 1, 1; Its data follows in block 2|Block 2: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: ok; The data of "good", whose header is block 1|Block 3: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; A header of type 4, which no ROM file has|Block 4: standard speed data; Data: 19 bytes, flag 0x00; Checksum: bad; Bytes: "bad" CODE 32768, 1|Block 5: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "worse" CODE 32768, 1; No whole data block follows|Block 6: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: bad; The data of "worse", whose header is block 5' ] ||
+    fail "listing '$out'"
+
+  claim "The durations add up to the total of Playing time, which equals the sum of the durations that edgedump writes for the same tape plus any time after its last edge"
+  cart2tape sample.mdr sample-files.tzx 2> /dev/null
+  local pulses
+  for operand in sample.tap control.tzx files.tap turbo.tzx sizes.tzx sample-files.tzx; do
+    run tapeinfo "$operand"
+    [ "$(durations)" == "$(total)" ] || fail "$operand: the durations add up to $(durations), the total is $(total)"
+    pulses=$(edgedump "$operand" - | awk '{ t += $1 } END { printf "%.0f", t }')
+    [ "$pulses" == "$(total)" ] || fail "$operand: edgedump's durations add up to $pulses, the total is $(total)"
+  done
+  claim "edgedump game.tap - | awk '{ t += \$1 } END { printf \"%.0f\\n\", t }'"
+  cp sample.tap game.tap
+  run bash -c "edgedump game.tap - | awk '{ t += \$1 } END { printf \"%.0f\\n\", t }'"
+  want_out 31918872
+
+  claim "0 when every operand was listed and every checksum is right, and after -h or -V; 2 when every operand was listed but some block's checksum is bad; 1 when an operand could not be read or parsed (the others are still listed)"
+  printf 'junk' > junk.tap
+  local operands
+  for operands in "sample.tap files.tap:0" "sample.tap damaged.tap files.tap:2" "damaged.tap missing.tap sample.tap:1" "junk.tap sample.tap:1"; do
+    # shellcheck disable=SC2086
+    run tapeinfo ${operands%:*}
+    want_status "${operands#*:}"
+    [ "$(grep -c '^Listing of ' <<< "$out")" -eq "$(wc -w <<< "${operands%:*}" | awk '{ print $1 - ('"${operands#*:}"' == 1) }')" ] ||
+      fail "$operands: listed $(grep '^Listing of ' <<< "$out" | paste -sd ' ')"
+  done
+  for option in -h --help -V --version; do
+    run tapeinfo "$option"
+    want_status 0
+    [ -n "$out" ] || fail "$option printed nothing"
+  done
+  claim "tapeinfo *.tzx > /dev/null"
+  mkdir collection
+  cp control.tzx turbo.tzx collection/
+  run bash -c 'cd collection && tapeinfo *.tzx > /dev/null'
+  want_status 0
+  want_out ""
+  tzx '\x10\xe8\x03\x02\x00\xff\x01' > collection/bad.tzx
+  run bash -c 'cd collection && tapeinfo *.tzx > /dev/null'
+  want_status 2
+  claim "for t in *.tzx; do tapeinfo \"\$t\" > /dev/null 2>&1 || echo \"\$t\"; done"
+  cp junk.tap collection/junk.tzx
+  run bash -c 'cd collection && for t in *.tzx; do tapeinfo "$t" > /dev/null 2>&1 || echo "$t"; done'
+  want_out $'bad.tzx\njunk.tzx'
+  claim "tapeinfo -s game.tap | grep 'Checksum: bad'"
+  cp damaged.tap game.tap
+  run bash -c "tapeinfo -s game.tap | grep 'Checksum: bad' | cut -d';' -f1"
+  want_out $'Block 4: standard speed data\nBlock 6: standard speed data'
+
+  claim "tapeinfo: couldn't read \`FILE' (libspectrum error N) The file could not be read (it does not exist, is a folder, or is larger than 4 GiB); libspectrum's line with the reason comes first."
+  run tapeinfo missing.tap
+  want_status 1
+  want_out ""
+  want_err "libspectrum error: couldn't open \`missing.tap': No such file or directory
+tapeinfo: couldn't read \`missing.tap' (libspectrum error 3)"
+  run tapeinfo collection
+  want_status 1
+  want_err "libspectrum error: couldn't read \`collection': Is a directory
+tapeinfo: couldn't read \`collection' (libspectrum error 3)"
+  claim "libspectrum error: \`FILE': ... libspectrum could not parse the image; this line is then the only one."
+  run tapeinfo junk.tap
+  want_status 1
+  want_out ""
+  want_err "libspectrum error: \`junk.tap': libspectrum_tap_read: not enough data in buffer"
+
+  claim "tapeinfo: \`FILE' never ends: block N jumps back forever"
+  claim "The tape is refused, as edgedump(1) refuses it; nothing of it is listed."
+  tzx '\x23\x00\x00' > loop.tzx
+  tzx '\x30\x01a\x23\x05\x00' > outside.tzx
+  tzx '\x20\xe8\x03' | bzip2 | head -c 30 > cut.tzx.bz2
+  for operands in "loop.tzx:never ends: block 1 jumps back forever" "outside.tzx:is damaged: block 2 jumps outside the tape" \
+      "cut.tzx.bz2:is damaged: its bzip2 data is cut short or expands past 1 GiB"; do
+    run tapeinfo "${operands%%:*}"
+    want_status 1
+    want_out ""
+    want_err "tapeinfo: \`${operands%%:*}' ${operands#*:}"
+    run edgedump "${operands%%:*}" -
+    want_err "edgedump: \`${operands%%:*}' ${operands#*:}"
+  done
+
+  claim "tapeinfo: usage: tapeinfo [OPTION]... <tape file>... No operand was given."
+  run tapeinfo -s
+  want_status 1
+  want_err "tapeinfo: usage: tapeinfo [OPTION]... <tape file>...
+Try \`tapeinfo --help' for more information."
+
+  claim "Options and operands may be mixed; long options may be shortened to any unambiguous prefix, and -- ends the options."
+  run tapeinfo sample.tap --sh
+  want_status 0
+  grep -q '^Block 1: standard speed data; Start: ' <<< "$out" || fail "listing '$out'"
+  cp sample.tap ./-s
+  run tapeinfo -- -s
+  want_status 0
+  grep -qx "Listing of \`-s':" <<< "$out" && grep -qx 'Block 1: standard speed data' <<< "$out" || fail "listing '$out'"
+
+  if [ -w /dev/full ]; then
+    claim "tapeinfo: write error: REASON The listing, or the help or version text, could not be written (a full disk, a closed standard output); the exit status is 1."
+    for operands in "sample.tap" "--version"; do
+      run sh -c "tapeinfo $operands > /dev/full"
+      want_status 1
+      want_err "tapeinfo: write error: No space left on device"
+    done
+  fi
+}
+
 case $tool in
-  edgedump | blankide | cartinfo | cart2tape | tape2cart | blankcart) "${tool}_claims" ;;
+  edgedump | blankide | cartinfo | cart2tape | tape2cart | blankcart | tapeinfo) "${tool}_claims" ;;
   *) echo "no claims for $page"; exit 1 ;;
 esac
 finish

@@ -20,7 +20,7 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 start=$(date +%s)
-tools=(cartinfo edgedump blankide cart2tape tape2cart blankcart)
+tools=(cartinfo edgedump blankide cart2tape tape2cart blankcart tapeinfo)
 deb=$(ls "$dir"/quillkit_*_*.deb)
 changes=$(ls "$dir"/quillkit_*.changes)
 check "one package and its debug symbols" test -f "$(ls "$dir"/quillkit-dbgsym_*.deb)"
@@ -81,6 +81,8 @@ check "blankcart runs" /usr/bin/blankcart -n BLANK -b 20 "$root/blank.mdr"
 check "blankcart image size" test "$(stat -c %s "$root/blank.mdr")" = $((20 * 543 + 1))
 check "tape2cart runs" /usr/bin/tape2cart "$root/sample.tap" "$root/blank.mdr"
 check "cartinfo lists what tape2cart saved" grep -q '"hello"' <<< "$(/usr/bin/cartinfo "$root/blank.mdr")"
+check "tapeinfo runs" /usr/bin/tapeinfo "$root/sample.tap" "$root/loader.tzx"
+check "tapeinfo lists the sample tape's file" grep -qx '  Program: "hello" LINE 10' <<< "$(/usr/bin/tapeinfo "$root/sample.tap")"
 for tool in "${tools[@]}"; do
   check "$tool --version" grep -q "^$tool (quillkit) 1.5.0$" <<< "$(/usr/bin/$tool --version)"
   check "man finds $tool" test "$(man -w "$tool")" = "/usr/share/man/man1/$tool.1.gz"
