@@ -109,8 +109,20 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
       break;
     }
     case BlockRole::HeaderWithoutData:
+      lines->push_back("No data block of its length follows");
+      break;
     case BlockRole::DamagedFileHeader:
-      lines->push_back("No whole data block follows");
+      for (size_t later_block = index + 1; later_block < facts.files->blocks.size(); ++later_block) {
+        const BlockVerdict& later = facts.files->blocks[later_block];
+        if (later.role == BlockRole::BadDataChecksum && later.header_block == index + 1) {
+          lines->push_back("Its data follows in block " + number(later_block + 1) +
+                           ", whose checksum is bad");
+          break;
+        }
+      }
+      break;
+    case BlockRole::Headerless:
+      lines->push_back("No header announces it");
       break;
     default:
       break;

@@ -8,7 +8,7 @@ namespace {
 
 void print_help() {
   std::printf(
-      "Usage: %s [OPTION]... <tape file>...\nLists the blocks of tape images (TAP, TZX, PZX, CSW, WAV and the other formats\nlibspectrum reads): the files they hold, their checksums and playing times.\n\nOptions:\n  -s, --short    One line per block.\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\nExit status: 0 when every tape was listed and every checksum is right, 2 when\nevery tape was listed but some checksum is wrong, 1 when a tape could not be\nread.\n\n",
+      "Usage: %s [OPTION]... <tape file>...\nLists the blocks of tape images (TAP, TZX, PZX, CSW, WAV and the other formats\nlibspectrum reads): the files they hold, their checksums and playing times.\n\nOptions:\n  -s, --short    One line per block.\n  -h, --help     Display this help and exit.\n  -V, --version  Output version information and exit.\n\nExit status: 0 when every tape was listed and every checksum is right, 2 when\nevery tape was listed but some checksum is wrong, 1 when a tape could not be\nread or was refused.\n\n",
       program_name);
   print_help_tail("tapeinfo");
 }

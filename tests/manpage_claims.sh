@@ -1310,7 +1310,7 @@ tapeinfo_claims() {
     fail "block 2: '$(paragraph 2)'"
 
   claim "A header of a type above 3 gets A header of type T, which no ROM file has instead."
-  claim "A header whose data does not follow, or follows with a wrong checksum, gets No whole data block follows; such a data block names its header all the same. Only whole files count in Files:."
+  claim "A header whose data follows with a wrong checksum gets Its data follows in block M, whose checksum is bad, and that data block names its header all the same; a header that no data block of its length follows gets No data block of its length follows. A block of flag 0xFF that no header announces gets No header announces it. Only whole files count in Files:."
   claim "Checksum: ok when that is 0, Checksum: bad when it is not, and the exit status is then 2."
   # shellcheck disable=SC2046
   {
@@ -1320,11 +1320,13 @@ tapeinfo_claims() {
     printf '\x77'
     tap_block 00 03 $(printf '%-10s' worse | od -An -tx1) 01 00 00 80 00 00
     printf '\x03\x00\xff\x01\x00'
+    tap_block 00 03 $(printf '%-10s' lost | od -An -tx1) 09 00 00 80 00 00
+    tap_block ff 01 02
   } > damaged.tap
   run tapeinfo -s damaged.tap
   want_status 2
   want_err ""
-  [ "$(grep '^Block \|^Files' <<< "$out" | sed 's/; Start: [^;]*; Duration: [^;]*//; s/; Pause: 1000 ms$//' | paste -sd '|')" == 'Files: 1|Block 1: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "good" CODE 1, 1; Its data follows in block 2|Block 2: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: ok; The data of "good", whose header is block 1|Block 3: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; A header of type 4, which no ROM file has|Block 4: standard speed data; Data: 19 bytes, flag 0x00; Checksum: bad; Bytes: "bad" CODE 32768, 1|Block 5: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "worse" CODE 32768, 1; No whole data block follows|Block 6: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: bad; The data of "worse", whose header is block 5' ] ||
+  [ "$(grep '^Block \|^Files' <<< "$out" | sed 's/; Start: [^;]*; Duration: [^;]*//; s/; Pause: 1000 ms$//' | paste -sd '|')" == 'Files: 1|Block 1: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "good" CODE 1, 1; Its data follows in block 2|Block 2: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: ok; The data of "good", whose header is block 1|Block 3: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; A header of type 4, which no ROM file has|Block 4: standard speed data; Data: 19 bytes, flag 0x00; Checksum: bad; Bytes: "bad" CODE 32768, 1|Block 5: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "worse" CODE 32768, 1; Its data follows in block 6, whose checksum is bad|Block 6: standard speed data; Data: 3 bytes, flag 0xFF; Checksum: bad; The data of "worse", whose header is block 5|Block 7: standard speed data; Data: 19 bytes, flag 0x00; Checksum: ok; Bytes: "lost" CODE 32768, 9; No data block of its length follows|Block 8: standard speed data; Data: 4 bytes, flag 0xFF; Checksum: ok; No header announces it' ] ||
     fail "listing '$out'"
 
   claim "The durations add up to the total of Playing time, which equals the sum of the durations that edgedump writes for the same tape plus any time after its last edge"
