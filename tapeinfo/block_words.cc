@@ -19,13 +19,21 @@ constexpr libspectrum_dword ROM_BIT0 = 855;
 constexpr libspectrum_dword ROM_BIT1 = 1710;
 constexpr size_t FLAG_HEADER_BLOCK_SIZE = TAPE_HEADER_SIZE + 2;
 
-std::string number(uint64_t value) { return std::to_string(value); }
+std::string number(uint64_t value) {
+  return std::to_string(value);
+}
 
 // `text` between double quotes, with every byte that could steer a
 // terminal made '?'.
 std::string quoted(const char* text) {
-  std::string shown = visible_text(text != nullptr ? text : "");
-  return "\"" + shown + "\"";
+  std::string shown = "\"";
+  for (char c : visible_text(text != nullptr ? text : "")) {
+    if (c == '"' || c == '\\') {
+      shown += '\\';  // so that a script can tell where the text ends
+    }
+    shown += c;
+  }
+  return shown + "\"";
 }
 
 bool is_byte_block(libspectrum_tape_type type) {
@@ -78,11 +86,12 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
   }
   char flag[8];
   std::snprintf(flag, sizeof flag, "0x%02X", data[0]);
-  std::string bytes = "Data: " + number(length) + (length == 1 ? " byte" : " bytes") + ", flag " +
-                      flag;
+  std::string bytes =
+      "Data: " + number(length) + (length == 1 ? " byte" : " bytes") + ", flag " + flag;
   if (!whole_bytes(block)) {
-    lines->push_back(bytes + ", " + number(libspectrum_tape_block_bits_in_last_byte(block)) +
-                     " bits used of the last");
+    size_t bits = libspectrum_tape_block_bits_in_last_byte(block);
+    lines->push_back(bytes + ", " + number(bits) + (bits == 1 ? " bit" : " bits") +
+                     " used of the last");
     return;
   }
   lines->push_back(bytes);
@@ -112,7 +121,8 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
       lines->push_back("No data block of its length follows");
       break;
     case BlockRole::DamagedFileHeader:
-      for (size_t later_block = index + 1; later_block < facts.files->blocks.size(); ++later_block) {
+      for (size_t later_block = index + 1; later_block < facts.files->blocks.size();
+           ++later_block) {
         const BlockVerdict& later = facts.files->blocks[later_block];
         if (later.role == BlockRole::BadDataChecksum && later.header_block == index + 1) {
           lines->push_back("Its data follows in block " + number(later_block + 1) +
@@ -179,23 +189,36 @@ void add_bit_pulses(std::vector<std::string>* lines, libspectrum_tape_block* blo
   }
 }
 
+// "to block N" for a jump of `offset` blocks from block `index` (0-based),
+// or that it leads outside the tape.
+std::string jump_target(const TapeFacts& facts, size_t index, long offset) {
+  long target = static_cast<long>(index) + offset;
+  if (target < 0 || target >= static_cast<long>(facts.blocks.size())) {
+    return "outside the tape, by " + std::to_string(offset) + " blocks";
+  }
+  return "to block " + std::to_string(target + 1);
+}
+
 const char* archive_label(int id) {
-  static constexpr const char* LABELS[] = {"Title",    "Publisher", "Author", "Year",  "Language",
-                                           "Type",     "Price",     "Loader", "Origin"};
+  static constexpr const char* LABELS[] = {"Title", "Publisher", "Author", "Year",  "Language",
+                                           "Type",  "Price",     "Loader", "Origin"};
   if (id >= 0 && static_cast<size_t>(id) < std::size(LABELS)) {
     return LABELS[id];
   }
   return id == 0xFF ? "Comment" : nullptr;
 }
 
-void add_texts(std::vector<std::string>* lines, libspectrum_tape_block* block, size_t index) {
+void add_texts(std::vector<std::string>* lines, const TapeFacts& facts, size_t index) {
+  libspectrum_tape_block* block = facts.blocks[index];
   libspectrum_tape_type type = libspectrum_tape_block_type(block);
   size_t count = libspectrum_tape_block_count(block);
   for (size_t i = 0; i < count; ++i) {
     const char* text = libspectrum_tape_block_texts(block, i);
     if (type == LIBSPECTRUM_TAPE_BLOCK_SELECT) {
-      long target = static_cast<long>(index) + libspectrum_tape_block_offsets(block, i) + 1;
-      lines->push_back("Option: " + quoted(text) + " jumps to block " + std::to_string(target));
+      // The offsets are signed 16-bit words, which libspectrum keeps as they come.
+      auto offset = static_cast<int16_t>(libspectrum_tape_block_offsets(block, i));
+      lines->push_back("Option: " + quoted(text) + " jumps " +
+                       jump_target(facts, index, offset));
       continue;
     }
     int id = libspectrum_tape_block_ids(block, i);
@@ -238,37 +261,59 @@ std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format) {
   bool pzx = format == LIBSPECTRUM_ID_TAPE_PZX;
   libspectrum_tape_type type = libspectrum_tape_block_type(block);
   switch (type) {
-    case LIBSPECTRUM_TAPE_BLOCK_ROM: return "standard speed data";
-    case LIBSPECTRUM_TAPE_BLOCK_TURBO: return "turbo speed data";
-    case LIBSPECTRUM_TAPE_BLOCK_PURE_TONE: return "pure tone";
-    case LIBSPECTRUM_TAPE_BLOCK_PULSES: return "pulse sequence";
-    case LIBSPECTRUM_TAPE_BLOCK_PURE_DATA: return "pure data";
-    case LIBSPECTRUM_TAPE_BLOCK_RAW_DATA: return "direct recording";
-    case LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA: return "generalised data";
+    case LIBSPECTRUM_TAPE_BLOCK_ROM:
+      return "standard speed data";
+    case LIBSPECTRUM_TAPE_BLOCK_TURBO:
+      return "turbo speed data";
+    case LIBSPECTRUM_TAPE_BLOCK_PURE_TONE:
+      return "pure tone";
+    case LIBSPECTRUM_TAPE_BLOCK_PULSES:
+      return "pulse sequence";
+    case LIBSPECTRUM_TAPE_BLOCK_PURE_DATA:
+      return "pure data";
+    case LIBSPECTRUM_TAPE_BLOCK_RAW_DATA:
+      return format == LIBSPECTRUM_ID_TAPE_WAV ? "WAV recording" : "direct recording";
+    case LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA:
+      return "generalised data";
     case LIBSPECTRUM_TAPE_BLOCK_PAUSE:
       if (libspectrum_tape_block_pause_tstates(block) == 0) {
         return pzx ? "PZX stop" : "stop the tape";
       }
       return pzx ? "PZX pause" : "pause";
-    case LIBSPECTRUM_TAPE_BLOCK_GROUP_START: return "group start";
-    case LIBSPECTRUM_TAPE_BLOCK_GROUP_END: return "group end";
-    case LIBSPECTRUM_TAPE_BLOCK_JUMP: return "jump";
-    case LIBSPECTRUM_TAPE_BLOCK_LOOP_START: return "loop start";
-    case LIBSPECTRUM_TAPE_BLOCK_LOOP_END: return "loop end";
-    case LIBSPECTRUM_TAPE_BLOCK_SELECT: return "select";
+    case LIBSPECTRUM_TAPE_BLOCK_GROUP_START:
+      return "group start";
+    case LIBSPECTRUM_TAPE_BLOCK_GROUP_END:
+      return "group end";
+    case LIBSPECTRUM_TAPE_BLOCK_JUMP:
+      return "jump";
+    case LIBSPECTRUM_TAPE_BLOCK_LOOP_START:
+      return "loop start";
+    case LIBSPECTRUM_TAPE_BLOCK_LOOP_END:
+      return "loop end";
+    case LIBSPECTRUM_TAPE_BLOCK_SELECT:
+      return "select";
     case LIBSPECTRUM_TAPE_BLOCK_STOP48:
       return pzx ? "PZX stop in 48K mode" : "stop the tape in 48K mode";
-    case LIBSPECTRUM_TAPE_BLOCK_SET_SIGNAL_LEVEL: return "set signal level";
-    case LIBSPECTRUM_TAPE_BLOCK_COMMENT: return pzx ? "PZX browse point" : "text description";
-    case LIBSPECTRUM_TAPE_BLOCK_MESSAGE: return "message";
-    case LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO: return "archive info";
-    case LIBSPECTRUM_TAPE_BLOCK_HARDWARE: return "hardware type";
-    case LIBSPECTRUM_TAPE_BLOCK_CUSTOM: return "custom info";
-    case LIBSPECTRUM_TAPE_BLOCK_CONCAT: return "glue";
+    case LIBSPECTRUM_TAPE_BLOCK_SET_SIGNAL_LEVEL:
+      return "set signal level";
+    case LIBSPECTRUM_TAPE_BLOCK_COMMENT:
+      return pzx ? "PZX browse point" : "text description";
+    case LIBSPECTRUM_TAPE_BLOCK_MESSAGE:
+      return "message";
+    case LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO:
+      return "archive info";
+    case LIBSPECTRUM_TAPE_BLOCK_HARDWARE:
+      return "hardware type";
+    case LIBSPECTRUM_TAPE_BLOCK_CUSTOM:
+      return "custom info";
+    case LIBSPECTRUM_TAPE_BLOCK_CONCAT:
+      return "glue";
     case LIBSPECTRUM_TAPE_BLOCK_RLE_PULSE:
-      return format == LIBSPECTRUM_ID_TAPE_WAV ? "WAV recording" : "CSW recording";
-    case LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE: return "PZX pulses";
-    case LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK: return "PZX data";
+      return "CSW recording";
+    case LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE:
+      return "PZX pulses";
+    case LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK:
+      return "PZX data";
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "block of type 0x%02X", static_cast<unsigned>(type));
@@ -299,22 +344,40 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
                       number(libspectrum_tape_block_pulse_length(block)) + " T-states");
       break;
     case LIBSPECTRUM_TAPE_BLOCK_PULSES:
-    case LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE:
+      lines.push_back("Pulses: " + number(libspectrum_tape_block_count(block)));
+      break;
+    case LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE: {
+      uint64_t pulses = 0;
+      for (size_t i = 0; i < libspectrum_tape_block_count(block); ++i) {
+        pulses += libspectrum_tape_block_pulse_repeats(block, i);
+      }
+      lines.push_back("Pulses: " + number(pulses));
+      break;
+    }
     case LIBSPECTRUM_TAPE_BLOCK_RAW_DATA:
     case LIBSPECTRUM_TAPE_BLOCK_RLE_PULSE:
     case LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA:
-      lines.push_back("Pulses: " + number(time.edges) +
-                      (time.plays > 1 ? " over " + number(time.plays) + " plays" : ""));
+      // The edges it played (the last block of a tape ends with the edge
+      // that ends the tape); a block that is not played has none to show.
+      if (time.played) {
+        lines.push_back("Pulses: " + number(time.edges) +
+                        (time.plays > 1 ? " over " + number(time.plays) + " plays" : ""));
+      }
       break;
     case LIBSPECTRUM_TAPE_BLOCK_GROUP_START:
     case LIBSPECTRUM_TAPE_BLOCK_COMMENT:
     case LIBSPECTRUM_TAPE_BLOCK_MESSAGE:
     case LIBSPECTRUM_TAPE_BLOCK_CUSTOM:
-      lines.push_back((type == LIBSPECTRUM_TAPE_BLOCK_GROUP_START ||
-                               type == LIBSPECTRUM_TAPE_BLOCK_CUSTOM
-                           ? "Name: "
-                           : "Text: ") +
-                      quoted(libspectrum_tape_block_text(block)));
+      if (type == LIBSPECTRUM_TAPE_BLOCK_CUSTOM) {
+        // The name is a field of 16 characters, padded with spaces.
+        std::string name =
+            libspectrum_tape_block_text(block) != nullptr ? libspectrum_tape_block_text(block) : "";
+        name.erase(name.find_last_not_of(' ') + 1);
+        lines.push_back("Name: " + quoted(name.c_str()));
+      } else {
+        lines.push_back((type == LIBSPECTRUM_TAPE_BLOCK_GROUP_START ? "Name: " : "Text: ") +
+                        quoted(libspectrum_tape_block_text(block)));
+      }
       if (type == LIBSPECTRUM_TAPE_BLOCK_MESSAGE) {
         lines.push_back("Shown for: " + number(libspectrum_tape_block_pause(block)) + " ms");
       }
@@ -322,13 +385,13 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
         lines.push_back("Data: " + number(libspectrum_tape_block_data_length(block)) + " bytes");
       }
       break;
-    case LIBSPECTRUM_TAPE_BLOCK_JUMP: {
-      long target = static_cast<long>(index) + libspectrum_tape_block_offset(block) + 1;
-      lines.push_back("Jumps to block " + std::to_string(target));
+    case LIBSPECTRUM_TAPE_BLOCK_JUMP:
+      lines.push_back("Jumps " +
+                      jump_target(facts, index, libspectrum_tape_block_offset(block)));
       break;
-    }
     case LIBSPECTRUM_TAPE_BLOCK_LOOP_START:
-      lines.push_back("Repeats: " + number(libspectrum_tape_block_count(block)) + " times");
+      lines.push_back("Repeats: " + number(libspectrum_tape_block_count(block)) +
+                      (libspectrum_tape_block_count(block) == 1 ? " time" : " times"));
       break;
     case LIBSPECTRUM_TAPE_BLOCK_SET_SIGNAL_LEVEL:
       lines.push_back(std::string("Level: ") +
@@ -336,7 +399,7 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
       break;
     case LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO:
     case LIBSPECTRUM_TAPE_BLOCK_SELECT:
-      add_texts(&lines, block, index);
+      add_texts(&lines, facts, index);
       break;
     case LIBSPECTRUM_TAPE_BLOCK_HARDWARE:
       add_hardware(&lines, block);
@@ -344,8 +407,10 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
     default:
       break;
   }
+  bool wav = facts.format == LIBSPECTRUM_ID_TAPE_WAV;
   if (type == LIBSPECTRUM_TAPE_BLOCK_ROM || type == LIBSPECTRUM_TAPE_BLOCK_TURBO ||
-      type == LIBSPECTRUM_TAPE_BLOCK_PURE_DATA || type == LIBSPECTRUM_TAPE_BLOCK_RAW_DATA ||
+      type == LIBSPECTRUM_TAPE_BLOCK_PURE_DATA ||
+      (type == LIBSPECTRUM_TAPE_BLOCK_RAW_DATA && !wav) ||
       type == LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA ||
       (type == LIBSPECTRUM_TAPE_BLOCK_PAUSE && libspectrum_tape_block_pause_tstates(block) != 0 &&
        facts.format != LIBSPECTRUM_ID_TAPE_PZX)) {

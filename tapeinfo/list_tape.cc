@@ -15,10 +15,10 @@ std::string format_name(const adapter::File& file) {
     libspectrum_id_t type;
     const char* name;
   } FORMATS[] = {
-      {LIBSPECTRUM_ID_TAPE_TAP, "TAP"},          {LIBSPECTRUM_ID_TAPE_TZX, "TZX"},
-      {LIBSPECTRUM_ID_TAPE_PZX, "PZX"},          {LIBSPECTRUM_ID_TAPE_CSW, "CSW"},
-      {LIBSPECTRUM_ID_TAPE_WAV, "WAV"},          {LIBSPECTRUM_ID_TAPE_SPC, "SPC"},
-      {LIBSPECTRUM_ID_TAPE_STA, "STA"},          {LIBSPECTRUM_ID_TAPE_LTP, "LTP"},
+      {LIBSPECTRUM_ID_TAPE_TAP, "TAP"},           {LIBSPECTRUM_ID_TAPE_TZX, "TZX"},
+      {LIBSPECTRUM_ID_TAPE_PZX, "PZX"},           {LIBSPECTRUM_ID_TAPE_CSW, "CSW"},
+      {LIBSPECTRUM_ID_TAPE_WAV, "WAV"},           {LIBSPECTRUM_ID_TAPE_SPC, "SPC"},
+      {LIBSPECTRUM_ID_TAPE_STA, "STA"},           {LIBSPECTRUM_ID_TAPE_LTP, "LTP"},
       {LIBSPECTRUM_ID_TAPE_WARAJEVO, "Warajevo"}, {LIBSPECTRUM_ID_TAPE_Z80EM, "Z80Em"},
   };
   static constexpr struct {
@@ -83,8 +83,8 @@ int list_tape(std::FILE* out, const char* path, bool short_form) {
     times = time_tape(tape);
   }
   if (times.error != 0) {
-    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %zu\n", program_name,
-                 path, times.failed_block + 1);
+    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %zu\n", program_name, path,
+                 times.failed_block + 1);
     return TAPEINFO_FAILED;
   }
   TapeFacts facts{type, &files, &times, {}};

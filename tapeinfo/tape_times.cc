@@ -1,24 +1,36 @@
 // The time each block of a tape plays; see tapeinfo.h.
-#include <unordered_map>
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "adapter.h"
+#include "support.h"
 #include "tapeinfo.h"
 
 TapeTimes time_tape(libspectrum_tape* tape) {
   TapeTimes times;
-  std::unordered_map<libspectrum_tape_block*, size_t> index;
+  // The blocks by address, to find the one playing after a block ends.
+  std::vector<std::pair<libspectrum_tape_block*, size_t>> index;
   libspectrum_tape_iterator it = nullptr;
   for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
        block = libspectrum_tape_iterator_next(&it)) {
-    index.emplace(block, times.blocks.size());
-    times.blocks.emplace_back();
+    index.emplace_back(block, index.size());
   }
-  if (times.blocks.empty()) {
+  if (index.empty()) {
     return times;
   }
+  times.blocks.resize(index.size());
+  auto by_address = [](const std::pair<libspectrum_tape_block*, size_t>& entry,
+                       libspectrum_tape_block* block) {
+    return std::less<libspectrum_tape_block*>()(entry.first, block);
+  };
+  std::sort(index.begin(), index.end(),
+            [&](const auto& a, const auto& b) { return by_address(a, b.first); });
   auto block_now = [&]() {
-    auto found = index.find(libspectrum_tape_current_block(tape));
-    return found != index.end() ? found->second : 0;
+    libspectrum_tape_block* block = libspectrum_tape_current_block(tape);
+    auto found = std::lower_bound(index.begin(), index.end(), block, by_address);
+    return found != index.end() && found->first == block ? found->second : 0;
   };
   const adapter::EdgeFlags flags = adapter::edge_flags();
   const auto block_end = static_cast<uint32_t>(LIBSPECTRUM_TAPE_FLAGS_BLOCK);
@@ -31,8 +43,13 @@ TapeTimes time_tape(libspectrum_tape* tape) {
   for (;;) {
     int error = adapter::tape_get_next_edge(&record, tape, flags);
     if (error != 0) {
+      // Where libspectrum stands, as the pulse dumper says it.
+      int position = 0;
+      QuietLibrary asking;
       times.error = error;
-      times.failed_block = current;
+      times.failed_block = libspectrum_tape_position(&position, tape) == 0 && position >= 0
+                               ? static_cast<size_t>(position)
+                               : current;
       break;
     }
     total += record.duration;
@@ -61,8 +78,8 @@ TapeTimes time_tape(libspectrum_tape* tape) {
 std::string play_time(uint64_t tstates) {
   uint64_t hundredths = tstates / 35000;  // 3.5 million T-states a second
   char text[40];
-  std::snprintf(text, sizeof text, "%llu:%02u.%02u",
-                static_cast<unsigned long long>(hundredths / 6000),
-                static_cast<unsigned>(hundredths / 100 % 60), static_cast<unsigned>(hundredths % 100));
+  std::snprintf(
+      text, sizeof text, "%llu:%02u.%02u", static_cast<unsigned long long>(hundredths / 6000),
+      static_cast<unsigned>(hundredths / 100 % 60), static_cast<unsigned>(hundredths % 100));
   return text;
 }

@@ -1233,7 +1233,7 @@ tapeinfo_claims() {
   claim "Control blocks (texts, groups, jumps, loops, archive info) take no time of their own."
   [ "$(grep -c '^  Duration: 0:00.00 (0 T-states' <<< "$out")" -eq 10 ] || fail "listing '$out'"
 
-  claim "jump Jumps to block M. loop start Repeats: N times. select One line Option: \"TEXT\" jumps to block M for every option."
+  claim "jump Jumps to block M, or Jumps outside the tape, by N blocks for a jump that leads nowhere. loop start Repeats: N times (1 time). select One line Option: \"TEXT\" jumps to block M (or jumps outside the tape, by N blocks) for every option."
   [ "$(paragraph 1)" == 'Block 1: jump|  Start: 0:00.00 (T-state 0)|  Duration: 0:00.00 (0 T-states)|  Jumps to block 3' ] ||
     fail "block 1: '$(paragraph 1)'"
   grep -qx '  Repeats: 3 times' <<< "$out" && grep -qx '  Option: "Start" jumps to block 7' <<< "$out" ||

@@ -74,14 +74,15 @@ Bytes every_tzx_kind() {
       .group_start("side A")
       .group_end()
       .jump(2)
-      .text("skipped")
+      .pulses({500, 600, 700})  // jumped over
       .loop_start(3)
       .pure_tone(1000, 2)
       .loop_end()
-      .raw(0x28, with_length16(joined({{1, 1, 0, 5}, text_bytes("Start")})))  // select
+      .raw(0x28, with_length16(joined({{3, 1, 0, 5}, text_bytes("Start"), {0xFF, 0xFF, 4},
+                                       text_bytes("back"), {50, 0, 3}, text_bytes("far")})))
       .stop_if_48k()
       .set_level(1)
-      .text("a description")
+      .text("a \"quoted\" \\ description")
       .raw(0x31, joined({{5, 4}, text_bytes("wait")}))                             // message
       .raw(0x33, {2, 0, 1, 0, 3, 2, 3})                                            // hardware
       .raw(0x35, joined({text_bytes("POKEs           "), {3, 0, 0, 0, 1, 2, 3}}))  // custom
@@ -188,9 +189,9 @@ Block 12: jump
   Duration: 0:00.00 (0 T-states)
   Jumps to block 14
 
-Block 13: text description
+Block 13: pulse sequence
   Not played
-  Text: "skipped"
+  Pulses: 3
 
 Block 14: loop start
   Start: 0:06.99 (T-state 24486862)
@@ -210,6 +211,8 @@ Block 17: select
   Start: 0:06.99 (T-state 24492862)
   Duration: 0:00.00 (0 T-states)
   Option: "Start" jumps to block 18
+  Option: "back" jumps to block 16
+  Option: "far" jumps outside the tape, by 50 blocks
 
 Block 18: stop the tape in 48K mode
   Start: 0:06.99 (T-state 24492862)
@@ -223,7 +226,7 @@ Block 19: set signal level
 Block 20: text description
   Start: 0:06.99 (T-state 24492862)
   Duration: 0:00.00 (0 T-states)
-  Text: "a description"
+  Text: "a \"quoted\" \\ description"
 
 Block 21: message
   Start: 0:06.99 (T-state 24492862)
@@ -240,7 +243,7 @@ Block 22: hardware type
 Block 23: custom info
   Start: 0:06.99 (T-state 24492862)
   Duration: 0:00.00 (0 T-states)
-  Name: "POKEs           "
+  Name: "POKEs"
   Data: 3 bytes
 
 Block 24: stop the tape
