@@ -525,3 +525,43 @@ TEST(TapeinfoCorpus, EveryTapeIsListedOrRefusedCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// An 8-bit mono PCM WAV file at 44100 Hz: `runs` runs of 20 samples, high
+// and low by turns.
+Bytes wav_recording(size_t runs) {
+  Bytes samples;
+  for (size_t run = 0; run < runs; ++run) {
+    samples.insert(samples.end(), 20, run % 2 == 0 ? 0xF0 : 0x10);
+  }
+  Bytes wav = text_bytes("RIFF");
+  fixtures::le32(wav, static_cast<uint32_t>(36 + samples.size()));
+  wav = joined({wav, text_bytes("WAVEfmt ")});
+  fixtures::le32(wav, 16);
+  fixtures::le16(wav, 1);  // PCM
+  fixtures::le16(wav, 1);  // mono
+  fixtures::le32(wav, 44100);
+  fixtures::le32(wav, 44100);
+  fixtures::le16(wav, 1);
+  fixtures::le16(wav, 8);
+  wav = joined({wav, text_bytes("data")});
+  fixtures::le32(wav, static_cast<uint32_t>(samples.size()));
+  return joined({wav, samples});
+}
+
+TEST(TapeinfoCli, AWavFileIsAWavRecording) {
+  fixtures::TempDir dir;
+  std::string path = dir.path("sampled.wav");
+  fixtures::write_file(path, wav_recording(30));
+  fixtures::RunResult r = listing(dir, {"-s", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Format: WAV\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Block 1: WAV recording; Start: 0:00.00 (T-state 0); Duration: "),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Pause:"), std::string::npos) << r.out;
+  expect_times_add_up(path, run(TAPEINFO, "tapeinfo", {path}).out);
+}
+
+}  // namespace
