@@ -16,6 +16,7 @@
 #include "pulse_dump.h"
 #include "support.h"
 #include "tape2cart.h"
+#include "tapeinfo.h"
 
 namespace {
 
@@ -181,6 +182,22 @@ void fuzz_tape(const uint8_t* data, size_t size) {
       require(saved.size() == FILE_HEADER_SIZE + tape_file.data.size());
       (void)free_cartridge_file(cartridge.get(), tape_file.header + 1);
       (void)save_and_find(cartridge.get(), tape_file.header + 1, saved);
+    }
+    // Every block in words, as tapeinfo lists it (the times left at 0: the
+    // walk below is the capped one).
+    TapeTimes times;
+    TapeFacts facts{file.type, &found, &times, {}};
+    libspectrum_tape_iterator it = nullptr;
+    for (auto* block = libspectrum_tape_iterator_init(&it, loaded.tape.get()); block != nullptr;
+         block = libspectrum_tape_iterator_next(&it)) {
+      facts.blocks.push_back(block);
+    }
+    times.blocks.resize(facts.blocks.size());
+    for (size_t i = 0; i < facts.blocks.size(); ++i) {
+      require(!block_kind(facts.blocks[i], facts.format).empty());
+      for (const std::string& line : block_lines(facts, i)) {
+        require(line.find('\n') == std::string::npos);  // one line each, texts included
+      }
     }
     line_writer_init(&writer, discard());
     (void)dump_pulses(loaded.tape.get(), &writer, 200000);
