@@ -1,6 +1,9 @@
 // Repairs of parsed blocks that libspectrum would play wrongly.
 #include "tape_check.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 // libspectrum reads a 1-byte pure data block with 0 used bits without end.
@@ -73,6 +76,29 @@ int repair_missing_data(libspectrum_tape_block* block) {
   return libspectrum_tape_block_set_data(block, data);
 }
 
+// libspectrum's generalised-data player fetches the next data byte as soon
+// as it has played the 8th bit of one, so a stream that ends on a byte's
+// last bit is read one byte past its end. The block gets a copy of its
+// data with a zero byte after it, which that fetch then reads.
+int pad_generalised_data(libspectrum_tape_block* block) {
+  if (libspectrum_tape_block_type(block) != LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA) {
+    return 0;
+  }
+  uint64_t symbols = libspectrum_tape_generalised_data_symbol_table_symbols_in_block(
+      libspectrum_tape_block_data_table(block));
+  uint64_t bits = symbols * libspectrum_tape_block_bits_per_data_symbol(block);
+  const libspectrum_byte* data = libspectrum_tape_block_data(block);
+  if (data == nullptr || bits == 0 || bits % 8 != 0 || bits / 8 >= SIZE_MAX) {
+    return 0;
+  }
+  auto length = static_cast<size_t>(bits / 8);
+  auto* padded = static_cast<libspectrum_byte*>(libspectrum_malloc_n(length + 1, 1));
+  std::memcpy(padded, data, length);
+  padded[length] = 0;
+  libspectrum_free(libspectrum_tape_block_data(block));
+  return libspectrum_tape_block_set_data(block, padded);
+}
+
 }  // namespace
 
 int repair_silent_blocks(libspectrum_tape* tape) {
@@ -80,11 +106,12 @@ int repair_silent_blocks(libspectrum_tape* tape) {
   size_t position = 0;
   for (libspectrum_tape_block* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
        ++position) {
-    if (plays_missing_data(block)) {
-      int error = repair_missing_data(block);
-      if (error != LIBSPECTRUM_ERROR_NONE) {
-        return error;
-      }
+    int repaired = plays_missing_data(block) ? repair_missing_data(block) : 0;
+    if (repaired == 0) {
+      repaired = pad_generalised_data(block);
+    }
+    if (repaired != LIBSPECTRUM_ERROR_NONE) {
+      return repaired;
     }
     if (!is_silent(block)) {
       repair_last_byte(block);

@@ -33,7 +33,9 @@
 // - a one-byte pure data block whose last byte claims 0 used bits (played
 //   forever) uses all 8, as every longer block does;
 // - a generalised-data block with a pilot and no data symbols (whose
-//   player goes on into the missing data) ends after its pilot and pause.
+//   player goes on into the missing data) ends after its pilot and pause;
+// - a generalised-data block whose data ends on a whole byte gets a zero
+//   byte after it, which the player reads (and plays nothing from).
 // Returns 0, or libspectrum's error code.
 [[nodiscard]] int repair_silent_blocks(libspectrum_tape* tape);
 
