@@ -51,11 +51,7 @@ BlockBytes block_bytes(libspectrum_tape_block* block) {
 }
 
 bool checksum_right(const BlockBytes& bytes) {
-  unsigned char sum = 0;
-  for (size_t i = 0; i < bytes.length; ++i) {
-    sum ^= bytes.data[i];
-  }
-  return sum == 0;
+  return rom_checksum_right(bytes.data, bytes.length);
 }
 
 // The finding of files, block by block.
@@ -142,6 +138,14 @@ TapeFiles FileFinder::finish() {
 }
 
 }  // namespace
+
+bool rom_checksum_right(const unsigned char* bytes, size_t length) {
+  unsigned char sum = 0;
+  for (size_t i = 0; i < length; ++i) {
+    sum ^= bytes[i];
+  }
+  return sum == 0;
+}
 
 TapeFiles find_tape_files(libspectrum_tape* tape) {
   FileFinder finder;

@@ -55,6 +55,10 @@ struct TapeFiles {
   bool sampled = false;              // a block holds pulses only
 };
 
+// True when `length` bytes of a ROM block (flag first, checksum last)
+// XOR to 0, as the ROM checks them.
+bool rom_checksum_right(const unsigned char* bytes, size_t length);
+
 // Finds the ROM files of `tape` in block order: a block of flag 0x00 and
 // 17 header bytes of type 0 to 3, followed (blocks without bytes between
 // them) by one of flag 0xFF holding the length that the header gives; both

@@ -217,8 +217,7 @@ void add_texts(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
     if (type == LIBSPECTRUM_TAPE_BLOCK_SELECT) {
       // The offsets are signed 16-bit words, which libspectrum keeps as they come.
       auto offset = static_cast<int16_t>(libspectrum_tape_block_offsets(block, i));
-      lines->push_back("Option: " + quoted(text) + " jumps " +
-                       jump_target(facts, index, offset));
+      lines->push_back("Option: " + quoted(text) + " jumps " + jump_target(facts, index, offset));
       continue;
     }
     int id = libspectrum_tape_block_ids(block, i);
@@ -250,11 +249,7 @@ bool checksum_bad(libspectrum_tape_block* block) {
   }
   size_t length = libspectrum_tape_block_data_length(block);
   const libspectrum_byte* data = libspectrum_tape_block_data(block);
-  unsigned char sum = 0;
-  for (size_t i = 0; data != nullptr && i < length; ++i) {
-    sum ^= data[i];
-  }
-  return length > 0 && sum != 0;
+  return data != nullptr && length > 0 && !rom_checksum_right(data, length);
 }
 
 std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format) {
@@ -386,8 +381,7 @@ std::vector<std::string> block_lines(const TapeFacts& facts, size_t index) {
       }
       break;
     case LIBSPECTRUM_TAPE_BLOCK_JUMP:
-      lines.push_back("Jumps " +
-                      jump_target(facts, index, libspectrum_tape_block_offset(block)));
+      lines.push_back("Jumps " + jump_target(facts, index, libspectrum_tape_block_offset(block)));
       break;
     case LIBSPECTRUM_TAPE_BLOCK_LOOP_START:
       lines.push_back("Repeats: " + number(libspectrum_tape_block_count(block)) +
