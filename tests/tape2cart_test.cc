@@ -848,6 +848,11 @@ TEST(Tape2cartCli, ACartridgeThatCannotBeReplacedWholeIsLeftAsItWas) {
     ASSERT_EQ(chmod(tape.c_str(), 0644), 0);
     program = "/usr/bin/setpriv";
     command = {"--reuid=65534", "--regid=65534", "--clear-groups", TAPE2CART, tape, cartridge};
+    // nobody must reach the tool, and the sanitizers' files, where the tree lies.
+    if (run(program, "setpriv", {command[0], command[1], command[2], TAPE2CART, "--version"})
+            .status != 0) {
+      GTEST_SKIP() << "nobody cannot run " << TAPE2CART << " from here";
+    }
   } else {
     command.erase(command.begin());
   }
