@@ -121,6 +121,12 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
   for (uint64_t i = 0; i < before.count(); ++i) {
     name_taken = name_taken || std::memcmp(before[i].name, SAVED, sizeof SAVED) == 0;
   }
+  // A block of that name outside every file (an empty end-of-file record,
+  // one longer than 512 bytes) would join the file saved.
+  for (uint64_t b = 0; b < blocks; ++b) {
+    name_taken = name_taken || std::memcmp(adapter::microdrive_block_read(cartridge, b).record_name,
+                                           SAVED, sizeof SAVED) == 0;
+  }
   if (!name_taken) {
     size_t free_before = free_sectors(cartridge).size();
     std::vector<unsigned char> file(size % 1500 + FILE_HEADER_SIZE, 0x5A);
