@@ -161,6 +161,52 @@ package() {
   echo "Built build-deb/quillkit_${version}_$(dpkg --print-architecture).deb"
 }
 
+test_gcc() {
+  build build -DQUILLKIT_WERROR=ON
+  ctest --test-dir build -j "$jobs" --output-on-failure
+}
+
+test_sanitized() {
+  build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure
+}
+
+test_clang() {
+  build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  ctest --test-dir build-clang -j "$jobs" --output-on-failure
+}
+
+test_libspectrum_1_6_2() {
+  if ! build_libspectrum 1.6.2; then
+    echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
+    return 0
+  fi
+  PKG_CONFIG_PATH=$PWD/build-libspectrum-1.6.2/prefix/lib/pkgconfig \
+    build build-libspectrum-1.6.2/quillkit -DQUILLKIT_WERROR=ON
+  ctest --test-dir build-libspectrum-1.6.2/quillkit -j "$jobs" --output-on-failure
+}
+
+test_package() {
+  package
+  tests/package_test.sh build-deb build/tests/make_fixtures
+}
+
+# stage NAME COMMAND...: runs a stage of the tests and notes how long it took.
+stage_times=()
+stage() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  stage_times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+}
+
+print_stage_times() {
+  echo "Time of each stage:"
+  printf '  %s\n' "${stage_times[@]}"
+  printf '%7d s  in all\n' "$SECONDS"
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -200,24 +246,17 @@ case "${1:-}" in
     build/tapeinfo/tapeinfo -s build/samples/sample-files.tzx
     ;;
   test)
-    install_missing valgrind mandoc clang libclang-rt-14-dev
-    build build -DQUILLKIT_WERROR=ON
-    ctest --test-dir build -j "$jobs" --output-on-failure
-    build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-    ctest --test-dir build-asan -j "$jobs" --output-on-failure
-    build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-    ctest --test-dir build-clang -j "$jobs" --output-on-failure
-    if build_libspectrum 1.6.2; then
-      PKG_CONFIG_PATH=$PWD/build-libspectrum-1.6.2/prefix/lib/pkgconfig \
-        build build-libspectrum-1.6.2/quillkit -DQUILLKIT_WERROR=ON
-      ctest --test-dir build-libspectrum-1.6.2/quillkit -j "$jobs" --output-on-failure
-    else
-      echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
-    fi
-    test_i386
-    package
-    tests/package_test.sh build-deb build/tests/make_fixtures
-    fuzz/run.sh --runs 20000
+    # bash-completion too: the completion test is skipped without it.
+    stage "installing packages" install_missing valgrind mandoc clang libclang-rt-14-dev \
+      bash-completion
+    stage "GCC" test_gcc
+    stage "ASan and UBSan" test_sanitized
+    stage "clang" test_clang
+    stage "libspectrum 1.6.2" test_libspectrum_1_6_2
+    stage "32-bit" test_i386
+    stage "Debian package" test_package
+    stage "fuzzing" fuzz/run.sh --runs 20000
+    print_stage_times
     ;;
   package)
     install_missing
