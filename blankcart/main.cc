@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "blankcart.h"
-#include "support.h"
+#include "host.h"
 
 namespace {
 

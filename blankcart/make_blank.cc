@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support.h"
+#include "cartridge_writer.h"
 
 int make_blank_cartridge(const char* path, NewCartridge request) {
   if (std::strcmp(path, "-") == 0) {

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support.h"
+#include "cartridge.h"
+#include "tape.h"
 
 // Fills `header` for the non-PRINT file `entry` from its 9-byte Microdrive
 // header (zeros where the file holds fewer bytes):

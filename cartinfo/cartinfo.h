@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support.h"
+#include "cartridge.h"
 
 // Where -x copies files: the folder DIR, open, and with several images a
 // fresh folder for each inside it.

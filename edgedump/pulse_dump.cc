@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "adapter.h"
+#include "tape.h"
 
 namespace {
 

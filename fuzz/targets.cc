@@ -10,11 +10,12 @@
 
 #include "cart2tape.h"
 #include "cartinfo.h"
+#include "cartridge.h"
 #include "cartridge_writer.h"
 #include "hdf_header.h"
 #include "load_tape.h"
 #include "pulse_dump.h"
-#include "support.h"
+#include "tape.h"
 #include "tape2cart.h"
 #include "tapeinfo.h"
 
@@ -113,7 +114,7 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
 
   // A file saved into whatever the cartridge has free, and freed again,
   // leaves as many sectors free as there were.
-  static const unsigned char SAVED[adapter::MDR_NAME_SIZE] = {0xFF, 'f', 'u', 'z', 'z',
+  static const unsigned char SAVED[adapter::MDR_NAME_SIZE] = {0xFF, 'f',  'u',  'z',  'z',
                                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   Catalogue before;
   require(before.build(cartridge) == 0);

@@ -2,7 +2,7 @@
 // image, as the Interface 1 saves them.
 #include <cstdio>
 
-#include "support.h"
+#include "host.h"
 #include "tape2cart.h"
 
 namespace {

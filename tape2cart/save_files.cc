@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "cartridge_writer.h"
 #include "load_tape.h"
-#include "support.h"
 #include "tape2cart.h"
 
 namespace {

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "cartridge.h"
 #include "common.h"
-#include "support.h"
+#include "tape.h"
 #include "tapeinfo.h"
 
 namespace {

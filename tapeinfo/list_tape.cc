@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "load_tape.h"
-#include "support.h"
+#include "tape.h"
 #include "tapeinfo.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // tapeinfo: lists what ZX Spectrum tape images hold, block by block.
 #include <cstdio>
 
-#include "support.h"
+#include "host.h"
 #include "tapeinfo.h"
 
 namespace {

@@ -4,8 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "adapter.h"
-#include "support.h"
+#include "tape.h"
 #include "tapeinfo.h"
 
 TapeTimes time_tape(libspectrum_tape* tape) {

@@ -1,5 +1,7 @@
 // The libspectrum adapter: block layout, ZX names, whole-file input.
-#include "adapter.h"
+#include "cartridge.h"
+#include "host.h"
+#include "tape.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -12,7 +14,6 @@
 
 #include "fixtures/cartridge.h"
 #include "fixtures/test_util.h"
-#include "support.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;

@@ -3,9 +3,9 @@
 
 #include "cartinfo.h"
 #include "cartinfo_testing_seams.h"
+#include "catalogue_seam.h"
 #include "fixtures/cartridge.h"
 #include "fixtures/test_util.h"
-#include "testing_seams.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;

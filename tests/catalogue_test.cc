@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cartridge.h"
+#include "catalogue_seam.h"
 #include "fixtures/cartridge.h"
-#include "support.h"
-#include "testing_seams.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;

@@ -7,12 +7,11 @@
 #include <filesystem>
 #include <string>
 
-#include "adapter.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
 #include "load_tape.h"
-#include "support.h"
+#include "tape.h"
 
 using fixtures::Bytes;
 using fixtures::le16;
@@ -859,8 +858,7 @@ TEST_F(EdgedumpCli, FileSizeLimitIsReportedNotFatal) {
   std::string in = write("many.tzx", tape.image());
   std::string out = dir.path("kept.txt");
   fixtures::write_file(out, {'k'});
-  auto r = run("/bin/bash", "bash",
-               {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", EDGEDUMP, in, out});
+  auto r = run("/bin/bash", "bash", {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", EDGEDUMP, in, out});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
   EXPECT_EQ(fixtures::read_file(out), "k");

@@ -10,7 +10,7 @@
 
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
-#include "support.h"
+#include "tape.h"
 
 using fixtures::TzxBuilder;
 

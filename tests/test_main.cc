@@ -1,7 +1,7 @@
 // Test entry point: libspectrum is started as the tools start it.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "host.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -1,8 +1,7 @@
 // ZX names: Spectrum text as UTF-8.
 #include <cstring>
 
-#include "adapter.h"
-#include "support.h"
+#include "cartridge.h"
 
 namespace adapter {
 

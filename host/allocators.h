@@ -1,7 +1,7 @@
 // The allocators the tools hand to libspectrum, and the watch that lets a
 // failed tape parse give back what the library lost on the way.
-#ifndef QUILLKIT_SUPPORT_ALLOCATORS_H
-#define QUILLKIT_SUPPORT_ALLOCATORS_H
+#ifndef QUILLKIT_HOST_ALLOCATORS_H
+#define QUILLKIT_HOST_ALLOCATORS_H
 
 #include <cstddef>
 

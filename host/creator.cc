@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "config.h"
-#include "support.h"
-#include "testing_seams.h"
+#include "creator_seam.h"
+#include "host.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // writes, flushes and renames its new file, so that a test can make one of
 // them fail (a full disk, a failing device) or stop the run midway. Not part
 // of the tools' interface: no tool includes this.
-#ifndef QUILLKIT_SUPPORT_OUTPUT_FILE_SEAM_H
-#define QUILLKIT_SUPPORT_OUTPUT_FILE_SEAM_H
+#ifndef QUILLKIT_HOST_OUTPUT_FILE_SEAM_H
+#define QUILLKIT_HOST_OUTPUT_FILE_SEAM_H
 
 #include <sys/types.h>
 

@@ -9,8 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "adapter.h"
-#include "support.h"
+#include "host.h"
 
 namespace adapter {
 

@@ -2,15 +2,14 @@
 // guards over the raw bytes (raw_guards.cc), repairs of parsed blocks
 // (repairs.cc), guards over parsed blocks (block_guards.cc) and the playing
 // order (play_order.cc).
-#ifndef QUILLKIT_SUPPORT_TAPE_CHECK_H
-#define QUILLKIT_SUPPORT_TAPE_CHECK_H
+#ifndef QUILLKIT_TAPE_TAPE_CHECK_H
+#define QUILLKIT_TAPE_TAPE_CHECK_H
 
 #include <libspectrum.h>
 
 #include <cstddef>
 
-#include "adapter.h"
-#include "support.h"
+#include "tape.h"
 
 // A Warajevo tape is a chain of blocks, each naming the offset of the next;
 // libspectrum follows the chain without end when it comes back on itself.

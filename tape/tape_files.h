@@ -1,8 +1,8 @@
 // The ROM files of a tape: what each block is to them (a file's header or
 // data, or a block that is no part of one, and why), for every tool that
 // reads files off a tape.
-#ifndef QUILLKIT_SUPPORT_TAPE_FILES_H
-#define QUILLKIT_SUPPORT_TAPE_FILES_H
+#ifndef QUILLKIT_TAPE_TAPE_FILES_H
+#define QUILLKIT_TAPE_TAPE_FILES_H
 
 #include <libspectrum.h>
 
@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support.h"
+#include "cartridge.h"
+#include "tape.h"
 
 // One file as the ROM saves it on tape: a header block and the data block
 // after it, both with a right checksum.

@@ -1,12 +1,12 @@
 // From a tape image to a tape that can be played to its end: reading,
 // guards, parse, repairs and checks, in that order, and the one table of
 // messages for what stops the way.
-#ifndef QUILLKIT_SUPPORT_LOAD_TAPE_H
-#define QUILLKIT_SUPPORT_LOAD_TAPE_H
+#ifndef QUILLKIT_TAPE_LOAD_TAPE_H
+#define QUILLKIT_TAPE_LOAD_TAPE_H
 
 #include <cstddef>
 
-#include "adapter.h"
+#include "tape.h"
 #include "tape_check.h"
 
 enum class TapeProblem {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "support.h"
+#include "tape.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The Microdrive block reader: one block of a cartridge as a plain value.
 #include <cstring>
 
-#include "adapter.h"
+#include "cartridge.h"
 #include "little_endian.h"
 
 namespace adapter {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "allocators.h"
-#include "support.h"
+#include "host.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cartridge.h"
+#include "catalogue_seam.h"
 #include "little_endian.h"
-#include "support.h"
-#include "testing_seams.h"
 
 namespace {
 
@@ -330,16 +330,16 @@ std::string file_description(const unsigned char* name, const FileHeader& header
              "\n  Length: " + length + ", includes variable length: " +
              std::to_string(static_cast<uint32_t>(header.data_length) - header.param2);
     case 1:
-      return "Number Array: " + quoted + " DATA " + array_letter(header) + "()\n  Length: " +
-             length;
+      return "Number Array: " + quoted + " DATA " + array_letter(header) +
+             "()\n  Length: " + length;
     case 2:
-      return "Character Array: " + quoted + " DATA " + array_letter(header) + "$()\n  Length: " +
-             length;
+      return "Character Array: " + quoted + " DATA " + array_letter(header) +
+             "$()\n  Length: " + length;
     case 3:
       return "Bytes: " + quoted + (is_screen_header(header) ? " SCREEN$ " : " CODE ") +
              std::to_string(header.param1) + ", " + length;
     default:
-      return "Unknown type " + std::to_string(header.type) + ": " + quoted + "\n  Length: " +
-             length;
+      return "Unknown type " + std::to_string(header.type) + ": " + quoted +
+             "\n  Length: " + length;
   }
 }

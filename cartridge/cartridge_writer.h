@@ -2,8 +2,8 @@
 // formatted cartridge, the sectors free to take a file, a file saved into
 // them, a file's sectors freed, and the image written out. Every checksum
 // is the Interface 1's, the sum of the bytes modulo 255.
-#ifndef QUILLKIT_SUPPORT_CARTRIDGE_WRITER_H
-#define QUILLKIT_SUPPORT_CARTRIDGE_WRITER_H
+#ifndef QUILLKIT_CARTRIDGE_CARTRIDGE_WRITER_H
+#define QUILLKIT_CARTRIDGE_CARTRIDGE_WRITER_H
 
 #include <libspectrum.h>
 
@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "adapter.h"
+#include "cartridge.h"
+#include "cartridge_options.h"
 
-// The sectors a cartridge image holds: a loop of 10 to 254.
-constexpr unsigned MIN_CARTRIDGE_SECTORS = 10;
-constexpr unsigned MAX_CARTRIDGE_SECTORS = 254;
+static_assert(CARTRIDGE_NAME_SIZE == adapter::MDR_NAME_SIZE, "one name size");
 
 // The Interface 1's checksum of `size` bytes: their sum modulo 255.
 uint8_t interface1_checksum(const unsigned char* bytes, size_t size);
@@ -24,24 +23,6 @@ uint8_t interface1_checksum(const unsigned char* bytes, size_t size);
 // A 10-byte cartridge or file name: `text` padded with spaces. Returns
 // false when it is longer than 10 bytes.
 bool pad_name(const std::string& text, unsigned char name[adapter::MDR_NAME_SIZE]);
-
-// What a new cartridge is made with: its name, its sectors and its
-// write protection.
-struct NewCartridge {
-  unsigned char name[adapter::MDR_NAME_SIZE];
-  bool named = false;  // false: the name comes from the image's file name
-  unsigned sectors = MAX_CARTRIDGE_SECTORS;
-  bool write_protect = false;
-};
-
-// Takes `text` as the name of a new cartridge: 1 to 10 printable ASCII
-// characters, padded with spaces. Returns false after a message otherwise.
-[[nodiscard]] bool take_cartridge_name(const char* text, NewCartridge* cartridge);
-
-// Takes `text` as a number of sectors, MIN_CARTRIDGE_SECTORS to
-// MAX_CARTRIDGE_SECTORS in decimal. Returns false after a message
-// otherwise.
-[[nodiscard]] bool take_sector_count(const char* text, NewCartridge* cartridge);
 
 // The name of a cartridge made at `path` when none is given: the file's
 // name without its folder and extension, cut to 10 characters, each

@@ -1,0 +1,238 @@
+// What the tools share with the host system: libspectrum's start-up and
+// messages, input files read whole, creator records that describe this
+// program and host, and the output service that replaces a file whole or
+// not at all.
+#ifndef QUILLKIT_HOST_HOST_H
+#define QUILLKIT_HOST_HOST_H
+
+#include <libspectrum.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "common.h"
+
+// The bridge to libspectrum lives in namespace `adapter`, so that no name
+// of it can clash with a symbol that some libspectrum release defines.
+namespace adapter {
+
+// ---------------------------------------------------------------------------
+// Whole-file input.
+
+// Zero bytes kept after the file's bytes (not counted in `length`), so that a
+// reader which runs past its buffer sees zeros in memory we own instead of
+// whatever lies beyond. libspectrum 1.5.0's CSW reader reads up to 510 bytes
+// too far, and its Warajevo decompressor, which never checks the end of its
+// input, up to about 200 KB past the start of a block.
+constexpr size_t FILE_PADDING = 256 * 1024;
+
+// One whole input file. `bytes` is owned (C heap) and released by
+// file_clear(); `name` points at the caller's path and is not owned.
+struct File {
+  unsigned char* bytes;
+  size_t length;
+  libspectrum_id_t type;
+  const char* name;
+  // True for bzip2 data that bzip2_cut_short refuses; such a file is never
+  // handed to libspectrum (its type is left unknown).
+  bool cut_short;
+};
+
+// The most that bzip2 data may expand to: far beyond any real image, and
+// short of what would exhaust memory.
+constexpr uint64_t BZIP2_LIMIT = uint64_t{1} << 30;
+
+// True when `bytes` are bzip2 data that end before their stream does, or
+// expand beyond BZIP2_LIMIT. libspectrum 1.5.0 waits for more input without
+// end on the first, and aborts when memory runs out on the second.
+[[nodiscard]] bool bzip2_cut_short(const unsigned char* bytes, size_t length);
+
+// Empties the record; it holds no memory afterwards.
+void file_init(File* file);
+
+// The most that an input may hold: an MDR image is at most 254 blocks and
+// the write-protection byte; a tape image, whatever its format, stays under
+// the 4 GiB that a WAV file's 32-bit RIFF length can describe (real CSW and
+// TZX images are a few megabytes).
+constexpr size_t MDR_FILE_LIMIT = 254 * 543 + 1;
+// Where size_t has 32 bits, the limit is all that a read buffer (the bytes,
+// one more and FILE_PADDING) can count; memory runs out before it anyway.
+constexpr size_t TAPE_FILE_LIMIT =
+    sizeof(size_t) >= 8 ? static_cast<size_t>(uint64_t{4} << 30) : SIZE_MAX - FILE_PADDING - 1;
+static_assert(TAPE_FILE_LIMIT > MDR_FILE_LIMIT && TAPE_FILE_LIMIT <= SIZE_MAX - FILE_PADDING - 1,
+              "a tape's bytes, the one read past the limit and the padding fit in size_t");
+
+// Reads the whole of `path` (regular file, pipe or device) into `file` and
+// identifies its type (see File::cut_short). No more than one byte past
+// `limit` is read: a larger input is refused. Returns 0, or
+// LIBSPECTRUM_ERROR_MEMORY / LIBSPECTRUM_ERROR_UNKNOWN after reporting the
+// reason through libspectrum_error_function; on failure `file` holds no
+// memory.
+[[nodiscard]] int file_open(File* file, const char* path, size_t limit);
+
+// Releases the bytes and empties the record. Harmless on an empty record.
+void file_clear(File* file);
+
+// A File for one scope: empty at first, cleared when it goes.
+class ScopedFile {
+ public:
+  ScopedFile() { file_init(&file_); }
+  ~ScopedFile() { file_clear(&file_); }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+  File* get() { return &file_; }
+
+ private:
+  File file_;
+};
+
+}  // namespace adapter
+
+// ---------------------------------------------------------------------------
+// Library start-up and messages.
+
+// The oldest libspectrum the tools accept.
+constexpr const char REQUIRED_LIBSPECTRUM_VERSION[] = "0.2.0";
+
+// Checks that the linked libspectrum is at least `required`, installs the
+// tools' error handler and zeroing allocators, and initialises the library.
+// Returns 0 when ready, 1 otherwise (after the version message, if that was
+// the reason). library_startup() passes REQUIRED_LIBSPECTRUM_VERSION.
+[[nodiscard]] int library_startup_requiring(const char* required);
+[[nodiscard]] int library_startup();
+
+// The file that libspectrum is reading or parsing while one of these lives:
+// each of the library's messages meanwhile names it ("libspectrum error:
+// `<path>': ..."). They nest; the innermost names its file. A null path
+// names none.
+class CurrentFile {
+ public:
+  explicit CurrentFile(const char* path);
+  ~CurrentFile();
+  CurrentFile(const CurrentFile&) = delete;
+  CurrentFile& operator=(const CurrentFile&) = delete;
+
+ private:
+  const char* outer_;
+};
+
+// The library's messages are dropped while one of these lives: for calls
+// whose failure is no failure of the run (the caller goes on another way).
+// How many of libspectrum's messages have been written: a call that fails
+// without adding one gets a message of the caller's.
+unsigned long library_report_count();
+
+class QuietLibrary {
+ public:
+  QuietLibrary();
+  ~QuietLibrary();
+  QuietLibrary(const QuietLibrary&) = delete;
+  QuietLibrary& operator=(const QuietLibrary&) = delete;
+
+ private:
+  bool outer_;
+};
+
+// ---------------------------------------------------------------------------
+// Reading input files.
+
+// Reads the whole of `path` into `file`, refusing more than `limit` bytes
+// (see adapter::file_open). Returns 0, or libspectrum's error code after
+// printing "couldn't read" on standard error; the buffer then holds
+// nothing. On success the caller releases it with adapter::file_clear.
+[[nodiscard]] int load_input_file(const char* path, adapter::File* file, size_t limit);
+
+// Says that libspectrum failed with `error` without a word of its own (no
+// message since library_report_count() gave `reports_before`), through the
+// handler that writes its messages; says nothing when error is 0 or the
+// library spoke.
+void report_unexplained(int error, unsigned long reports_before);
+
+// ---------------------------------------------------------------------------
+// Creator record, host description and output files.
+
+// Package version packed for a creator record: major = a*256+b,
+// minor = c*256+d for the version "a.b.c.d", each part capped at 255.
+void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor);
+
+// Builds a creator record naming `program`, with the package version and a
+// custom text of the libspectrum version and the host. Returns 0 with the
+// record in `*creator` (release it with libspectrum_creator_free), 1 when the
+// host cannot be described, else libspectrum's error code; on failure no
+// record is left for the caller.
+[[nodiscard]] int make_creator_record(libspectrum_creator** creator, const char* program);
+
+// Writes "sysname machine release" into `buffer` (at most `size` bytes with
+// the NUL; longer text is cut). Returns 0, or 1 after a message when uname
+// fails.
+[[nodiscard]] int describe_host_system(char* buffer, size_t size);
+
+// How a ReplacedFile treats what is there: Replace as described below;
+// WholeOnly never writes in place (a file that is not regular, or in a folder
+// where no new file can be made, is refused: EINVAL or the reason); NewOnly
+// makes only a new file.
+enum class OutputMode { Replace, WholeOnly, NewOnly };
+
+// A named output file replaced whole or not at all: it is written under a
+// new name beside it (created exclusively), flushed to the disk and only
+// then renamed over it, so a run that fails leaves an existing file as it
+// was. A symbolic link is followed: the file it points to is replaced, the
+// link stays. A new file gets the mode that the umask leaves of 0666; an
+// existing one keeps its permission bits, and its owner and group where the
+// caller may set them; one with other hard links is parted from them, which
+// keep what it held. Written in place, as opening it would, are a file that
+// is not regular (a pipe, a device) and an existing one in a folder where
+// the caller may not make a file. A SIGHUP, SIGINT or SIGTERM that ends the run while the new
+// file exists removes it.
+class ReplacedFile {
+ public:
+  ReplacedFile() = default;
+  ~ReplacedFile() { abandon(false); }
+  ReplacedFile(const ReplacedFile&) = delete;
+  ReplacedFile& operator=(const ReplacedFile&) = delete;
+
+  // Opens `path` for writing. Returns 0, or an errno value with nothing
+  // made (a folder gives EISDIR, an empty path ENOENT). With NewOnly, an
+  // existing `path` (a dangling link too) gives EEXIST, and so does
+  // commit() when one has been made meanwhile.
+  [[nodiscard]] int open(const char* path, OutputMode mode = OutputMode::Replace);
+  std::FILE* stream() const { return stream_; }
+  // Writes `size` bytes straight to the file, past the stream, which must
+  // hold nothing. Returns 0 or an errno value.
+  [[nodiscard]] int write_all(const unsigned char* bytes, uint64_t size);
+  // Flushes the stream and the file to the disk, closes it and puts it into
+  // place. Returns 0, or an errno value; the caller then abandons it.
+  [[nodiscard]] int commit();
+  // Closes the file after a failure: an existing file is left as it was; a
+  // new one is removed, or kept with what was written when `keep_new`.
+  void abandon(bool keep_new);
+
+ private:
+  std::FILE* stream_ = nullptr;
+  std::string target_;     // the file renamed over
+  std::string temporary_;  // empty: written in place
+  bool existed_ = false;
+  bool must_be_new_ = false;
+
+  // Gives the new file its name. Returns 0 or an errno value.
+  int put_in_place();
+};
+
+// Writes `size` bytes to `path` through a ReplacedFile; an existing `path`
+// that the caller may not write, or that is a folder, is refused. Returns
+// 0, or 1 after "couldn't open `PATH': REASON" (the file could not be made)
+// or "couldn't write `PATH': REASON" (writing, flushing or renaming failed).
+// With WholeOnly, an existing `path` that cannot be replaced whole is left
+// as it was, after "couldn't replace `PATH' whole: REASON; it is left as it
+// was".
+[[nodiscard]] int replace_output_file(const char* path, const unsigned char* bytes, uint64_t size,
+                                      OutputMode mode = OutputMode::Replace);
+
+// As replace_output_file, but only ever makes a new file: an existing
+// `path` (or one made while this writes) is refused with "`PATH' exists
+// already; not overwritten".
+[[nodiscard]] int create_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+
+#endif
