@@ -17,18 +17,10 @@ namespace {
 // "write error" with the system's reason.
 int write_standard_output(const unsigned char* bytes, size_t size) {
   (void)std::fflush(stdout);
-  while (size > 0) {
-    ssize_t written = write(STDOUT_FILENO, bytes, size);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      std::fprintf(stderr, "%s: write error: %s\n", program_name,
-                   std::strerror(written < 0 ? errno : EIO));
-      return 1;
-    }
-    bytes += written;
-    size -= static_cast<size_t>(written);
+  int error = write_whole(STDOUT_FILENO, bytes, size);
+  if (error != 0) {
+    std::fprintf(stderr, "%s: write error: %s\n", program_name, std::strerror(error));
+    return 1;
   }
   return 0;
 }

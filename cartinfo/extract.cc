@@ -52,41 +52,40 @@ bool taken_already(const std::vector<std::string>& taken, const std::string& nam
 }
 
 // Writes `size` bytes to a new file `name` in the open folder `folder_fd`
-// (`path` in messages); never replaces anything, nor follows a link.
+// (`path` in messages); never replaces anything, nor follows a link, and
+// leaves nothing behind when it fails.
 int write_new_file(int folder_fd, const std::string& name, const std::string& path,
                    const unsigned char* bytes, size_t size) {
-  int fd =
-      openat(folder_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (errno == EEXIST) {
-      std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
-                   path.c_str());
-    } else {
-      std::fprintf(stderr, "%s: couldn't create `%s': %s\n", program_name, path.c_str(),
-                   std::strerror(errno));
+  struct stat there {};
+  if (fstatat(folder_fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+  } else if (errno == ENOENT) {
+    ReplacedFile file;
+    errno = file.open_in(folder_fd, name.c_str(), OutputMode::NewOnly, nullptr);
+    if (errno == 0) {
+      int error = file.write_all(bytes, size);
+      if (error == 0) {
+        error = file.commit();
+      }
+      if (error == 0) {
+        return 0;
+      }
+      file.abandon(false);
+      if (error != EEXIST) {
+        std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name, path.c_str(),
+                     std::strerror(error));
+        return 1;
+      }
+      errno = EEXIST;  // made meanwhile
     }
-    return 1;
   }
-  size_t done = 0;
-  while (done < size) {
-    ssize_t wrote = write(fd, bytes + done, size - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name, path.c_str(),
-                   std::strerror(wrote < 0 ? errno : EIO));
-      (void)close(fd);
-      return 1;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  if (close(fd) != 0) {
-    std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name, path.c_str(),
+  if (errno == EEXIST) {
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path.c_str());
+  } else {
+    std::fprintf(stderr, "%s: couldn't create `%s': %s\n", program_name, path.c_str(),
                  std::strerror(errno));
-    return 1;
   }
-  return 0;
+  return 1;
 }
 
 }  // namespace

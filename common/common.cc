@@ -153,3 +153,21 @@ void memory_exhausted() {
   std::fprintf(stderr, "%s: memory exhausted\n", program_name);
   std::exit(1);
 }
+
+int write_whole(int fd, const void* bytes, uint64_t size, WriteCall call) {
+  const auto* next = static_cast<const unsigned char*>(bytes);
+  while (size > 0) {
+    // At most 1 GiB a call: some systems refuse more, and ssize_t must hold it.
+    size_t chunk = size > (uint64_t{1} << 30) ? size_t{1} << 30 : static_cast<size_t>(size);
+    ssize_t written = call(fd, next, chunk);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return written < 0 ? errno : EIO;
+    }
+    next += written;
+    size -= static_cast<uint64_t>(written);
+  }
+  return 0;
+}

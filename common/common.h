@@ -6,7 +6,10 @@
 #define QUILLKIT_COMMON_COMMON_H
 
 #include <getopt.h>
+#include <sys/types.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -89,6 +92,15 @@ void print_visible(std::FILE* out, const char* text);
 
 // `text` as print_visible writes it.
 std::string visible_text(const char* text);
+
+// The system's write(2), or a stand-in that tests make fail.
+using WriteCall = ssize_t (*)(int fd, const void* bytes, size_t count);
+
+// Writes all `size` bytes to `fd`, going on after a short write or an
+// interrupted one. Returns 0, or the errno value of the write that failed
+// (EIO for one that wrote nothing without a reason); how much of it reached
+// the file is then unknown.
+[[nodiscard]] int write_whole(int fd, const void* bytes, uint64_t size, WriteCall call = ::write);
 
 // "<program>: memory exhausted" on standard error, then exit status 1.
 [[noreturn]] void memory_exhausted();

@@ -6,6 +6,7 @@
 #define QUILLKIT_HOST_HOST_H
 
 #include <libspectrum.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +72,14 @@ static_assert(TAPE_FILE_LIMIT > MDR_FILE_LIMIT && TAPE_FILE_LIMIT <= SIZE_MAX - 
 // reason through libspectrum_error_function; on failure `file` holds no
 // memory.
 [[nodiscard]] int file_open(File* file, const char* path, size_t limit);
+
+// As file_open, but reads the file already open on `fd` (named `path` in
+// messages) from where it stands, and leaves it open.
+[[nodiscard]] int file_read(File* file, int fd, const char* path, size_t limit);
+
+// Says through libspectrum_error_function that `path` could not be opened,
+// for `error`, as file_open says it.
+void report_unopened(const char* path, int error);
 
 // Releases the bytes and empties the record. Harmless on an empty record.
 void file_clear(File* file);
@@ -144,6 +153,13 @@ class QuietLibrary {
 // nothing. On success the caller releases it with adapter::file_clear.
 [[nodiscard]] int load_input_file(const char* path, adapter::File* file, size_t limit);
 
+// As load_input_file, for the file open on `fd` (see adapter::file_read).
+[[nodiscard]] int load_input_descriptor(int fd, const char* path, adapter::File* file,
+                                        size_t limit);
+
+// What load_input_file says of a file that cannot be opened, for `error`.
+void report_unopened_input(const char* path, int error);
+
 // Says that libspectrum failed with `error` without a word of its own (no
 // message since library_report_count() gave `reports_before`), through the
 // handler that writes its messages; says nothing when error is 0 or the
@@ -169,10 +185,43 @@ void pack_creator_version(const char* version, uint16_t* major, uint16_t* minor)
 // fails.
 [[nodiscard]] int describe_host_system(char* buffer, size_t size);
 
+// A name in a folder, looked up once: the folder open, and the name of the
+// entry in it, so that what follows (opening, looking again, replacing)
+// works on that folder whatever becomes of the path meanwhile.
+class FolderEntry {
+ public:
+  FolderEntry() = default;
+  ~FolderEntry();
+  FolderEntry(const FolderEntry&) = delete;
+  FolderEntry& operator=(const FolderEntry&) = delete;
+
+  // Looks `path` up: a symbolic link that names a file is followed, and the
+  // entry is that file's (a link that names nothing stays the entry).
+  // Returns 0, or an errno value (the folder cannot be opened; an empty
+  // path gives ENOENT).
+  [[nodiscard]] int look_up(const char* path);
+  int folder() const { return folder_; }
+  const char* name() const { return name_.c_str(); }
+  // The entry's status, a link not followed. Returns 0 or an errno value.
+  [[nodiscard]] int status(struct stat* entry) const;
+  // Opens the entry with `flags`, a link not followed (ELOOP). Returns the
+  // descriptor, or -1 with errno set.
+  int open_file(int flags) const;
+
+ private:
+  int folder_ = -1;
+  std::string name_;
+};
+
+// True when `a` and `b` describe one file.
+bool same_file(const struct stat& a, const struct stat& b);
+
 // How a ReplacedFile treats what is there: Replace as described below;
 // WholeOnly never writes in place (a file that is not regular, or in a folder
-// where no new file can be made, is refused: EINVAL or the reason); NewOnly
-// makes only a new file.
+// where no new file can be made, is refused: EINVAL or the reason) and
+// replaces only the file that was there when it was opened (ESTALE from
+// commit() when another has taken its name meanwhile); NewOnly makes only a
+// new file.
 enum class OutputMode { Replace, WholeOnly, NewOnly };
 
 // A named output file replaced whole or not at all: it is written under a
@@ -184,12 +233,15 @@ enum class OutputMode { Replace, WholeOnly, NewOnly };
 // caller may set them; one with other hard links is parted from them, which
 // keep what it held. Written in place, as opening it would, are a file that
 // is not regular (a pipe, a device) and an existing one in a folder where
-// the caller may not make a file. A SIGHUP, SIGINT or SIGTERM that ends the run while the new
-// file exists removes it.
+// the caller may not make a file. A SIGHUP, SIGINT or SIGTERM that ends the
+// run while the new file exists removes it. Up to MAX_REPLACED_FILES may be
+// open at once; one more is refused with EMFILE.
 class ReplacedFile {
  public:
+  static constexpr int MAX_REPLACED_FILES = 8;
+
   ReplacedFile() = default;
-  ~ReplacedFile() { abandon(false); }
+  ~ReplacedFile();
   ReplacedFile(const ReplacedFile&) = delete;
   ReplacedFile& operator=(const ReplacedFile&) = delete;
 
@@ -198,6 +250,11 @@ class ReplacedFile {
   // existing `path` (a dangling link too) gives EEXIST, and so does
   // commit() when one has been made meanwhile.
   [[nodiscard]] int open(const char* path, OutputMode mode = OutputMode::Replace);
+  // Opens the entry `name` of the open folder `folder` for writing, never
+  // in place: `replaced` is the regular file it names now (see WholeOnly),
+  // or null for a new file. Returns 0, or an errno value with nothing made.
+  [[nodiscard]] int open_in(int folder, const char* name, OutputMode mode,
+                            const struct stat* replaced);
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes straight to the file, past the stream, which must
   // hold nothing. Returns 0 or an errno value.
@@ -211,13 +268,22 @@ class ReplacedFile {
 
  private:
   std::FILE* stream_ = nullptr;
-  std::string target_;     // the file renamed over
-  std::string temporary_;  // empty: written in place
+  int folder_ = -1;        // the folder of the new file; -1: written in place
+  std::string target_;     // the entry replaced, in that folder
+  std::string temporary_;  // the new file's entry there, while it has that name
+  int watch_ = -1;         // its slot among those a signal removes
   bool existed_ = false;
   bool must_be_new_ = false;
+  bool check_replaced_ = false;
+  struct stat replaced_ {};
 
+  // Creates the new file beside the target. Returns its descriptor, or -1
+  // with errno set.
+  int create_beside();
   // Gives the new file its name. Returns 0 or an errno value.
   int put_in_place();
+  // Forgets the new file's name, and the folder.
+  void forget();
 };
 
 // Writes `size` bytes to `path` through a ReplacedFile; an existing `path`
@@ -234,5 +300,14 @@ class ReplacedFile {
 // `path` (or one made while this writes) is refused with "`PATH' exists
 // already; not overwritten".
 [[nodiscard]] int create_output_file(const char* path, const unsigned char* bytes, uint64_t size);
+
+// As replace_output_file, for the entry `name` of the open folder `folder`
+// (`path` in messages), which names `replaced` (a regular file) or, when
+// that is null, nothing: with WholeOnly, the file replaced is that one or
+// none, after "`PATH' was replaced while this ran; it is left as it was";
+// with NewOnly, a file made meanwhile is not overwritten.
+[[nodiscard]] int replace_output_entry(int folder, const char* name, const char* path,
+                                       const unsigned char* bytes, uint64_t size, OutputMode mode,
+                                       const struct stat* replaced);
 
 #endif

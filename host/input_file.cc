@@ -131,9 +131,20 @@ int file_open(File* file, const char* path, size_t limit) {
   file_init(file);
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    report(LIBSPECTRUM_ERROR_UNKNOWN, "couldn't open `%s': %s", path, std::strerror(errno));
+    report_unopened(path, errno);
     return LIBSPECTRUM_ERROR_UNKNOWN;
   }
+  int error = file_read(file, fd, path, limit);
+  close(fd);
+  return error;
+}
+
+void report_unopened(const char* path, int error) {
+  report(LIBSPECTRUM_ERROR_UNKNOWN, "couldn't open `%s': %s", path, std::strerror(error));
+}
+
+int file_read(File* file, int fd, const char* path, size_t limit) {
+  file_init(file);
   struct stat info {};
   size_t size_hint = 0;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
@@ -145,7 +156,6 @@ int file_open(File* file, const char* path, size_t limit) {
   int failure = S_ISREG(info.st_mode) && static_cast<uintmax_t>(info.st_size) > limit
                     ? EFBIG
                     : read_all(fd, size_hint, limit, &bytes, &length);
-  close(fd);
   if (failure == ENOMEM) {
     report(LIBSPECTRUM_ERROR_MEMORY, "out of memory reading `%s'", path);
     return LIBSPECTRUM_ERROR_MEMORY;

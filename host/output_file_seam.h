@@ -12,7 +12,7 @@
 namespace testing_seams {
 using WriteFn = ssize_t (*)(int fd, const void* bytes, size_t count);
 using FsyncFn = int (*)(int fd);
-using RenameFn = int (*)(const char* from, const char* to);
+using RenameFn = int (*)(int from_folder, const char* from, int to_folder, const char* to);
 // Null restores the system's call.
 void set_output_calls(WriteFn write, FsyncFn fsync, RenameFn rename);
 }  // namespace testing_seams

@@ -17,14 +17,29 @@ __attribute__((format(printf, 2, 3))) void library_message(libspectrum_error err
 
 }  // namespace
 
-int load_input_file(const char* path, adapter::File* file, size_t limit) {
-  adapter::file_init(file);
-  int error = adapter::file_open(file, path, limit);
+namespace {
+
+int report_unread(const char* path, int error) {
   if (error != 0) {
     std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name, path,
                  error);
   }
   return error;
+}
+
+}  // namespace
+
+int load_input_file(const char* path, adapter::File* file, size_t limit) {
+  return report_unread(path, adapter::file_open(file, path, limit));
+}
+
+int load_input_descriptor(int fd, const char* path, adapter::File* file, size_t limit) {
+  return report_unread(path, adapter::file_read(file, fd, path, limit));
+}
+
+void report_unopened_input(const char* path, int error) {
+  adapter::report_unopened(path, error);
+  (void)report_unread(path, LIBSPECTRUM_ERROR_UNKNOWN);
 }
 
 // libspectrum fails some reads without a word (a ZIP archive whose image it

@@ -292,7 +292,7 @@ int failing_fsync(int) {
   return -1;
 }
 
-int failing_rename(const char*, const char*) {
+int failing_rename(int, const char*, int, const char*) {
   errno = EXDEV;
   return -1;
 }

@@ -1,11 +1,17 @@
 // The lister's summary, block listing and file listing, in process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 
 #include "cartinfo.h"
 #include "cartinfo_testing_seams.h"
 #include "catalogue_seam.h"
 #include "fixtures/cartridge.h"
 #include "fixtures/test_util.h"
+#include "output_file_seam.h"
 
 using fixtures::Bytes;
 using fixtures::MdrBlock;
@@ -314,4 +320,35 @@ TEST(PrintZxName, NullPrintsNothingAndNamesPrintConverted) {
   const unsigned char name[10] = {'r', 'u', 'n', 0x0D, 0x5C, 0xF9, ' ', ' ', ' ', ' '};
   EXPECT_EQ(fixtures::capture([&](std::FILE* out) { print_zx_name(out, name); }),
             "run?\\\\RANDOMIZE");
+}
+
+// A copy whose write fails (a full disk) leaves nothing in the folder: no
+// part of the file, no file under another name.
+TEST(Extract, AFailedWriteLeavesNothing) {
+  fixtures::MdrBuilder builder("CART");
+  builder.add_file("big", Bytes(3000, 7));
+  builder.add_free_blocks(9);
+  fixtures::CartridgePtr cartridge = fixtures::make_cartridge(builder);
+  Catalogue catalogue;
+  ASSERT_EQ(catalogue.build(cartridge.get()), 0);
+  fixtures::TempDir dir;
+  int folder = open(dir.dir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  testing_seams::set_output_calls(
+      [](int fd, const void* bytes, size_t count) -> ssize_t {
+        if (count > 1000) {
+          return ::write(fd, bytes, 1000);  // the first part fits
+        }
+        errno = ENOSPC;
+        return -1;
+      },
+      nullptr, nullptr);
+  int result = -1;
+  std::string err =
+      fixtures::capture_stderr([&] { result = extract_files(catalogue, folder, "d"); });
+  testing_seams::set_output_calls(nullptr, nullptr, nullptr);
+  close(folder);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(err, "test: couldn't write `d/big.bin': No space left on device\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.dir()));
 }

@@ -1,9 +1,13 @@
 // Creator records, the host description and whole-file output.
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "creator_seam.h"
@@ -106,4 +110,33 @@ TEST(HostDescription, UnameFailureIsReportedWithoutALineEnd) {
   EXPECT_EQ(err,
             "test: error getting system information: Bad address"
             "test: error getting system information: Bad address");
+}
+
+// Several files replaced at once are all removed by a signal that ends the
+// run; one more than the service keeps track of is refused, nothing made.
+TEST(ReplacedFiles, ASignalRemovesEveryNewFileAndOneTooManyIsRefused) {
+  fixtures::TempDir dir;
+  std::fflush(nullptr);
+  pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    ReplacedFile files[ReplacedFile::MAX_REPLACED_FILES];
+    for (int i = 0; i < ReplacedFile::MAX_REPLACED_FILES; ++i) {
+      std::string path = dir.path("f" + std::to_string(i));
+      if (files[i].open(path.c_str()) != 0 || std::fputs("partial", files[i].stream()) < 0 ||
+          std::fflush(files[i].stream()) != 0) {
+        _exit(1);
+      }
+    }
+    ReplacedFile one_more;
+    if (one_more.open(dir.path("more").c_str()) != EMFILE) {
+      _exit(2);
+    }
+    raise(SIGTERM);
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.dir()));
 }
