@@ -17,5 +17,5 @@ int make_blank_cartridge(const char* path, NewCartridge request) {
   }
   CartridgePtr cartridge(libspectrum_microdrive_alloc());
   format_cartridge(cartridge.get(), request.name, request.sectors, request.write_protect);
-  return save_cartridge_image(cartridge.get(), path, true);
+  return save_new_cartridge_image(cartridge.get(), path);
 }

@@ -85,6 +85,11 @@ void microdrive_block_read_data(const libspectrum_microdrive* cartridge, uint64_
 // libspectrum's error code when it rejects the image (after its message).
 [[nodiscard]] int read_cartridge_image(const char* path, libspectrum_microdrive* cartridge);
 
+// As read_cartridge_image, for the file open on `fd`, named `path` in
+// messages.
+[[nodiscard]] int read_cartridge_descriptor(int fd, const char* path,
+                                            libspectrum_microdrive* cartridge);
+
 // ---------------------------------------------------------------------------
 // Microdrive file catalogue.
 

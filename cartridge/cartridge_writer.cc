@@ -1,6 +1,7 @@
 // The cartridge writer; see cartridge_writer.h.
 #include "cartridge_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -156,15 +157,20 @@ size_t sectors_for(uint64_t size) {
   return sectors == 0 ? 1 : static_cast<size_t>(sectors);
 }
 
-void write_cartridge_file(libspectrum_microdrive* cartridge,
-                          const unsigned char name[adapter::MDR_NAME_SIZE],
-                          const unsigned char* bytes, uint64_t size,
-                          const std::vector<size_t>& sectors) {
-  if (size == 0) {
-    return;  // an empty last record would be a preset bad block
-  }
+int write_cartridge_file(libspectrum_microdrive* cartridge,
+                         const unsigned char name[adapter::MDR_NAME_SIZE],
+                         const unsigned char* bytes, uint64_t size,
+                         const std::vector<size_t>& sectors) {
+  // An empty last record would be a preset bad block; a record that does
+  // not fit would leave the file cut short.
   size_t records = sectors_for(size);
-  for (size_t k = 0; k < records && k < sectors.size(); ++k) {
+  uint64_t count = adapter::microdrive_block_count(cartridge);
+  if (size == 0 || sectors.size() < records ||
+      std::any_of(sectors.begin(), sectors.begin() + static_cast<std::ptrdiff_t>(records),
+                  [count](size_t sector) { return sector >= count; })) {
+    return 1;
+  }
+  for (size_t k = 0; k < records; ++k) {
     bool last = k + 1 == records;
     size_t length = last ? static_cast<size_t>(size - k * MAX_RECORD_LENGTH) : MAX_RECORD_LENGTH;
     uint8_t flags = RECORD_FLAG_NON_PRINT | (last ? RECORD_FLAG_EOF : 0);
@@ -172,45 +178,58 @@ void write_cartridge_file(libspectrum_microdrive* cartridge,
         cartridge, sectors[k],
         make_record(flags, static_cast<uint8_t>(k), name, bytes + k * MAX_RECORD_LENGTH, length));
   }
+  return 0;
+}
+
+bool is_preset_bad_block(const adapter::MicrodriveBlock& block) {
+  return (block.record_flags & RECORD_FLAG_EOF) != 0 && block.record_length == 0 &&
+         block.record_name[0] == 0;
+}
+
+std::vector<size_t> blocks_named(const libspectrum_microdrive* cartridge,
+                                 const unsigned char name[adapter::MDR_NAME_SIZE]) {
+  std::vector<size_t> named;
+  uint64_t count = adapter::microdrive_block_count(cartridge);
+  for (size_t sector = 0; sector < count; ++sector) {
+    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, sector);
+    bool free = (block.record_flags & RECORD_FLAG_EOF) == 0 && block.record_length == 0;
+    if (!free && std::memcmp(block.record_name, name, adapter::MDR_NAME_SIZE) == 0) {
+      named.push_back(sector);
+    }
+  }
+  return named;
 }
 
 size_t free_cartridge_file(libspectrum_microdrive* cartridge,
                            const unsigned char name[adapter::MDR_NAME_SIZE]) {
   SectorRecord free_record = make_record(0, 0, nullptr, nullptr, 0);
-  uint64_t count = adapter::microdrive_block_count(cartridge);
-  std::vector<size_t> ends;  // end-of-file records of length 0
   size_t freed = 0;
-  bool print_file = false;
-  for (size_t sector = 0; sector < count; ++sector) {
-    adapter::MicrodriveBlock block = adapter::microdrive_block_read(cartridge, sector);
-    if (std::memcmp(block.record_name, name, adapter::MDR_NAME_SIZE) != 0) {
-      continue;
-    }
-    if (block.record_length == 0 && (block.record_flags & RECORD_FLAG_EOF) != 0) {
-      ends.push_back(sector);
-    } else if (block.record_length > 0 && block.record_length <= MAX_RECORD_LENGTH) {
-      print_file = print_file || (block.record_flags & RECORD_FLAG_NON_PRINT) == 0;
+  for (size_t sector : blocks_named(cartridge, name)) {
+    if (!is_preset_bad_block(adapter::microdrive_block_read(cartridge, sector))) {
       put_record(cartridge, sector, free_record);
       ++freed;
     }
   }
-  // Only a PRINT file ends in an empty record; one that bears a SAVEd
-  // file's name is a preset bad block (a formatter names them with zeros,
-  // as a tape may name a file), which stays bad.
-  for (size_t sector : print_file ? ends : std::vector<size_t>{}) {
-    put_record(cartridge, sector, free_record);
-    ++freed;
-  }
   return freed;
 }
 
-int save_cartridge_image(const libspectrum_microdrive* cartridge, const char* path,
-                         bool must_be_new) {
+int save_cartridge_image(const libspectrum_microdrive* cartridge, int folder, const char* name,
+                         const char* path, const struct stat* replaced) {
   libspectrum_byte* bytes = nullptr;
   size_t length = 0;
   libspectrum_microdrive_mdr_write(cartridge, &bytes, &length);
-  int failed = must_be_new ? create_output_file(path, bytes, length)
-                           : replace_output_file(path, bytes, length, OutputMode::WholeOnly);
+  int failed = replace_output_entry(
+      folder, name, path, bytes, length,
+      replaced != nullptr ? OutputMode::WholeOnly : OutputMode::NewOnly, replaced);
+  libspectrum_free(bytes);
+  return failed;
+}
+
+int save_new_cartridge_image(const libspectrum_microdrive* cartridge, const char* path) {
+  libspectrum_byte* bytes = nullptr;
+  size_t length = 0;
+  libspectrum_microdrive_mdr_write(cartridge, &bytes, &length);
+  int failed = create_output_file(path, bytes, length);
   libspectrum_free(bytes);
   return failed;
 }

@@ -49,31 +49,50 @@ std::vector<size_t> free_sectors(const libspectrum_microdrive* cartridge);
 // takes: one for each 512 bytes begun, and one at least.
 size_t sectors_for(uint64_t size);
 
-// Saves `size` bytes (a 9-byte header and the data; none saves nothing) as
-// the SAVEd file
-// `name` into `sectors`, which must be free and number sectors_for(size):
+// Saves `size` bytes (a 9-byte header and the data) as the SAVEd file
+// `name` into `sectors`, which must be free sectors of the cartridge:
 // record k into sectors[k], every record but the last holding 512 bytes,
 // the last marked end of file. Header bytes 0 to 14 of the sectors are
-// left as they are.
-void write_cartridge_file(libspectrum_microdrive* cartridge,
-                          const unsigned char name[adapter::MDR_NAME_SIZE],
-                          const unsigned char* bytes, uint64_t size,
-                          const std::vector<size_t>& sectors);
+// left as they are. Returns 0, or 1 with nothing written when there is
+// nothing to save or the sectors are fewer than sectors_for(size) or not
+// all the cartridge's.
+[[nodiscard]] int write_cartridge_file(libspectrum_microdrive* cartridge,
+                                       const unsigned char name[adapter::MDR_NAME_SIZE],
+                                       const unsigned char* bytes, uint64_t size,
+                                       const std::vector<size_t>& sectors);
 
-// Frees the sectors that hold records of the file `name`, leaving each as
-// a blank cartridge's free sector: its records of 1 to 512 bytes and, for
-// a PRINT file, an empty end-of-file record of that name (for a SAVEd file
-// such a record is a preset bad block, and kept). Returns how many were
-// freed.
+// A sector that FORMAT found bad: an empty end-of-file record whose name
+// starts with a zero byte. It is never written, nor freed.
+bool is_preset_bad_block(const adapter::MicrodriveBlock& block);
+
+// The blocks, in image order, whose record bears the name `name` and is not
+// a free sector's (a record without the end-of-file flag and of length 0,
+// which no reader takes for part of a file): a file's records, and any
+// that belong to no file but would join a file saved under that name (an
+// empty end-of-file record, a record longer than 512 bytes).
+std::vector<size_t> blocks_named(const libspectrum_microdrive* cartridge,
+                                 const unsigned char name[adapter::MDR_NAME_SIZE]);
+
+// Frees every block that bears the name `name` (see blocks_named) but a
+// preset bad block, leaving each as a blank cartridge's free sector.
+// Returns how many were freed.
 size_t free_cartridge_file(libspectrum_microdrive* cartridge,
                            const unsigned char name[adapter::MDR_NAME_SIZE]);
 
-// Writes the image of `cartridge`, its write-protection byte included, to
-// `path`: replacing the file whole (never in place: see OutputMode's
-// WholeOnly), or, when `must_be_new`, only as a new
-// file, an existing one being refused with "`PATH' exists already; not
-// overwritten". Returns 0, or 1 after a message.
-[[nodiscard]] int save_cartridge_image(const libspectrum_microdrive* cartridge, const char* path,
-                                       bool must_be_new);
+// Writes the image of `cartridge`, its write-protection byte included, as
+// the entry `name` of the open folder `folder` (`path` in messages):
+// replacing `replaced`, the file the entry names, whole (see OutputMode's
+// WholeOnly), or, when that is null, only as a new file, an existing one
+// being refused with "`PATH' exists already; not overwritten". Returns 0,
+// or 1 after a message.
+[[nodiscard]] int save_cartridge_image(const libspectrum_microdrive* cartridge, int folder,
+                                       const char* name, const char* path,
+                                       const struct stat* replaced);
+
+// Writes the image of `cartridge` to `path` as a new file, an existing one
+// being refused with "`PATH' exists already; not overwritten". Returns 0,
+// or 1 after a message.
+[[nodiscard]] int save_new_cartridge_image(const libspectrum_microdrive* cartridge,
+                                           const char* path);
 
 #endif

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,8 +16,11 @@
 #include "cartridge_writer.h"
 #include "load_tape.h"
 #include "tape2cart.h"
+#include "tape2cart_testing_seams.h"
 
 namespace {
+
+testing_seams::LockCall lock_call = ::flock;
 
 using Name = std::string;  // the 10 raw bytes of a name
 
@@ -25,7 +29,7 @@ Name raw_name(const unsigned char* name) {
 }
 
 // True when `a` and `b` are one file, reached by whatever name or link.
-bool same_file(const char* a, const char* b) {
+bool one_file(const char* a, const char* b) {
   struct stat first {};
   struct stat second {};
   return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
@@ -105,53 +109,69 @@ bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
   return true;
 }
 
-// A lock on the cartridge file while it is read, changed and replaced, so
-// that two runs on one cartridge take turns rather than each saving over
-// the other's files.
-class CartridgeLock {
+// The cartridge file, looked up once and locked while it is read, changed
+// and replaced, so that two runs on one cartridge take turns rather than
+// each saving over the other's files.
+class CartridgeFile {
  public:
-  CartridgeLock() = default;
-  ~CartridgeLock() {
+  CartridgeFile() = default;
+  ~CartridgeFile() {
     if (fd_ >= 0) {
       (void)close(fd_);
     }
   }
-  CartridgeLock(const CartridgeLock&) = delete;
-  CartridgeLock& operator=(const CartridgeLock&) = delete;
+  CartridgeFile(const CartridgeFile&) = delete;
+  CartridgeFile& operator=(const CartridgeFile&) = delete;
 
-  // Locks the file at `path`, as it is once the lock is held (another run
-  // may have replaced it meanwhile). Returns 0, or an errno value: EINVAL
-  // when it is no regular file.
-  int take(const char* path) {
+  FolderEntry entry;
+
+  // Opens and locks the entry's file, as it is once the lock is held
+  // (another run may have replaced it meanwhile). Returns 0, or an errno
+  // value: EINVAL when it is no regular file.
+  int lock() {
     for (;;) {
-      fd_ = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      struct stat held {};
-      if (fd_ < 0 || fstat(fd_, &held) != 0) {
+      fd_ = entry.open_file(O_RDONLY | O_NONBLOCK);
+      if (fd_ < 0 || fstat(fd_, &status_) != 0) {
         return errno;
       }
-      if (!S_ISREG(held.st_mode)) {
+      if (!S_ISREG(status_.st_mode)) {
         return EINVAL;
       }
+      // A file system without locks gives no turns, but is still written;
+      // any other failure to lock is one of the run.
+      if (lock_call(fd_, LOCK_EX) != 0) {
+        return errno == EOPNOTSUPP || errno == ENOSYS ? 0 : errno;
+      }
       struct stat now {};
-      // A file system without locks gives no turns, but is still written.
-      if (flock(fd_, LOCK_EX) != 0 ||
-          (stat(path, &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino)) {
+      if (entry.status(&now) == 0 && same_file(now, status_)) {
         return 0;
       }
       (void)close(fd_);
+      fd_ = -1;
     }
   }
+  int fd() const { return fd_; }
+  // The file locked.
+  const struct stat& status() const { return status_; }
 
  private:
   int fd_ = -1;
+  struct stat status_ {};
 };
 
-// The cartridge to save onto: read from `path` (and locked), or made blank
-// when there is no such file. Returns 0, or 1 after a message.
+// The cartridge to save onto: read from the file `path` (and locked), or
+// made blank when there is no such file. Returns 0, or 1 after a message.
 int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_microdrive* cartridge,
-                   CartridgeLock* lock, bool* made) {
+                   CartridgeFile* file, bool* made) {
+  int error = file->entry.look_up(path);
+  if (error != 0) {
+    std::fprintf(stderr, "%s: couldn't open `", program_name);
+    print_visible(stderr, path);
+    std::fprintf(stderr, "': %s\n", std::strerror(error));
+    return 1;
+  }
   struct stat existing {};
-  *made = lstat(path, &existing) != 0 && errno == ENOENT;
+  *made = file->entry.status(&existing) == ENOENT;
   if (*made) {
     NewCartridge request = blank;
     if (!request.named) {
@@ -161,11 +181,24 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
     return 0;
   }
   // A pipe or a device would be read and then written over in place.
-  if (lock->take(path) == EINVAL) {
-    std::fprintf(stderr, "%s: `%s' is not a regular file; nothing written\n", program_name, path);
+  error = file->lock();
+  if (error == EINVAL) {
+    std::fprintf(stderr, "%s: `", program_name);
+    print_visible(stderr, path);
+    std::fprintf(stderr, "' is not a regular file; nothing written\n");
     return 1;
   }
-  if (read_cartridge_image(path, cartridge) != 0) {
+  if (error != 0 && file->fd() < 0) {
+    report_unopened_input(path, error);
+    return 1;
+  }
+  if (error != 0) {
+    std::fprintf(stderr, "%s: couldn't lock `", program_name);
+    print_visible(stderr, path);
+    std::fprintf(stderr, "': %s; nothing written\n", std::strerror(error));
+    return 1;
+  }
+  if (read_cartridge_descriptor(file->fd(), path, cartridge) != 0) {
     return 1;
   }
   if (libspectrum_microdrive_write_protect(cartridge) != 0) {
@@ -179,10 +212,45 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
   return 0;
 }
 
+// "#3, #7": blocks as cartinfo -b numbers them.
+std::string block_numbers(const std::vector<size_t>& blocks) {
+  std::string text;
+  for (size_t block : blocks) {
+    text += (text.empty() ? "#" : ", #") + std::to_string(block);
+  }
+  return text;
+}
+
+// The note that leaves out the file `text` of the tape's block `block`
+// because blocks of the cartridge bear its name (see blocks_named) that -r
+// may not free (sectors that FORMAT found bad) or, without -r, that belong
+// to no file; "" when nothing is in its way.
+std::string blocks_in_the_way(const libspectrum_microdrive* cartridge, const unsigned char* name,
+                              const std::string& text, const std::string& block, bool replace) {
+  std::vector<size_t> named = blocks_named(cartridge, name);
+  std::vector<size_t> bad;
+  std::copy_if(named.begin(), named.end(), std::back_inserter(bad), [cartridge](size_t b) {
+    return is_preset_bad_block(adapter::microdrive_block_read(cartridge, b));
+  });
+  if (!bad.empty()) {
+    return std::string(bad.size() == 1 ? "has a sector that FORMAT found bad"
+                                       : "has sectors that FORMAT found bad") +
+           " named \"" + text + "\" (" + block_numbers(bad) + "), which would join the file; " +
+           block + " left out";
+  }
+  if (named.empty() || replace) {
+    return "";
+  }
+  return std::string(named.size() == 1 ? "has a block" : "has blocks") + " named \"" + text +
+         "\" that belong" + (named.size() == 1 ? "s" : "") + " to no file (" +
+         block_numbers(named) + "); " + block + " left out (-r frees them)";
+}
+
 // The files of `found` that go onto the cartridge, in tape order, and the
 // names of the cartridge's files that they replace. Notes those left out;
 // `*left_out` is set when any is.
 std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartRequest& request,
+                                        const libspectrum_microdrive* cartridge,
                                         const Catalogue& catalogue, const char* source,
                                         const char* target, std::vector<Name>* replaced,
                                         bool* left_out, Notes* notes) {
@@ -215,10 +283,18 @@ std::vector<const TapeFile*> plan_files(const TapeFiles& found, const Tape2cartR
       *left_out = true;
       continue;
     }
+    std::string in_the_way =
+        blocks_in_the_way(cartridge, file.header + 1, text, block, request.replace);
+    if (!in_the_way.empty()) {
+      notes->add(file.header_block, target, in_the_way);
+      *left_out = true;
+      continue;
+    }
     if (earlier != planned.end()) {
       planned.erase(earlier);  // saved, then replaced by this one
     }
-    if (held && std::find(replaced->begin(), replaced->end(), name) == replaced->end()) {
+    bool named = held || !blocks_named(cartridge, file.header + 1).empty();
+    if (named && std::find(replaced->begin(), replaced->end(), name) == replaced->end()) {
       replaced->push_back(name);
     }
     planned.push_back(&file);
@@ -253,8 +329,12 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
   for (size_t i = 0; i < planned.size(); ++i) {
     const std::vector<unsigned char>& bytes = contents[i];
     auto end = next + static_cast<std::ptrdiff_t>(sectors_for(bytes.size()));
-    write_cartridge_file(cartridge, planned[i]->header + 1, bytes.data(), bytes.size(),
-                         std::vector<size_t>(next, end));
+    if (write_cartridge_file(cartridge, planned[i]->header + 1, bytes.data(), bytes.size(),
+                             std::vector<size_t>(next, end)) != 0) {
+      std::fprintf(stderr, "%s: couldn't save the files onto `%s'; nothing written\n", program_name,
+                   target);
+      return 1;
+    }
     next = end;
   }
   return 0;
@@ -262,13 +342,19 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
 
 }  // namespace
 
+namespace testing_seams {
+void set_lock_call(LockCall lock) {
+  lock_call = lock != nullptr ? lock : ::flock;
+}
+}  // namespace testing_seams
+
 int save_tape_files(const char* source, const char* target, const Tape2cartRequest& request) {
   if (std::strcmp(target, "-") == 0) {
     std::fprintf(stderr, "%s: a cartridge is not written to standard output; name an MDR file\n",
                  program_name);
     return TAPE2CART_FAILED;
   }
-  if (same_file(source, target)) {
+  if (one_file(source, target)) {
     std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name, target,
                  source);
     return TAPE2CART_FAILED;
@@ -299,9 +385,9 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   }
 
   CartridgePtr cartridge(libspectrum_microdrive_alloc());
-  CartridgeLock lock;
+  CartridgeFile file;
   bool made = false;
-  if (open_cartridge(target, request.blank, cartridge.get(), &lock, &made) != 0) {
+  if (open_cartridge(target, request.blank, cartridge.get(), &file, &made) != 0) {
     return TAPE2CART_FAILED;
   }
   Catalogue catalogue;
@@ -310,15 +396,16 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     return TAPE2CART_FAILED;
   }
   std::vector<Name> replaced;
-  std::vector<const TapeFile*> planned =
-      plan_files(found, request, catalogue, source, target, &replaced, &left_out, &notes);
+  std::vector<const TapeFile*> planned = plan_files(found, request, cartridge.get(), catalogue,
+                                                    source, target, &replaced, &left_out, &notes);
   notes.print();
   if (planned.empty()) {
     std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name, target);
     return TAPE2CART_FAILED;
   }
   if (save_files(cartridge.get(), planned, replaced, target, made) != 0 ||
-      save_cartridge_image(cartridge.get(), target, made) != 0) {
+      save_cartridge_image(cartridge.get(), file.entry.folder(), file.entry.name(), target,
+                           made ? nullptr : &file.status()) != 0) {
     return TAPE2CART_FAILED;
   }
   return left_out ? TAPE2CART_LEFT_OUT : TAPE2CART_SAVED;

@@ -8,16 +8,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cartridge.h"
+#include "cartridge_writer.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/mdr_rules.h"
 #include "fixtures/tape_builder.h"
 #include "fixtures/test_util.h"
 #include "libspectrum.h"
+#include "output_file_seam.h"
+#include "tape2cart.h"
+#include "tape2cart_testing_seams.h"
 
 using fixtures::Bytes;
 using fixtures::run;
@@ -338,7 +344,6 @@ Bytes cartridge_with(size_t blocks, size_t used, uint8_t write_protect = 0) {
   cart.set_write_protect(write_protect);
   return cart.image();
 }
-
 
 struct Refusal {
   const char* what;
@@ -791,8 +796,7 @@ TEST(BlankcartCli, MakesBlankCartridgesAsNewFilesOnly) {
 namespace {
 
 // Sectors that the Interface 1 would not take for a file's are never
-// written, not even after -r frees a file of the name that a formatter
-// gives its bad blocks.
+// written, not even after -r frees a file.
 TEST(Tape2cartCli, WritesOnlyWhereTheInterface1Would) {
   fixtures::TempDir dir;
   const std::string zeros(10, '\0');
@@ -813,16 +817,132 @@ TEST(Tape2cartCli, WritesOnlyWhereTheInterface1Would) {
   cart.write(cartridge);
   Bytes before = read_bytes(cartridge);
   std::string tape = dir.path("t.tap");
-  RomFile zero_named{3, zeros, 0, 32768, 100};
-  fixtures::write_file(tape, tap_of({zero_named}));
+  RomFile odd{3, "odd", 0, 32768, 100};
+  fixtures::write_file(tape, tap_of({odd}));
 
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{tape, cartridge}, {"-r", tape, cartridge}}) {
     fixtures::RunResult r = run(TAPE2CART, "tape2cart", args);
     EXPECT_EQ(r.status, 0) << r.err;
     Bytes after = read_bytes(cartridge);
-    EXPECT_EQ(blocks_of(fixtures::mdr_files(after), zeros), (std::vector<size_t>{5}));
+    EXPECT_EQ(blocks_of(fixtures::mdr_files(after), "odd       "), (std::vector<size_t>{5}));
     expect_only_sectors_changed(before, after, {5});
+  }
+}
+
+// The file `name` of the cartridge image at `path`, as the tools'
+// catalogue reads it: its bytes, or "damaged: REASONS", or "missing".
+std::string catalogued(const std::string& path, const std::string& name) {
+  CartridgePtr cartridge(libspectrum_microdrive_alloc());
+  Catalogue catalogue;
+  if (read_cartridge_image(path.c_str(), cartridge.get()) != 0 ||
+      catalogue.build(cartridge.get()) != 0) {
+    return "unreadable";
+  }
+  for (uint64_t i = 0; i < catalogue.count(); ++i) {
+    if (std::string(reinterpret_cast<const char*>(catalogue[i].name), 10) == name) {
+      std::string damage = describe_damage(catalogue[i]);
+      return damage.empty() ? std::string(reinterpret_cast<const char*>(catalogue[i].data),
+                                          catalogue[i].data_size)
+                            : "damaged: " + damage;
+    }
+  }
+  return "missing";
+}
+
+// A block that bears a file's name but belongs to no file (an empty
+// end-of-file record, a record longer than 512 bytes) would join a file
+// saved under that name: the file is left out, or -r frees the block first,
+// and what is saved comes back whole. A sector that FORMAT found bad is
+// never freed, and a file of its name is left out.
+TEST(Tape2cartCli, BlocksOfTheNameThatBelongToNoFile) {
+  const std::string prog = "prog      ";
+  const std::string zeros(10, '\0');
+  fixtures::MdrBlock empty_end;
+  empty_end.record_flags = 0x06;
+  empty_end.record_name = prog;
+  fixtures::MdrBlock too_long = empty_end;
+  too_long.record_flags = 0x04;
+  too_long.record_length = 600;
+  fixtures::MdrBlock bad;
+  bad.record_flags = 0x02;
+  bad.record_name = zeros;
+  const RomFile zero_named{3, zeros, 0, 32768, 100};
+  const std::string stray =
+      " has a block named \"prog\" that belongs to no file (#0); block 1 "
+      "left out (-r frees them)\n";
+  const std::string none_left = "tape2cart: no file left to save; `C' not written\n";
+  struct Case {
+    const char* what;
+    std::vector<fixtures::MdrBlock> blocks;
+    std::vector<RomFile> files;
+    bool replace;
+    int status;
+    std::string err;  // `C' stands for the cartridge's path
+  } cases[] = {
+      {"an empty end", {empty_end}, {FILES[0]}, false, 1, "tape2cart: `C'" + stray + none_left},
+      {"an empty end, -r", {empty_end}, {FILES[0]}, true, 0, ""},
+      {"a long record", {too_long}, {FILES[0]}, false, 1, "tape2cart: `C'" + stray + none_left},
+      {"a long record, -r", {too_long}, {FILES[0]}, true, 0, ""},
+      {"two of them",
+       {too_long, empty_end},
+       {FILES[0], FILES[2]},
+       false,
+       2,
+       "tape2cart: `C' has blocks named \"prog\" that belong to no file (#0, #1); block 1 left "
+       "out (-r frees them)\n"},
+      {"a bad sector",
+       {bad},
+       {zero_named},
+       false,
+       1,
+       "tape2cart: `C' has a sector that FORMAT found bad named \"??????????\" (#0), which would "
+       "join the file; block 1 left out\n" +
+           none_left},
+      {"a bad sector, -r",
+       {bad},
+       {zero_named},
+       true,
+       1,
+       "tape2cart: `C' has a sector that FORMAT found bad named \"??????????\" (#0), which would "
+       "join the file; block 1 left out\n" +
+           none_left},
+  };
+  for (const Case& c : cases) {
+    fixtures::TempDir dir;
+    fixtures::MdrBuilder cart("C");
+    for (const fixtures::MdrBlock& block : c.blocks) {
+      cart.add_block(block);
+    }
+    cart.add_free_blocks(20);
+    cart.set_write_protect(0);
+    std::string cartridge = dir.path("C");
+    cart.write(cartridge);
+    Bytes before = read_bytes(cartridge);
+    std::string tape = dir.path("t.tap");
+    fixtures::write_file(tape, tap_of(c.files));
+    std::vector<std::string> args = {tape, cartridge};
+    if (c.replace) {
+      args.insert(args.begin(), "-r");
+    }
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", args);
+    std::string err = r.err;
+    for (size_t at; (at = err.find(cartridge)) != std::string::npos;) {
+      err.replace(at, cartridge.size(), "C");
+    }
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(err, c.err) << c.what;
+    if (c.status == 1) {
+      EXPECT_EQ(read_bytes(cartridge), before) << c.what;
+    }
+    for (const RomFile& file : c.files) {
+      Bytes expected = file.microdrive();
+      std::string padded = file.name + std::string(10 - file.name.size(), ' ');
+      bool saved = c.status == 0 || (c.status == 2 && file.name != "prog");
+      EXPECT_EQ(catalogued(cartridge, padded),
+                saved ? std::string(expected.begin(), expected.end()) : "missing")
+          << c.what << ": " << file.name;
+    }
   }
 }
 
@@ -867,8 +987,124 @@ TEST(Tape2cartCli, ACartridgeThatCannotBeReplacedWholeIsLeftAsItWas) {
   EXPECT_EQ(read_bytes(cartridge), cartridge_with(10, 0));
 }
 
-// Two runs on one cartridge take turns: the second reads what the first
-// wrote, and neither's files are lost.
+// A failure to lock the cartridge ends the run with nothing written, but
+// where the file system has no locks at all: then the run goes on.
+TEST(Tape2cartCli, AFailureToLockIsOneOfTheRun) {
+  struct Case {
+    int error;
+    int status;
+    std::string err;  // after "test: "; `C' stands for the cartridge's path
+  } cases[] = {
+      {ENOLCK, 1, "couldn't lock `C': No locks available; nothing written\n"},
+      {EINTR, 1, "couldn't lock `C': Interrupted system call; nothing written\n"},
+      {EACCES, 1, "couldn't lock `C': Permission denied; nothing written\n"},
+      {EOPNOTSUPP, 0, ""},
+      {ENOSYS, 0, ""},
+  };
+  static int failure = 0;
+  for (const Case& c : cases) {
+    fixtures::TempDir dir;
+    std::string cartridge = dir.path("c.mdr");
+    fixtures::write_file(cartridge, cartridge_with(20, 0));
+    std::string tape = dir.path("t.tap");
+    fixtures::write_file(tape, tap_of({FILES[0]}));
+    failure = c.error;
+    testing_seams::set_lock_call([](int, int) {
+      errno = failure;
+      return -1;
+    });
+    int status = -1;
+    std::string err = fixtures::capture_stderr(
+        [&] { status = save_tape_files(tape.c_str(), cartridge.c_str(), {}); });
+    testing_seams::set_lock_call(nullptr);
+    for (size_t at; (at = err.find(cartridge)) != std::string::npos;) {
+      err.replace(at, cartridge.size(), "C");
+    }
+    EXPECT_EQ(status, c.status) << c.error;
+    EXPECT_EQ(err, c.err.empty() ? "" : "test: " + c.err) << c.error;
+    EXPECT_EQ(read_bytes(cartridge) == cartridge_with(20, 0), c.status == 1) << c.error;
+  }
+}
+
+// A cartridge that another program (one that takes no lock) replaces while
+// the run writes is not written over: the run fails, and the other's file
+// stays.
+TEST(Tape2cartCli, ACartridgeReplacedMeanwhileIsLeftAlone) {
+  fixtures::TempDir dir;
+  static std::string cartridge;
+  static std::string other;
+  cartridge = dir.path("c.mdr");
+  other = dir.path("other.mdr");
+  fixtures::write_file(cartridge, cartridge_with(20, 0));
+  fixtures::write_file(other, cartridge_with(20, 2));
+  std::string tape = dir.path("t.tap");
+  fixtures::write_file(tape, tap_of({FILES[0]}));
+  testing_seams::set_output_calls(
+      [](int fd, const void* bytes, size_t count) -> ssize_t {
+        (void)rename(other.c_str(), cartridge.c_str());
+        return ::write(fd, bytes, count);
+      },
+      nullptr, nullptr);
+  int status = -1;
+  std::string err = fixtures::capture_stderr(
+      [&] { status = save_tape_files(tape.c_str(), cartridge.c_str(), {}); });
+  testing_seams::set_output_calls(nullptr, nullptr, nullptr);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err, "test: `" + cartridge + "' was replaced while this ran; it is left as it was\n");
+  EXPECT_EQ(read_bytes(cartridge), cartridge_with(20, 2));
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.dir())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"c.mdr", "t.tap"}));  // no new file left behind
+}
+
+// A file handed fewer sectors than it needs, or sectors the cartridge does
+// not have, is not written at all, rather than cut short.
+TEST(CartridgeWriter, RefusesAFileThatDoesNotFit) {
+  CartridgePtr cartridge(libspectrum_microdrive_alloc());
+  const unsigned char name[10] = {'c', 'u', 't', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  format_cartridge(cartridge.get(), name, 20, false);
+  std::vector<unsigned char> bytes(1100, 0x5A);  // three records
+  libspectrum_byte* blank = nullptr;
+  size_t blank_length = 0;
+  libspectrum_microdrive_mdr_write(cartridge.get(), &blank, &blank_length);
+  for (const std::vector<size_t>& sectors :
+       {std::vector<size_t>{}, {0}, {0, 1}, {0, 1, 20}, {0, 20, 1}}) {
+    EXPECT_EQ(write_cartridge_file(cartridge.get(), name, bytes.data(), bytes.size(), sectors), 1)
+        << sectors.size();
+  }
+  EXPECT_EQ(write_cartridge_file(cartridge.get(), name, bytes.data(), 0, {0}), 1);
+  libspectrum_byte* after = nullptr;
+  size_t after_length = 0;
+  libspectrum_microdrive_mdr_write(cartridge.get(), &after, &after_length);
+  EXPECT_EQ(Bytes(after, after + after_length), Bytes(blank, blank + blank_length));
+  libspectrum_free(after);
+  libspectrum_free(blank);
+  EXPECT_EQ(write_cartridge_file(cartridge.get(), name, bytes.data(), bytes.size(), {3, 2, 1}), 0);
+}
+
+// True once the process `pid` waits for a lock on the file of inode `inode`.
+bool waits_for_lock(pid_t pid, ino_t inode) {
+  std::string locks = fixtures::read_file("/proc/locks");
+  std::string pid_text = " " + std::to_string(pid) + " ";
+  std::string inode_text = ":" + std::to_string(inode) + " ";
+  for (size_t start = 0, end; start < locks.size(); start = end + 1) {
+    end = locks.find('\n', start);
+    end = end == std::string::npos ? locks.size() : end;
+    std::string line = locks.substr(start, end - start);
+    if (line.find("-> FLOCK") != std::string::npos && line.find(pid_text) != std::string::npos &&
+        line.find(inode_text) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Two runs on one cartridge take turns: a run that waited for its turn
+// while the other replaced the cartridge reads what the other wrote, and
+// neither's files are lost.
 TEST(Tape2cartCli, RunsOnOneCartridgeTakeTurns) {
   fixtures::TempDir dir;
   std::string cartridge = dir.path("c.mdr");
@@ -878,6 +1114,8 @@ TEST(Tape2cartCli, RunsOnOneCartridgeTakeTurns) {
   int held = open(cartridge.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
+  struct stat locked {};
+  ASSERT_EQ(fstat(held, &locked), 0);
   pid_t child = fork();
   ASSERT_NE(child, -1);
   if (child == 0) {
@@ -886,7 +1124,16 @@ TEST(Tape2cartCli, RunsOnOneCartridgeTakeTurns) {
     execl(TAPE2CART.c_str(), "tape2cart", tape.c_str(), cartridge.c_str(), nullptr);
     _exit(127);
   }
-  usleep(300000);  // the run waits for its turn, or has not yet asked for it
+  // The run has opened the cartridge and waits for its turn (the kernel's
+  // table of locks says so); the test gives up after a minute.
+  bool waiting = false;
+  for (int tries = 0; tries < 60000 && !waiting; ++tries) {
+    waiting = waits_for_lock(child, locked.st_ino);
+    if (!waiting) {
+      usleep(1000);
+    }
+  }
+  EXPECT_TRUE(waiting) << "tape2cart never waited for the lock";
   // Meanwhile another run replaces the cartridge with one holding a file.
   std::string other = dir.path("other.mdr");
   fixtures::write_file(other, cartridge_with(20, 2));
