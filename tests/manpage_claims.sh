@@ -989,7 +989,7 @@ tape2cart: \`twice.mdr' holds a file \"chars\" already; block 7 left out (-r rep
 tape2cart: no file left to save; \`again.mdr' not written"
   cmp -s again.mdr games.mdr || fail "again.mdr was changed"
 
-  claim "Replace a file of the same name on the cartridge: its sectors are freed first (left as a blank cartridge's free sectors) and may take the new file."
+  claim "Replace a file of the same name on the cartridge: its sectors, and any block of its name that belongs to no file, are freed first (left as a blank cartridge's free sectors) and may take the new file"
   # The 1033-byte "big" (3 sectors) replaced by a 9-byte one: sector 0 takes
   # it, sectors 1 and 2 are free again, as on a blank cartridge.
   rom_file 3 big 32768 0 > small-big.tap
