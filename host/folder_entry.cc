@@ -31,8 +31,12 @@ int FolderEntry::look_up(const char* path) {
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (name.empty()) {
-    return EISDIR;  // "folder/" names a folder, or nothing
+  if (name.empty()) {  // "name/": a folder, or nothing that can be made
+    struct stat there {};
+    if (stat(target.c_str(), &there) != 0) {
+      return errno;
+    }
+    return S_ISDIR(there.st_mode) ? EISDIR : ENOTDIR;
   }
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {

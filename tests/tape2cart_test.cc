@@ -830,6 +830,14 @@ TEST(Tape2cartCli, WritesOnlyWhereTheInterface1Would) {
   }
 }
 
+// `text` with every `path` in it written C.
+std::string with_path_as_c(std::string text, const std::string& path) {
+  for (size_t at; (at = text.find(path)) != std::string::npos;) {
+    text.replace(at, path.size(), "C");
+  }
+  return text;
+}
+
 // The file `name` of the cartridge image at `path`, as the tools'
 // catalogue reads it: its bytes, or "damaged: REASONS", or "missing".
 std::string catalogued(const std::string& path, const std::string& name) {
@@ -926,10 +934,7 @@ TEST(Tape2cartCli, BlocksOfTheNameThatBelongToNoFile) {
       args.insert(args.begin(), "-r");
     }
     fixtures::RunResult r = run(TAPE2CART, "tape2cart", args);
-    std::string err = r.err;
-    for (size_t at; (at = err.find(cartridge)) != std::string::npos;) {
-      err.replace(at, cartridge.size(), "C");
-    }
+    std::string err = with_path_as_c(r.err, cartridge);
     EXPECT_EQ(r.status, c.status) << c.what;
     EXPECT_EQ(err, c.err) << c.what;
     if (c.status == 1) {
@@ -1017,9 +1022,7 @@ TEST(Tape2cartCli, AFailureToLockIsOneOfTheRun) {
     std::string err = fixtures::capture_stderr(
         [&] { status = save_tape_files(tape.c_str(), cartridge.c_str(), {}); });
     testing_seams::set_lock_call(nullptr);
-    for (size_t at; (at = err.find(cartridge)) != std::string::npos;) {
-      err.replace(at, cartridge.size(), "C");
-    }
+    err = with_path_as_c(err, cartridge);
     EXPECT_EQ(status, c.status) << c.error;
     EXPECT_EQ(err, c.err.empty() ? "" : "test: " + c.err) << c.error;
     EXPECT_EQ(read_bytes(cartridge) == cartridge_with(20, 0), c.status == 1) << c.error;
