@@ -851,7 +851,7 @@ std::string catalogued(const std::string& path, const std::string& name) {
     if (std::string(reinterpret_cast<const char*>(catalogue[i].name), 10) == name) {
       std::string damage = describe_damage(catalogue[i]);
       return damage.empty() ? std::string(reinterpret_cast<const char*>(catalogue[i].data),
-                                          catalogue[i].data_size)
+                                          static_cast<size_t>(catalogue[i].data_size))
                             : "damaged: " + damage;
     }
   }
