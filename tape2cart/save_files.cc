@@ -28,14 +28,6 @@ Name raw_name(const unsigned char* name) {
   return Name(reinterpret_cast<const char*>(name), adapter::MDR_NAME_SIZE);
 }
 
-// True when `a` and `b` are one file, reached by whatever name or link.
-bool one_file(const char* a, const char* b) {
-  struct stat first {};
-  struct stat second {};
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
-}
-
 // What is said about the tape's blocks, said in block order once all is
 // known: "<program>: `<where>' <text>".
 class Notes {
@@ -161,9 +153,10 @@ class CartridgeFile {
 
 // The cartridge to save onto: read from the file `path` (and locked), or
 // made blank when there is no such file. Returns 0, or 1 after a message.
-int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_microdrive* cartridge,
-                   CartridgeFile* file, bool* made) {
-  int error = file->entry.look_up(path);
+// `looked_up` is what looking its path up gave.
+int open_cartridge(const char* path, int looked_up, const NewCartridge& blank,
+                   libspectrum_microdrive* cartridge, CartridgeFile* file, bool* made) {
+  int error = looked_up;
   if (error != 0) {
     std::fprintf(stderr, "%s: couldn't open `", program_name);
     print_visible(stderr, path);
@@ -354,7 +347,14 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
                  program_name);
     return TAPE2CART_FAILED;
   }
-  if (one_file(source, target)) {
+  // The cartridge's path is looked up once, here; the folder found and the
+  // file in it serve from now on.
+  CartridgeFile file;
+  int looked_up = file.entry.look_up(target);
+  struct stat tape {};
+  struct stat cartridge_status {};
+  if (looked_up == 0 && stat(source, &tape) == 0 && file.entry.status(&cartridge_status) == 0 &&
+      same_file(tape, cartridge_status)) {
     std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name, target,
                  source);
     return TAPE2CART_FAILED;
@@ -385,9 +385,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   }
 
   CartridgePtr cartridge(libspectrum_microdrive_alloc());
-  CartridgeFile file;
   bool made = false;
-  if (open_cartridge(target, request.blank, cartridge.get(), &file, &made) != 0) {
+  if (open_cartridge(target, looked_up, request.blank, cartridge.get(), &file, &made) != 0) {
     return TAPE2CART_FAILED;
   }
   Catalogue catalogue;
