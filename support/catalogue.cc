@@ -207,7 +207,8 @@ int Catalogue::build(libspectrum_microdrive* cartridge) {
 }
 
 void report_uncatalogued(const char* path) {
-  std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, path);
+  std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name,
+               visible_text(path).c_str());
 }
 
 namespace {

@@ -32,8 +32,8 @@ int load_input_file(const char* path, adapter::File* file, size_t limit) {
   adapter::file_init(file);
   int error = adapter::file_open(file, path, limit);
   if (error != 0) {
-    std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name, path,
-                 error);
+    std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name,
+                 visible_text(path).c_str(), error);
   }
   return error;
 }

@@ -17,18 +17,21 @@
 int save_output_file(const char* path, const unsigned char* bytes, uint64_t size) {
   std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) {
-    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name, path, std::strerror(errno));
+    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name, visible_text(path).c_str(),
+                 std::strerror(errno));
     return 1;
   }
   size_t written = size > 0 ? std::fwrite(bytes, 1, static_cast<size_t>(size), out) : 0;
   if (written != size) {
     std::fprintf(stderr, "%s: wrote only %lu of %lu bytes to `%s'\n", program_name,
-                 static_cast<unsigned long>(written), static_cast<unsigned long>(size), path);
+                 static_cast<unsigned long>(written), static_cast<unsigned long>(size),
+                 visible_text(path).c_str());
     (void)std::fclose(out);
     return 1;
   }
   if (std::fclose(out) != 0) {
-    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, path, std::strerror(errno));
+    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, visible_text(path).c_str(),
+                 std::strerror(errno));
     return 1;
   }
   return 0;
@@ -114,7 +117,7 @@ int create_beside(const std::string& path, std::string* created) {
 }
 
 int report(const char* what, const char* path, int error) {
-  std::fprintf(stderr, "%s: couldn't %s `%s': %s\n", program_name, what, path,
+  std::fprintf(stderr, "%s: couldn't %s `%s': %s\n", program_name, what, visible_text(path).c_str(),
                std::strerror(error));
   return 1;
 }
@@ -288,12 +291,13 @@ int output_whole(const char* path, const unsigned char* bytes, uint64_t size, Ou
   int error = file.open(path, mode);
   if (error != 0 && mode == OutputMode::WholeOnly && access(path, F_OK) == 0 && error != EISDIR) {
     std::fprintf(stderr, "%s: couldn't replace `%s' whole: %s; it is left as it was\n",
-                 program_name, path,
+                 program_name, visible_text(path).c_str(),
                  error == EINVAL ? "it is no regular file" : std::strerror(error));
     return 1;
   }
   if (error == EEXIST && must_be_new) {
-    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path);
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
+                 visible_text(path).c_str());
     return 1;
   }
   if (error != 0) {
@@ -305,7 +309,8 @@ int output_whole(const char* path, const unsigned char* bytes, uint64_t size, Ou
   }
   if (error == EEXIST && must_be_new) {
     file.abandon(false);
-    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path);
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
+                 visible_text(path).c_str());
     return 1;
   }
   if (error != 0) {

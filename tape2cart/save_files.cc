@@ -43,7 +43,7 @@ class Notes {
     std::stable_sort(notes_.begin(), notes_.end(),
                      [](const Note& a, const Note& b) { return a.block < b.block; });
     for (const Note& note : notes_) {
-      std::fprintf(stderr, "%s: `%s' ", program_name, note.where);
+      std::fprintf(stderr, "%s: `%s' ", program_name, visible_text(note.where).c_str());
       print_visible(stderr, note.text.c_str());
       std::fputc('\n', stderr);
     }
@@ -96,8 +96,8 @@ bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
     }
     bool damaged = std::any_of(found.blocks.begin(), found.blocks.end(),
                                [&name](const BlockVerdict& v) { return v.name == name; });
-    std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name, source,
-                 damaged ? "whole " : "");
+    std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name,
+                 visible_text(source).c_str(), damaged ? "whole " : "");
     print_visible(stderr, name.c_str());
     std::fprintf(stderr, "\"\n");
     return false;
@@ -162,19 +162,21 @@ int open_cartridge(const char* path, const NewCartridge& blank, libspectrum_micr
   }
   // A pipe or a device would be read and then written over in place.
   if (lock->take(path) == EINVAL) {
-    std::fprintf(stderr, "%s: `%s' is not a regular file; nothing written\n", program_name, path);
+    std::fprintf(stderr, "%s: `%s' is not a regular file; nothing written\n", program_name,
+                 visible_text(path).c_str());
     return 1;
   }
   if (read_cartridge_image(path, cartridge) != 0) {
     return 1;
   }
   if (libspectrum_microdrive_write_protect(cartridge) != 0) {
-    std::fprintf(stderr, "%s: `%s' is write-protected; nothing written\n", program_name, path);
+    std::fprintf(stderr, "%s: `%s' is write-protected; nothing written\n", program_name,
+                 visible_text(path).c_str());
     return 1;
   }
   if (blank.named || blank.sectors != MAX_CARTRIDGE_SECTORS) {
     std::fprintf(stderr, "%s: `%s' exists; -n and -b are for a new cartridge, and ignored\n",
-                 program_name, path);
+                 program_name, visible_text(path).c_str());
   }
   return 0;
 }
@@ -246,7 +248,7 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
                  made ? "%s: a new cartridge `%s' would have %zu sectors, and the files need %zu; "
                         "nothing written\n"
                       : "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
-                 program_name, target, free.size(), needed);
+                 program_name, visible_text(target).c_str(), free.size(), needed);
     return 1;
   }
   auto next = free.begin();
@@ -269,8 +271,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     return TAPE2CART_FAILED;
   }
   if (same_file(source, target)) {
-    std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name, target,
-                 source);
+    std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name,
+                 visible_text(target).c_str(), visible_text(source).c_str());
     return TAPE2CART_FAILED;
   }
   LoadedTape loaded = load_tape(source);
@@ -287,7 +289,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(), [](const BlockVerdict& v) {
       return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
     });
-    std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name, source,
+    std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name,
+                 visible_text(source).c_str(),
                  found.sampled ? ": a sampled recording holds pulses, not bytes"
                  : bytes       ? ""
                                : ": none of its blocks holds bytes");
@@ -314,7 +317,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
       plan_files(found, request, catalogue, source, target, &replaced, &left_out, &notes);
   notes.print();
   if (planned.empty()) {
-    std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name, target);
+    std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name,
+                 visible_text(target).c_str());
     return TAPE2CART_FAILED;
   }
   if (save_files(cartridge.get(), planned, replaced, target, made) != 0 ||

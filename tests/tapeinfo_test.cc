@@ -435,6 +435,20 @@ TEST(TapeinfoCli, StatusesAndSeveralOperands) {
   }
 }
 
+// The operand's control bytes are shown as '?', in the heading and in the
+// messages alike.
+TEST(TapeinfoCli, ControlBytesOfPathsShowAsQuestionMarks) {
+  fixtures::TempDir dir;
+  std::string raw = dir.path("e\x1b[7m");
+  ASSERT_TRUE(std::filesystem::create_directory(raw));
+  fixtures::write_file(raw + "/t.tap", fixtures::tap_block(0xFF, {1}));
+  fixtures::RunResult r = listing(dir, {raw + "/t.tap", raw + "/none.tap"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n', 2) + 1), "\n\nListing of `DIR/e?[7m/t.tap':\n");
+  EXPECT_EQ(r.err,
+            "libspectrum error: couldn't open `DIR/e?[7m/none.tap': No such file or directory\n"
+            "tapeinfo: couldn't read `DIR/e?[7m/none.tap' (libspectrum error 3)\n");
+}
+
 // A walk of the tape with libspectrum alone: its block count, all its
 // T-states, and those up to its last edge (what the pulse lines add up to).
 struct ReferenceWalk {
