@@ -321,8 +321,12 @@ constexpr unsigned NO_AUTOSTART = 10000;
 
 }  // namespace
 
-std::string file_description(const unsigned char* name, const FileHeader& header) {
-  std::string quoted = "\"" + zx_name_text(name) + "\"";
+std::string file_description(const unsigned char* name, const FileHeader& header, FileWords words) {
+  std::string quoted = "\"";
+  for (char c : zx_name_text(name)) {
+    quoted += words == FileWords::Tape && c == '"' ? "\\\"" : std::string(1, c);
+  }
+  quoted += "\"";
   std::string length = std::to_string(header.data_length);
   switch (header.type) {
     case 0:
