@@ -332,8 +332,11 @@ std::string file_description(const unsigned char* name, const FileHeader& header
     case 0:
       return "Program: " + quoted +
              (header.param3 < NO_AUTOSTART ? " LINE " + std::to_string(header.param3) : "") +
-             "\n  Length: " + length + ", includes variable length: " +
-             std::to_string(static_cast<uint32_t>(header.data_length) - header.param2);
+             "\n  Length: " + length +
+             (words == FileWords::Tape && header.param2 > header.data_length
+                  ? ", program length " + std::to_string(header.param2) + " exceeds it"
+                  : ", includes variable length: " +
+                        std::to_string(static_cast<uint32_t>(header.data_length) - header.param2));
     case 1:
       return "Number Array: " + quoted + " DATA " + array_letter(header) + "()\n  Length: " +
              length;

@@ -155,7 +155,10 @@ bool is_screen_header(const FileHeader& header);
 // "name"` and a Length line. `name` is the 10-byte ZX name.
 // Cartridge words are cartinfo's, as its listing has always had them. Tape
 // words are tapeinfo's: a '"' in the name is written '\"' (a '\' is "\\"
-// already), so that a script can tell where the name ends.
+// already), so that a script can tell where the name ends, and a program
+// whose program length exceeds its length gets `  Length: 10, program
+// length 50 exceeds it`, where cartinfo gives the difference as a 32-bit
+// variable length.
 enum class FileWords { Cartridge, Tape };
 std::string file_description(const unsigned char* name, const FileHeader& header,
                              FileWords words = FileWords::Cartridge);

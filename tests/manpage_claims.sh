@@ -1262,7 +1262,11 @@ tapeinfo_claims() {
   done
 
   claim "Program: \"NAME\" LINE L Bytes: \"NAME\" CODE START, LENGTH Bytes: \"NAME\" SCREEN\$ 16384, 6912 Number Array: \"NAME\" DATA A() Character Array: \"NAME\" DATA A\$()"
-  claim "a program's autostart line is shown when it has one (a line below 32768); a program is followed by the line Length: L, includes variable length: V and an array by Length: L."
+  claim "a program's autostart line is shown when it has one (a line below 32768); a program is followed by the line Length: L, includes variable length: V (or, when the header's program length P, its parameter 2, is more than its length, which no ROM saves, Length: L, program length P exceeds it) and an array by Length: L."
+  rom_file 0 long 10 50 01 02 03 > long.tap
+  run tapeinfo -s long.tap
+  grep -qF '; Program: "long" LINE 10; Length: 3, program length 50 exceeds it; ' <<< "$out" ||
+    fail "listing '$out'"
   run tapeinfo files.tap
   want_status 0
   grep -qx 'Files: 5' <<< "$out" || fail "listing '$out'"

@@ -470,7 +470,7 @@ TEST(TapeinfoCli, HeaderWordsInTheOneLineForm) {
       fixtures::le16(header, word);
     }
     fixtures::write_file(dir.path("t.tap"), joined({fixtures::tap_block(0x00, header),
-                                                   fixtures::tap_block(0xFF, Bytes(c.length))}));
+                                                    fixtures::tap_block(0xFF, Bytes(c.length))}));
     fixtures::RunResult r = listing(dir, {"-s", dir.path("t.tap")});
     EXPECT_NE(r.out.find(c.header_lines), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(c.data_line), std::string::npos) << r.out;
