@@ -749,6 +749,12 @@ blankcart_claims() {
     want_err "blankcart: \`${name//$'\t'/?}' is not a cartridge name: 1 to 10 printable ASCII characters
 Try \`blankcart --help' for more information."
   done
+  claim "It is shown as it was given, as every tool of the suite shows a name or a path: a control character, or a byte that is no part of valid UTF-8, as ?; a character of UTF-8 beyond ASCII (an accented letter) as it is."
+  for name in $'\e[1m/?[1m' $'caf\xe9/caf?' 'café/café'; do
+    run blankcart -n "${name%/*}" bad.mdr
+    want_err "blankcart: \`${name#*/}' is not a cartridge name: 1 to 10 printable ASCII characters
+Try \`blankcart --help' for more information."
+  done
   want_no_file bad.mdr
 
   claim "blankcart: \`N' is not a number of sectors from 10 to 254"
