@@ -1077,8 +1077,8 @@ tape2cart: \`symbols.tzx' holds no ROM file; nothing written"
 tape2cart: \`sampled.tzx' holds no ROM file: a sampled recording holds pulses, not bytes; nothing written"
   want_no_file sampled.mdr
 
-  claim "Save only the file name, written as cartinfo prints it (trailing blanks left out, keywords spelled out); may be given more than once. A name that is not among the tape's files is a failure, and nothing is written; blocks that concern other files are not mentioned."
-  run tape2cart -f code -f chars four.tap picked.mdr
+  claim "Save only the file name, written as cartinfo prints it (keywords spelled out); blanks at its end do not count, as a name is padded with them to 10 characters. May be given more than once. A name that is not among the tape's files is a failure, and nothing is written; blocks that concern other files are not mentioned."
+  run tape2cart -f code -f 'chars   ' four.tap picked.mdr
   want_status 0
   run cartinfo picked.mdr
   [ "$(grep -c '^  [A-Z].*: "' <<< "$out")" -eq 2 ] && grep -q '"code"' <<< "$out" && grep -q '"chars"' <<< "$out" ||
