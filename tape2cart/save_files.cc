@@ -84,9 +84,10 @@ bool note_left_out(const TapeFiles& found, const Tape2cartRequest& request, cons
 }
 
 // Every name given with -f is that of a file on the tape. Returns true, or
-// false after a message.
-bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
-                        const char* source) {
+// false after the notes (those of a damaged file of the name among them)
+// and a message.
+bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request, const char* source,
+                        Notes* notes) {
   for (const std::string& name : request.wanted) {
     bool there = std::any_of(found.files.begin(), found.files.end(), [&name](const TapeFile& f) {
       return zx_name_text(f.header + 1) == name;
@@ -96,6 +97,7 @@ bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
     }
     bool damaged = std::any_of(found.blocks.begin(), found.blocks.end(),
                                [&name](const BlockVerdict& v) { return v.name == name; });
+    notes->print();
     std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name,
                  visible_text(source).c_str(), damaged ? "whole " : "");
     print_visible(stderr, name.c_str());
@@ -296,8 +298,7 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
                                : ": none of its blocks holds bytes");
     return TAPE2CART_FAILED;
   }
-  if (!wanted_files_found(found, request, source)) {
-    notes.print();
+  if (!wanted_files_found(found, request, source, &notes)) {
     return TAPE2CART_FAILED;
   }
 

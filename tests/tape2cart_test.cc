@@ -365,6 +365,11 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
   Bytes good = tap_of({small});
   fixtures::TzxBuilder outside;
   outside.jump(5).standard(1000, rom_block(0x00, small.header()));
+  // "small" with a wrong data checksum, then a whole file.
+  Bytes damaged = fixtures::tap_block(0x00, small.header());
+  for (const Bytes& more : {fixtures::tap_block(0xFF, small.data(), true), tap_of({FILES[0]})}) {
+    damaged.insert(damaged.end(), more.begin(), more.end());
+  }
   const std::vector<Refusal> cases = {
       {"write-protected",
        good,
@@ -403,6 +408,13 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
        {"-f", "big", "T", "C"},
        1,
        "tape2cart: `T' holds no file named \"big\"\n"},
+      {"damaged file asked for",
+       damaged,
+       {},
+       {"-f", "small", "T", "C"},
+       1,
+       "tape2cart: `T' block 2: the data of \"small\" (header in block 1), whose checksum is "
+       "wrong; left out\ntape2cart: `T' holds no whole file named \"small\"\n"},
       {"headerless",
        fixtures::tap_block(0xFF, {1, 2, 3}),
        {},
