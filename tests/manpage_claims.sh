@@ -879,7 +879,17 @@ tape2cart_claims() {
     grep -qx '  Bytes: "code" CODE 40000, 2 in 1 block' <<< "$out" && grep -qx '  Program: "prog"' <<< "$out" ||
     fail "listing '$out'"
 
-  claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap"
+  claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && diff <(tapeinfo game.tap | grep '\"') <(tapeinfo back.tap | grep '\"')"
+  # Parameter 2 of code 0, as on many tapes: the bytes differ, the files not.
+  rom_file 3 code 40000 0 aa bb > game.tap
+  run bash -c "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap &&
+    diff <(tapeinfo game.tap | grep '\"') <(tapeinfo back.tap | grep '\"')"
+  want_status 0
+  want_out ""
+  cmp -s game.tap back.tap && fail "the bytes are the same: no parameter 2 was lost"
+  run tapeinfo back.tap
+  grep -qx '  Bytes: "code" CODE 40000, 2' <<< "$out" || fail "listing '$out'"
+  rm game.tap game.mdr back.tap
   claim "cart2tape(1) writes such a file back as the same two tape blocks, when the tape header holds what the ROM writes where the Microdrive header keeps nothing: parameter 2 of code and arrays 32768, the low byte of an array's parameter 1 zero. Other values there (some tapes hold the bytes of a former header) are not kept."
   cp four.tap game.tap
   run bash -c 'tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap'
