@@ -606,4 +606,17 @@ TEST(TapeinfoCli, AWavFileIsAWavRecording) {
   expect_times_add_up(path, run(TAPEINFO, "tapeinfo", {path}).out);
 }
 
+// libspectrum reads a WAV file only as it is: a gzipped one is refused with
+// libspectrum's line alone, none of the audio library's own.
+TEST(TapeinfoCli, AGzippedWavFileIsRefusedInLibspectrumsWords) {
+  fixtures::TempDir dir;
+  std::string path = dir.path("sampled.wav.gz");
+  fixtures::write_file(path, fixtures::gzip_stored(wav_recording(30)));
+  fixtures::RunResult r = listing(dir, {path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("libspectrum error: `DIR/sampled.wav.gz': ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
 }  // namespace
