@@ -60,8 +60,8 @@ int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, 
   if (sparse) {
     int64_t total = static_cast<int64_t>(hdf_header_size(version)) + length;
     if (ftruncate(fd, static_cast<off_t>(total)) != 0) {
-      std::fprintf(stderr, "%s: error truncating '%s': %s\n", program_name, path,
-                   std::strerror(errno));
+      std::fprintf(stderr, "%s: error truncating '%s': %s\n", program_name,
+                   visible_text(path).c_str(), std::strerror(errno));
       return 1;
     }
     return 0;
@@ -75,7 +75,8 @@ int write_image_body(int fd, int64_t cylinders, int64_t heads, int64_t sectors, 
     ssize_t result = write_fn(fd, zeros, chunk);
     if (result != static_cast<ssize_t>(chunk)) {
       std::fprintf(stderr, "%s: could write only %" PRIu64 " bytes out of %" PRId64 " to '%s'",
-                   program_name, written + bytes_written(result), length, path);
+                   program_name, written + bytes_written(result), length,
+                   visible_text(path).c_str());
       return 1;
     }
     written += chunk;
@@ -102,8 +103,8 @@ int create_image(const ImageRequest& request) {
 
   int fd = open(request.path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) {
-    std::fprintf(stderr, "%s: error opening '%s': %s\n", program_name, request.path,
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: error opening '%s': %s\n", program_name,
+                 visible_text(request.path).c_str(), std::strerror(errno));
     return 1;
   }
 
@@ -119,9 +120,9 @@ int create_image(const ImageRequest& request) {
   ssize_t result = write_fn(fd, header, static_cast<size_t>(header_size));
   std::free(header);
   if (result != static_cast<ssize_t>(header_size)) {
-    std::fprintf(stderr,
-                 "%s: could write only %" PRIu64 " header bytes out of %" PRIu64 " to '%s'\n",
-                 program_name, bytes_written(result), header_size, request.path);
+    std::fprintf(
+        stderr, "%s: could write only %" PRIu64 " header bytes out of %" PRIu64 " to '%s'\n",
+        program_name, bytes_written(result), header_size, visible_text(request.path).c_str());
     (void)close(fd);
     return 1;
   }
@@ -132,8 +133,8 @@ int create_image(const ImageRequest& request) {
     return 1;
   }
   if (close_fn(fd) != 0) {
-    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name, request.path,
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: error closing `%s': %s\n", program_name,
+                 visible_text(request.path).c_str(), std::strerror(errno));
     return 1;
   }
   return 0;

@@ -93,7 +93,8 @@ bool read_geometry_operand(const char* what, const char* text, int32_t* value) {
   }
   int64_t result = negative ? -magnitude : magnitude;
   if (result > INT32_MAX || result < INT32_MIN) {
-    std::fprintf(stderr, "%s: %s `%s' is out of range\n", program_name, what, text);
+    std::fprintf(stderr, "%s: %s `%s' is out of range\n", program_name, what,
+                 visible_text(text).c_str());
     return false;
   }
   *value = static_cast<int32_t>(result);

@@ -45,7 +45,7 @@ int write_cartridge_tape(const char* source, const char* target,
   libspectrum_id_t type = to_standard_output ? LIBSPECTRUM_ID_TAPE_TAP : tape_type_for(target);
   if (type == LIBSPECTRUM_ID_UNKNOWN) {
     std::fprintf(stderr, "%s: `%s': unknown tape format; name it .tap, .tzx, .spc, .sta or .ltp\n",
-                 program_name, target);
+                 program_name, visible_text(target).c_str());
     return CART2TAPE_FAILED;
   }
   if (to_standard_output && isatty(STDOUT_FILENO)) {
@@ -58,10 +58,10 @@ int write_cartridge_tape(const char* source, const char* target,
   if (is_source(source, to_standard_output ? nullptr : target)) {
     if (to_standard_output) {
       std::fprintf(stderr, "%s: standard output is the cartridge `%s' itself; nothing written\n",
-                   program_name, source);
+                   program_name, visible_text(source).c_str());
     } else {
       std::fprintf(stderr, "%s: `%s' is the cartridge `%s' itself; not replaced\n", program_name,
-                   target, source);
+                   visible_text(target).c_str(), visible_text(source).c_str());
     }
     return CART2TAPE_FAILED;
   }
@@ -86,8 +86,8 @@ int write_cartridge_tape(const char* source, const char* target,
   };
   for (const std::string& name : wanted) {
     if (std::find(names.begin(), names.end(), name) == names.end()) {
-      std::fprintf(stderr, "%s: `%s' holds no file named \"%s\"\n", program_name, source,
-                   name.c_str());
+      std::fprintf(stderr, "%s: `%s' holds no file named \"%s\"\n", program_name,
+                   visible_text(source).c_str(), visible_text(name.c_str()).c_str());
       return CART2TAPE_FAILED;
     }
   }
@@ -135,7 +135,7 @@ int write_cartridge_tape(const char* source, const char* target,
   }
   if (written == 0) {
     std::fprintf(stderr, "%s: `%s' has no file for a tape; nothing written\n", program_name,
-                 source);
+                 visible_text(source).c_str());
     return CART2TAPE_FAILED;
   }
 

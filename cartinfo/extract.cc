@@ -72,18 +72,19 @@ int write_new_file(int folder_fd, const std::string& name, const std::string& pa
       }
       file.abandon(false);
       if (error != EEXIST) {
-        std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name, path.c_str(),
-                     std::strerror(error));
+        std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name,
+                     visible_text(path.c_str()).c_str(), std::strerror(error));
         return 1;
       }
       errno = EEXIST;  // made meanwhile
     }
   }
   if (errno == EEXIST) {
-    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name, path.c_str());
+    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
+                 visible_text(path.c_str()).c_str());
   } else {
-    std::fprintf(stderr, "%s: couldn't create `%s': %s\n", program_name, path.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: couldn't create `%s': %s\n", program_name,
+                 visible_text(path.c_str()).c_str(), std::strerror(errno));
   }
   return 1;
 }
@@ -131,7 +132,7 @@ int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& 
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
       std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n", program_name,
-                   text.c_str(), damage.c_str(), path.c_str());
+                   text.c_str(), damage.c_str(), visible_text(path.c_str()).c_str());
       status |= 2;
     }
   }
@@ -159,10 +160,10 @@ int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
     if (mkdirat(target->dir_fd, name, 0777) != 0) {
       if (errno == EEXIST) {
         std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
-                     folder->c_str());
+                     visible_text(folder->c_str()).c_str());
       } else {
         std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
-                     folder->c_str(), std::strerror(errno));
+                     visible_text(folder->c_str()).c_str(), std::strerror(errno));
       }
       return 1;
     }
@@ -173,8 +174,8 @@ int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
   // program put one in its place.
   *folder_fd = open_folder(target->dir_fd, name, true);
   if (*folder_fd < 0) {
-    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name, folder->c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
+                 visible_text(folder->c_str()).c_str(), std::strerror(errno));
     return 1;
   }
   return 0;

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   struct stat info {};
   if (extract_dir != nullptr && (stat(extract_dir, &info) != 0 || !S_ISDIR(info.st_mode))) {
     std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
-                 extract_dir,
+                 visible_text(extract_dir).c_str(),
                  std::strerror(errno != 0 && !S_ISREG(info.st_mode) ? errno : ENOTDIR));
     return 1 | close_standard_output();
   }
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   ExtractTarget extract{-1, extract_dir != nullptr ? extract_dir : "", argc - optind > 1, {}};
   if (extract_dir != nullptr && (extract.dir_fd = open_folder(AT_FDCWD, extract_dir, false)) < 0) {
     std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
-                 extract_dir, std::strerror(errno));
+                 visible_text(extract_dir).c_str(), std::strerror(errno));
     return 1 | close_standard_output();
   }
   if (library_startup() != 0) {

@@ -18,7 +18,7 @@ void print_cartridge_name(std::FILE* out, libspectrum_microdrive* cartridge) {
 
 void print_cartridge_summary(std::FILE* out, libspectrum_microdrive* cartridge, const char* path,
                              uint64_t blocks) {
-  std::fprintf(out, "\n\nListing of `%s':\n\n", path);
+  std::fprintf(out, "\n\nListing of `%s':\n\n", visible_text(path).c_str());
   std::fputs("Cartridge name: \"", out);
   print_cartridge_name(out, cartridge);
   std::fputs("\"\n", out);

@@ -156,7 +156,15 @@ bool is_screen_header(const FileHeader& header);
 // 32768, 1500` (or SCREEN$); `Number Array: "name" DATA A()` or
 // `Character Array: "name" DATA A$()` and a Length line; `Unknown type N:
 // "name"` and a Length line. `name` is the 10-byte ZX name.
-std::string file_description(const unsigned char* name, const FileHeader& header);
+// Cartridge words are cartinfo's, as its listing has always had them. Tape
+// words are tapeinfo's: a '"' in the name is written '\"' (a '\' is "\\"
+// already), so that a script can tell where the name ends, and a program
+// whose program length exceeds its length gets `  Length: 10, program
+// length 50 exceeds it`, where cartinfo gives the difference as a 32-bit
+// variable length.
+enum class FileWords { Cartridge, Tape };
+std::string file_description(const unsigned char* name, const FileHeader& header,
+                             FileWords words = FileWords::Cartridge);
 
 // Fills `header` from the first 9 of `size` bytes. Returns 0, or 1 (header
 // untouched) when an argument is null or fewer than 9 bytes are given.

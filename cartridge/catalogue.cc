@@ -207,7 +207,8 @@ int Catalogue::build(libspectrum_microdrive* cartridge) {
 }
 
 void report_uncatalogued(const char* path) {
-  std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name, path);
+  std::fprintf(stderr, "%s: couldn't catalogue the files of `%s'\n", program_name,
+               visible_text(path).c_str());
 }
 
 namespace {
@@ -320,15 +321,22 @@ constexpr unsigned NO_AUTOSTART = 10000;
 
 }  // namespace
 
-std::string file_description(const unsigned char* name, const FileHeader& header) {
-  std::string quoted = "\"" + zx_name_text(name) + "\"";
+std::string file_description(const unsigned char* name, const FileHeader& header, FileWords words) {
+  std::string quoted = "\"";
+  for (char c : zx_name_text(name)) {
+    quoted += words == FileWords::Tape && c == '"' ? "\\\"" : std::string(1, c);
+  }
+  quoted += "\"";
   std::string length = std::to_string(header.data_length);
   switch (header.type) {
     case 0:
       return "Program: " + quoted +
              (header.param3 < NO_AUTOSTART ? " LINE " + std::to_string(header.param3) : "") +
-             "\n  Length: " + length + ", includes variable length: " +
-             std::to_string(static_cast<uint32_t>(header.data_length) - header.param2);
+             "\n  Length: " + length +
+             (words == FileWords::Tape && header.param2 > header.data_length
+                  ? ", program length " + std::to_string(header.param2) + " exceeds it"
+                  : ", includes variable length: " +
+                        std::to_string(static_cast<uint32_t>(header.data_length) - header.param2));
     case 1:
       return "Number Array: " + quoted + " DATA " + array_letter(header) +
              "()\n  Length: " + length;

@@ -49,8 +49,8 @@ int dump_tape_edges(const char* input, const char* output) {
       QuietLibrary asking;
       (void)libspectrum_tape_position(&block, tape.get());
     }
-    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %d\n", program_name, input,
-                 block + 1);
+    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %d\n", program_name,
+                 visible_text(input).c_str(), block + 1);
     (void)line_writer_flush(&writer);
     if (to_standard_output) {
       (void)std::fclose(out);

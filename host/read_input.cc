@@ -21,8 +21,8 @@ namespace {
 
 int report_unread(const char* path, int error) {
   if (error != 0) {
-    std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name, path,
-                 error);
+    std::fprintf(stderr, "%s: couldn't read `%s' (libspectrum error %d)\n", program_name,
+                 visible_text(path).c_str(), error);
   }
   return error;
 }

@@ -1,5 +1,7 @@
 // Library start-up shared by the libspectrum tools: the version check, the
 // error handler and the allocators.
+#include <dlfcn.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +61,21 @@ __attribute__((format(printf, 2, 0))) libspectrum_error report_library_error(
   return LIBSPECTRUM_ERROR_NONE;
 }
 
+// libaudiofile, through which libspectrum reads WAV files, writes lines of
+// its own on standard error ("Audio File Library: ..."), without the
+// tool's name and with the path's bytes as they are, before libspectrum's
+// message on the same failure: they are dropped. Its handler is set through
+// a look-up at run time, as libaudiofile is libspectrum's dependency (where
+// libspectrum is built with it), not the tools'.
+void silence_audiofile() {
+  using ErrorHandler = void (*)(long, const char*);
+  using SetErrorHandler = ErrorHandler (*)(ErrorHandler);
+  auto set_handler = reinterpret_cast<SetErrorHandler>(dlsym(RTLD_DEFAULT, "afSetErrorHandler"));
+  if (set_handler != nullptr) {
+    (void)set_handler([](long, const char*) {});
+  }
+}
+
 }  // namespace
 
 CurrentFile::CurrentFile(const char* path) : outer_(current_file) {
@@ -88,6 +105,7 @@ int library_startup_requiring(const char* required) {
     return 1;
   }
   libspectrum_error_function = report_library_error;
+  silence_audiofile();
   install_library_allocators();
   return libspectrum_init() == LIBSPECTRUM_ERROR_NONE ? 0 : 1;
 }

@@ -97,7 +97,7 @@ void report_tape_problem(const char* path, const LoadedTape& loaded) {
     if (entry.problem != loaded.problem) {
       continue;
     }
-    std::fprintf(stderr, "%s: `%s' %s", program_name, path, entry.text);
+    std::fprintf(stderr, "%s: `%s' %s", program_name, visible_text(path).c_str(), entry.text);
     if (entry.after_block != nullptr) {
       std::fprintf(stderr, "%zu%s", loaded.block, entry.after_block);
     }

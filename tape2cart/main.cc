@@ -1,6 +1,7 @@
 // tape2cart: saves the files of a tape image onto a ZX Microdrive cartridge
 // image, as the Interface 1 saves them.
 #include <cstdio>
+#include <string>
 
 #include "host.h"
 #include "tape2cart.h"
@@ -12,6 +13,14 @@ void print_help() {
       "Usage: %s [OPTION]... <tape file> <microdrive file>\nSaves the files of a tape image onto an MDR microdrive file, as the Interface 1\nsaves them; a microdrive file that does not exist is made blank first.\n\nOptions:\n  -f, --file=NAME   Save only the file NAME (as cartinfo prints it); may be\n                    repeated.\n  -r, --replace     Replace a file of the same name on the cartridge.\n  -n, --name=NAME   Name a new cartridge NAME (1 to 10 printable ASCII\n                    characters; default: the file's name).\n  -b, --blocks=N    Give a new cartridge N sectors, 10 to 254 (default 254).\n  -h, --help        Display this help and exit.\n  -V, --version     Output version information and exit.\n\nExit status: 0 when every file was saved, 2 when some were left out or\ndamaged, 1 on failure, with nothing written.\n\n",
       program_name);
   print_help_tail("tape2cart");
+}
+
+// The name of -f without the blanks at its end, which pad a name to 10
+// characters and are no part of it as cartinfo prints it.
+std::string wanted_name(const char* text) {
+  std::string name = text;
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
 }
 
 }  // namespace
@@ -27,7 +36,7 @@ int main(int argc, char** argv) {
                             print_help, [&](int c) {
                               switch (c) {
                                 case 'f':
-                                  request.wanted.emplace_back(optarg);
+                                  request.wanted.push_back(wanted_name(optarg));
                                   return true;
                                 case 'r':
                                   request.replace = true;

@@ -39,7 +39,7 @@ class Notes {
     std::stable_sort(notes_.begin(), notes_.end(),
                      [](const Note& a, const Note& b) { return a.block < b.block; });
     for (const Note& note : notes_) {
-      std::fprintf(stderr, "%s: `%s' ", program_name, note.where);
+      std::fprintf(stderr, "%s: `%s' ", program_name, visible_text(note.where).c_str());
       print_visible(stderr, note.text.c_str());
       std::fputc('\n', stderr);
     }
@@ -80,9 +80,10 @@ bool note_left_out(const TapeFiles& found, const Tape2cartRequest& request, cons
 }
 
 // Every name given with -f is that of a file on the tape. Returns true, or
-// false after a message.
-bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
-                        const char* source) {
+// false after the notes (those of a damaged file of the name among them)
+// and a message.
+bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request, const char* source,
+                        Notes* notes) {
   for (const std::string& name : request.wanted) {
     bool there = std::any_of(found.files.begin(), found.files.end(), [&name](const TapeFile& f) {
       return zx_name_text(f.header + 1) == name;
@@ -92,8 +93,9 @@ bool wanted_files_found(const TapeFiles& found, const Tape2cartRequest& request,
     }
     bool damaged = std::any_of(found.blocks.begin(), found.blocks.end(),
                                [&name](const BlockVerdict& v) { return v.name == name; });
-    std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name, source,
-                 damaged ? "whole " : "");
+    notes->print();
+    std::fprintf(stderr, "%s: `%s' holds no %sfile named \"", program_name,
+                 visible_text(source).c_str(), damaged ? "whole " : "");
     print_visible(stderr, name.c_str());
     std::fprintf(stderr, "\"\n");
     return false;
@@ -195,12 +197,13 @@ int open_cartridge(const char* path, int looked_up, const NewCartridge& blank,
     return 1;
   }
   if (libspectrum_microdrive_write_protect(cartridge) != 0) {
-    std::fprintf(stderr, "%s: `%s' is write-protected; nothing written\n", program_name, path);
+    std::fprintf(stderr, "%s: `%s' is write-protected; nothing written\n", program_name,
+                 visible_text(path).c_str());
     return 1;
   }
   if (blank.named || blank.sectors != MAX_CARTRIDGE_SECTORS) {
     std::fprintf(stderr, "%s: `%s' exists; -n and -b are for a new cartridge, and ignored\n",
-                 program_name, path);
+                 program_name, visible_text(path).c_str());
   }
   return 0;
 }
@@ -315,7 +318,7 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
                  made ? "%s: a new cartridge `%s' would have %zu sectors, and the files need %zu; "
                         "nothing written\n"
                       : "%s: `%s' has %zu free sectors, and the files need %zu; nothing written\n",
-                 program_name, target, free.size(), needed);
+                 program_name, visible_text(target).c_str(), free.size(), needed);
     return 1;
   }
   auto next = free.begin();
@@ -325,7 +328,7 @@ int save_files(libspectrum_microdrive* cartridge, const std::vector<const TapeFi
     if (write_cartridge_file(cartridge, planned[i]->header + 1, bytes.data(), bytes.size(),
                              std::vector<size_t>(next, end)) != 0) {
       std::fprintf(stderr, "%s: couldn't save the files onto `%s'; nothing written\n", program_name,
-                   target);
+                   visible_text(target).c_str());
       return 1;
     }
     next = end;
@@ -355,8 +358,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   struct stat cartridge_status {};
   if (looked_up == 0 && stat(source, &tape) == 0 && file.entry.status(&cartridge_status) == 0 &&
       same_file(tape, cartridge_status)) {
-    std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name, target,
-                 source);
+    std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name,
+                 visible_text(target).c_str(), visible_text(source).c_str());
     return TAPE2CART_FAILED;
   }
   LoadedTape loaded = load_tape(source);
@@ -373,14 +376,14 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
     bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(), [](const BlockVerdict& v) {
       return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
     });
-    std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name, source,
+    std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name,
+                 visible_text(source).c_str(),
                  found.sampled ? ": a sampled recording holds pulses, not bytes"
                  : bytes       ? ""
                                : ": none of its blocks holds bytes");
     return TAPE2CART_FAILED;
   }
-  if (!wanted_files_found(found, request, source)) {
-    notes.print();
+  if (!wanted_files_found(found, request, source, &notes)) {
     return TAPE2CART_FAILED;
   }
 
@@ -399,7 +402,8 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
                                                     source, target, &replaced, &left_out, &notes);
   notes.print();
   if (planned.empty()) {
-    std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name, target);
+    std::fprintf(stderr, "%s: no file left to save; `%s' not written\n", program_name,
+                 visible_text(target).c_str());
     return TAPE2CART_FAILED;
   }
   if (save_files(cartridge.get(), planned, replaced, target, made) != 0 ||

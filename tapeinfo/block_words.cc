@@ -37,6 +37,16 @@ std::string quoted(const char* text) {
   return shown + "\"";
 }
 
+// A file's name as zx_name_text gives it (a '\' already "\\") between
+// double quotes, a '"' in it written '\"' as in the header's line.
+std::string quoted_name(const std::string& name) {
+  std::string shown = "\"";
+  for (char c : visible_text(name.c_str())) {
+    shown += c == '"' ? "\\\"" : std::string(1, c);
+  }
+  return shown + "\"";
+}
+
 bool is_byte_block(libspectrum_tape_type type) {
   return type == LIBSPECTRUM_TAPE_BLOCK_ROM || type == LIBSPECTRUM_TAPE_BLOCK_TURBO ||
          type == LIBSPECTRUM_TAPE_BLOCK_PURE_DATA || type == LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK;
@@ -68,7 +78,7 @@ void add_header(std::vector<std::string>* lines, const unsigned char* data) {
   microdrive_file_header(data + 1, microdrive);
   FileHeader header{};
   (void)decode_file_header(&header, microdrive, sizeof microdrive);
-  std::string text = file_description(data + 2, header);
+  std::string text = file_description(data + 2, header, FileWords::Tape);
   size_t line_end = text.find('\n');
   lines->push_back(text.substr(0, line_end));
   if (line_end != std::string::npos) {
@@ -114,8 +124,8 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
       std::string name = verdict.role == BlockRole::FileData
                              ? zx_name_text(facts.files->files[verdict.file].header + 1)
                              : verdict.name;
-      lines->push_back("The data of \"" + visible_text(name.c_str()) +
-                       "\", whose header is block " + number(header));
+      lines->push_back("The data of " + quoted_name(name) + ", whose header is block " +
+                       number(header));
       break;
     }
     case BlockRole::HeaderWithoutData:

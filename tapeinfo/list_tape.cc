@@ -83,8 +83,8 @@ int list_tape(std::FILE* out, const char* path, bool short_form) {
     times = time_tape(tape);
   }
   if (times.error != 0) {
-    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %zu\n", program_name, path,
-                 times.failed_block + 1);
+    std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %zu\n", program_name,
+                 visible_text(path).c_str(), times.failed_block + 1);
     return TAPEINFO_FAILED;
   }
   TapeFacts facts{type, &files, &times, {}};
@@ -94,7 +94,7 @@ int list_tape(std::FILE* out, const char* path, bool short_form) {
     facts.blocks.push_back(block);
   }
 
-  std::fprintf(out, "\n\nListing of `%s':\n\n", path);
+  std::fprintf(out, "\n\nListing of `%s':\n\n", visible_text(path).c_str());
   std::fprintf(out, "Format: %s\nBlocks: %zu\nFiles: %zu\n", format.c_str(), facts.blocks.size(),
                files.files.size());
   std::fprintf(out, "Playing time: %s (%llu T-states)\n\n", play_time(times.total).c_str(),

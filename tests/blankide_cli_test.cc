@@ -131,6 +131,9 @@ TEST(BlankideCli, FailuresOnDisk) {
   auto r = run(BLANKIDE, "blankide", {"1", "1", "1", missing});
   EXPECT_EQ(r.err, "blankide: error opening '" + missing + "': No such file or directory\n");
   EXPECT_EQ(r.status, 1);
+  r = run(BLANKIDE, "blankide", {"1", "1", "1", dir.path("e\x1b[7m/x.hdf")});
+  EXPECT_EQ(r.err, "blankide: error opening '" + dir.path("e?[7m/x.hdf") +
+                       "': No such file or directory\n");
   r = run(BLANKIDE, "blankide", {"1", "1", "1", "/dev/full"});
   EXPECT_EQ(r.err, "blankide: could write only 0 header bytes out of 534 to '/dev/full'\n");
   EXPECT_EQ(r.status, 1);

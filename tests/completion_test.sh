@@ -22,7 +22,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 mkdir disks 'dir one'
-touch a.mdr B.MDR notes.txt game.tzx old.TAP.gz song.wav song.wav.gz image.hdf BIG.HDF raw.csw \
+touch a.mdr B.MDR notes.txt game.tzx msx.tsx old.TAP.gz song.wav song.wav.gz image.hdf BIG.HDF raw.csw \
   'my games.mdr' "it's.mdr" -- -dash.mdr -dash.tap a:b.mdr box.Zip
 
 failures=0
@@ -125,7 +125,7 @@ expect "edgedump --v" "--version"
 expect "edgedump --" "--help|--version"
 expect "edgedump -- -" "-dash.tap"
 expect "edgedump -- -dash.tap -" "-dash.mdr|-dash.tap"
-expect "edgedump game.tzx " "-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
+expect "edgedump game.tzx " "-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|msx.tsx|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
 expect "edgedump game.tzx out " ""
 # blankide: the version after -v however it is bundled, .hdf for the fourth operand.
 expect "blankide -" "--help|--version|-V|-c|-h|-s|-v"

@@ -749,6 +749,12 @@ blankcart_claims() {
     want_err "blankcart: \`${name//$'\t'/?}' is not a cartridge name: 1 to 10 printable ASCII characters
 Try \`blankcart --help' for more information."
   done
+  claim "It is shown as it was given, as every tool of the suite shows a name or a path: a control character, or a byte that is no part of valid UTF-8, as ?; a character of UTF-8 beyond ASCII (an accented letter) as it is."
+  for name in $'\e[1m/?[1m' $'caf\xe9/caf?' 'café/café'; do
+    run blankcart -n "${name%/*}" bad.mdr
+    want_err "blankcart: \`${name#*/}' is not a cartridge name: 1 to 10 printable ASCII characters
+Try \`blankcart --help' for more information."
+  done
   want_no_file bad.mdr
 
   claim "blankcart: \`N' is not a number of sectors from 10 to 254"
@@ -873,7 +879,17 @@ tape2cart_claims() {
     grep -qx '  Bytes: "code" CODE 40000, 2 in 1 block' <<< "$out" && grep -qx '  Program: "prog"' <<< "$out" ||
     fail "listing '$out'"
 
-  claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap"
+  claim "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && diff <(tapeinfo game.tap | grep '\"') <(tapeinfo back.tap | grep '\"')"
+  # Parameter 2 of code 0, as on many tapes: the bytes differ, the files not.
+  rom_file 3 code 40000 0 aa bb > game.tap
+  run bash -c "tape2cart game.tap game.mdr && cart2tape game.mdr back.tap &&
+    diff <(tapeinfo game.tap | grep '\"') <(tapeinfo back.tap | grep '\"')"
+  want_status 0
+  want_out ""
+  cmp -s game.tap back.tap && fail "the bytes are the same: no parameter 2 was lost"
+  run tapeinfo back.tap
+  grep -qx '  Bytes: "code" CODE 40000, 2' <<< "$out" || fail "listing '$out'"
+  rm game.tap game.mdr back.tap
   claim "cart2tape(1) writes such a file back as the same two tape blocks, when the tape header holds what the ROM writes where the Microdrive header keeps nothing: parameter 2 of code and arrays 32768, the low byte of an array's parameter 1 zero. Other values there (some tapes hold the bytes of a former header) are not kept."
   cp four.tap game.tap
   run bash -c 'tape2cart game.tap game.mdr && cart2tape game.mdr back.tap && cmp game.tap back.tap'
@@ -1071,8 +1087,8 @@ tape2cart: \`symbols.tzx' holds no ROM file; nothing written"
 tape2cart: \`sampled.tzx' holds no ROM file: a sampled recording holds pulses, not bytes; nothing written"
   want_no_file sampled.mdr
 
-  claim "Save only the file name, written as cartinfo prints it (trailing blanks left out, keywords spelled out); may be given more than once. A name that is not among the tape's files is a failure, and nothing is written; blocks that concern other files are not mentioned."
-  run tape2cart -f code -f chars four.tap picked.mdr
+  claim "Save only the file name, written as cartinfo prints it (keywords spelled out); blanks at its end do not count, as a name is padded with them to 10 characters. May be given more than once. A name that is not among the tape's files is a failure, and nothing is written; blocks that concern other files are not mentioned."
+  run tape2cart -f code -f 'chars   ' four.tap picked.mdr
   want_status 0
   run cartinfo picked.mdr
   [ "$(grep -c '^  [A-Z].*: "' <<< "$out")" -eq 2 ] && grep -q '"code"' <<< "$out" && grep -q '"chars"' <<< "$out" ||
@@ -1262,7 +1278,11 @@ tapeinfo_claims() {
   done
 
   claim "Program: \"NAME\" LINE L Bytes: \"NAME\" CODE START, LENGTH Bytes: \"NAME\" SCREEN\$ 16384, 6912 Number Array: \"NAME\" DATA A() Character Array: \"NAME\" DATA A\$()"
-  claim "a program's autostart line is shown when it has one (a line below 32768); a program is followed by the line Length: L, includes variable length: V and an array by Length: L."
+  claim "a program's autostart line is shown when it has one (a line below 32768); a program is followed by the line Length: L, includes variable length: V (or, when the header's program length P, its parameter 2, is more than its length, which no ROM saves, Length: L, program length P exceeds it) and an array by Length: L."
+  rom_file 0 long 10 50 01 02 03 > long.tap
+  run tapeinfo -s long.tap
+  grep -qF '; Program: "long" LINE 10; Length: 3, program length 50 exceeds it; ' <<< "$out" ||
+    fail "listing '$out'"
   run tapeinfo files.tap
   want_status 0
   grep -qx 'Files: 5' <<< "$out" || fail "listing '$out'"

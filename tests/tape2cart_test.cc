@@ -370,6 +370,11 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
   Bytes good = tap_of({small});
   fixtures::TzxBuilder outside;
   outside.jump(5).standard(1000, rom_block(0x00, small.header()));
+  // "small" with a wrong data checksum, then a whole file.
+  Bytes damaged = fixtures::tap_block(0x00, small.header());
+  for (const Bytes& more : {fixtures::tap_block(0xFF, small.data(), true), tap_of({FILES[0]})}) {
+    damaged.insert(damaged.end(), more.begin(), more.end());
+  }
   const std::vector<Refusal> cases = {
       {"write-protected",
        good,
@@ -408,6 +413,13 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
        {"-f", "big", "T", "C"},
        1,
        "tape2cart: `T' holds no file named \"big\"\n"},
+      {"damaged file asked for",
+       damaged,
+       {},
+       {"-f", "small", "T", "C"},
+       1,
+       "tape2cart: `T' block 2: the data of \"small\" (header in block 1), whose checksum is "
+       "wrong; left out\ntape2cart: `T' holds no whole file named \"small\"\n"},
       {"headerless",
        fixtures::tap_block(0xFF, {1, 2, 3}),
        {},
@@ -1149,6 +1161,56 @@ TEST(Tape2cartCli, RunsOnOneCartridgeTakeTurns) {
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].name, "there     ");
   EXPECT_EQ(files[1].name, "prog      ");
+}
+
+}  // namespace
+
+namespace {
+
+// A path or a name from the command line reaches the terminal with its
+// control bytes shown as '?', in the lines of every tool.
+TEST(Tape2cartCli, ControlBytesOfPathsAndNamesShowAsQuestionMarks) {
+  fixtures::TempDir dir;
+  std::string raw = dir.path("e\x1b[7m");
+  std::string shown = dir.path("e?[7m");
+  ASSERT_EQ(mkdir(raw.c_str(), 0755), 0);
+  fixtures::write_file(raw + "/t.tap", tap_of({FILES[2]}));
+  fixtures::RunResult r = run(TAPE2CART, "tape2cart", {raw + "/t.tap", raw + "/c.mdr"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run(CARTINFO, "cartinfo", {raw + "/c.mdr"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n', 2) + 1), "\n\nListing of `" + shown + "/c.mdr':\n");
+  fixtures::expect_cli_cases(
+      CARTINFO, "cartinfo",
+      {{{raw + "/none.mdr"},
+        "",
+        "libspectrum error: couldn't open `" + shown +
+            "/none.mdr': No such file or directory\ncartinfo: couldn't read `" + shown +
+            "/none.mdr' (libspectrum error 3)\n",
+        1},
+       {{"-x", raw + "/none", raw + "/c.mdr"},
+        "",
+        "cartinfo: `" + shown +
+            "/none' is not a folder to extract into: No such file or directory\n",
+        1}});
+  fixtures::expect_cli_cases(
+      TAPE2CART, "tape2cart",
+      {{{raw + "/t.tap", raw + "/c.mdr"},
+        "",
+        "tape2cart: `" + shown +
+            "/c.mdr' holds a file \"code\" already; block 1 left out (-r replaces it)\n"
+            "tape2cart: no file left to save; `" +
+            shown + "/c.mdr' not written\n",
+        1}});
+  fixtures::expect_cli_cases(CART2TAPE, "cart2tape",
+                             {{{"-f", "x\x1b", raw + "/c.mdr", raw + "/o.tap"},
+                               "",
+                               "cart2tape: `" + shown + "/c.mdr' holds no file named \"x?\"\n",
+                               1}});
+  fixtures::expect_cli_cases(BLANKCART, "blankcart",
+                             {{{raw + "/c.mdr"},
+                               "",
+                               "blankcart: `" + shown + "/c.mdr' exists already; not overwritten\n",
+                               1}});
 }
 
 }  // namespace

@@ -435,6 +435,33 @@ TEST(TapeinfoCli, StatusesAndSeveralOperands) {
   }
 }
 
+// The operand's control bytes are shown as '?', in the heading and in the
+// messages alike.
+TEST(TapeinfoCli, ControlBytesOfPathsShowAsQuestionMarks) {
+  fixtures::TempDir dir;
+  std::string raw = dir.path("e\x1b[7m");
+  ASSERT_TRUE(std::filesystem::create_directory(raw));
+  fixtures::write_file(raw + "/t.tap", fixtures::tap_block(0xFF, {1}));
+  fixtures::RunResult r = listing(dir, {raw + "/t.tap", raw + "/none.tap"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n', 2) + 1), "\n\nListing of `DIR/e?[7m/t.tap':\n");
+  EXPECT_EQ(r.err,
+            "libspectrum error: couldn't open `DIR/e?[7m/none.tap': No such file or directory\n"
+            "tapeinfo: couldn't read `DIR/e?[7m/none.tap' (libspectrum error 3)\n");
+}
+
+// A '"' in a file's name is escaped as a '\' is, in the header's line and
+// the data's, so that the one-line form can be split at the name's end.
+TEST(TapeinfoCli, QuotesInNamesAreEscaped) {
+  fixtures::TempDir dir;
+  fixtures::write_file(dir.path("t.tap"),
+                       joined({fixtures::tap_block(0x00, code_header(R"(A"B\C)", 2, 32768)),
+                               fixtures::tap_block(0xFF, {0, 0})}));
+  fixtures::RunResult r = listing(dir, {"-s", dir.path("t.tap")});
+  EXPECT_NE(r.out.find(R"(; Bytes: "A\"B\\C" CODE 32768, 2; )"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(R"(; The data of "A\"B\\C", whose header is block 1; )"), std::string::npos)
+      << r.out;
+}
+
 // A walk of the tape with libspectrum alone: its block count, all its
 // T-states, and those up to its last edge (what the pulse lines add up to).
 struct ReferenceWalk {
@@ -562,6 +589,19 @@ TEST(TapeinfoCli, AWavFileIsAWavRecording) {
       << r.out;
   EXPECT_EQ(r.out.find("Pause:"), std::string::npos) << r.out;
   expect_times_add_up(path, run(TAPEINFO, "tapeinfo", {path}).out);
+}
+
+// libspectrum reads a WAV file only as it is: a gzipped one is refused with
+// libspectrum's line alone, none of the audio library's own.
+TEST(TapeinfoCli, AGzippedWavFileIsRefusedInLibspectrumsWords) {
+  fixtures::TempDir dir;
+  std::string path = dir.path("sampled.wav.gz");
+  fixtures::write_file(path, fixtures::gzip_stored(wav_recording(30)));
+  fixtures::RunResult r = listing(dir, {path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("libspectrum error: `DIR/sampled.wav.gz': ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
 
 }  // namespace
