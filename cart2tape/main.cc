@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   int status = read_options(argc, argv, "cart2tape", "f:hV",
                             {{"file", required_argument, nullptr, 'f'}}, print_help, [&](int c) {
                               if (c == 'f') {
-                                wanted.emplace_back(optarg);
+                                wanted.push_back(file_name_argument(optarg));
                                 return true;
                               }
                               report_bad_option(c);

@@ -171,3 +171,9 @@ int write_whole(int fd, const void* bytes, uint64_t size, WriteCall call) {
   }
   return 0;
 }
+
+std::string file_name_argument(const char* text) {
+  std::string name = text;
+  name.erase(name.find_last_not_of(' ') + 1);
+  return name;
+}

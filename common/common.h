@@ -90,6 +90,11 @@ int read_options(int argc, char** argv, const char* tool, const char* short_opti
 // UTF-8 or that encode a C1 control. Valid UTF-8 text is kept as it is.
 void print_visible(std::FILE* out, const char* text);
 
+// A file name given on the command line (-f) without the blanks at its
+// end, which pad a ZX name to 10 characters and are no part of it as the
+// tools print it.
+std::string file_name_argument(const char* text);
+
 // `text` as print_visible writes it.
 std::string visible_text(const char* text);
 

@@ -15,14 +15,6 @@ void print_help() {
   print_help_tail("tape2cart");
 }
 
-// The name of -f without the blanks at its end, which pad a name to 10
-// characters and are no part of it as cartinfo prints it.
-std::string wanted_name(const char* text) {
-  std::string name = text;
-  name.erase(name.find_last_not_of(' ') + 1);
-  return name;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -36,7 +28,7 @@ int main(int argc, char** argv) {
                             print_help, [&](int c) {
                               switch (c) {
                                 case 'f':
-                                  request.wanted.push_back(wanted_name(optarg));
+                                  request.wanted.push_back(file_name_argument(optarg));
                                   return true;
                                 case 'r':
                                   request.replace = true;
