@@ -622,7 +622,7 @@ cart2tape_claims() {
   want_err "cart2tape: \"notes\" is a PRINT file, which no tape header describes; left out (cartinfo -x copies it)"
   [ "$(stat -c %s all.tap)" -eq 8916 ] || fail "size $(stat -c %s all.tap)"
 
-  claim "Copy only the file name, written as cartinfo prints it; may be given more than once. A name that is not on the cartridge is a failure, and nothing is written."
+  claim "Copy only the file name, written as cartinfo prints it (blanks at its end do not count: they pad every name to 10 characters); may be given more than once. A name that is not on the cartridge is a failure, and nothing is written."
   run cart2tape -f loader -f scores sample.mdr two.tap
   want_status 0
   [ "$(stat -c %s two.tap)" -eq $((325 + 21 + 30)) ] || fail "size $(stat -c %s two.tap)"
