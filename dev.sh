@@ -176,6 +176,11 @@ test_clang() {
   ctest --test-dir build-clang -j "$jobs" --output-on-failure
 }
 
+# Every shell script of the tree, checked with shellcheck.
+check_scripts() {
+  shellcheck dev.sh .ci/run fuzz/*.sh tests/*.sh bench/*.sh completions/quillkit
+}
+
 test_libspectrum_1_6_2() {
   if ! build_libspectrum 1.6.2; then
     echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
@@ -248,7 +253,8 @@ case "${1:-}" in
   test)
     # bash-completion too: the completion test is skipped without it.
     stage "installing packages" install_missing valgrind mandoc clang libclang-rt-14-dev \
-      bash-completion
+      bash-completion shellcheck
+    stage "shellcheck" check_scripts
     stage "GCC" test_gcc
     stage "ASan and UBSan" test_sanitized
     stage "clang" test_clang

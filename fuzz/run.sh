@@ -31,8 +31,7 @@ out=build-fuzz
 
 cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLKIT_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build "$out" -j "$(nproc)" --target make_fuzz_seeds \
-  $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
+cmake --build "$out" -j "$(nproc)" --target make_fuzz_seeds "${targets[@]/#/fuzz_}" >/dev/null
 
 # Seeds from the builders, and the corpus images prefixed as each target wants.
 "$out/tests/make_fuzz_seeds" "$out/seeds"
@@ -48,7 +47,7 @@ if [ -d "$corpus" ]; then
       *.pzx) type='\x09' ;;
       *) type='\x00' ;;
     esac
-    { printf "$type"; head -c 65536 "$image"; } > "$out/seeds/tape/$(basename "$image")"
+    { printf '%b' "$type"; head -c 65536 "$image"; } > "$out/seeds/tape/$(basename "$image")"
   done
 fi
 

@@ -84,7 +84,7 @@ check "cartinfo lists what tape2cart saved" grep -q '"hello"' <<< "$(/usr/bin/ca
 check "tapeinfo runs" /usr/bin/tapeinfo "$root/sample.tap" "$root/loader.tzx"
 check "tapeinfo lists the sample tape's file" grep -qx '  Program: "hello" LINE 10' <<< "$(/usr/bin/tapeinfo "$root/sample.tap")"
 for tool in "${tools[@]}"; do
-  check "$tool --version" grep -q "^$tool (quillkit) 1.5.0$" <<< "$(/usr/bin/$tool --version)"
+  check "$tool --version" grep -q "^$tool (quillkit) 1.5.0$" <<< "$(/usr/bin/"$tool" --version)"
   check "man finds $tool" test "$(man -w "$tool")" = "/usr/share/man/man1/$tool.1.gz"
   completions=$(pkg-config --variable=completionsdir bash-completion 2>/dev/null ||
     echo /usr/share/bash-completion/completions)
