@@ -172,8 +172,27 @@ test_sanitized() {
 }
 
 test_clang() {
-  build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
   ctest --test-dir build-clang -j "$jobs" --output-on-failure
+  tidy build-clang
+}
+
+# clang-tidy's checks (.clang-tidy) over every source file of the clang
+# build in DIR but the tests', and the headers they include; any warning
+# fails.
+tidy() {  # tidy DIR
+  local dir=$1 root
+  # The compilation database names files by their physical paths.
+  root=$(pwd -P | sed 's/[][\.*^$+?(){}|]/\\&/g')
+  if ! run-clang-tidy -quiet -p "$dir" -j "$jobs" "^$root/(?!tests/)" > "$dir/clang-tidy.log" 2>&1
+  then
+    sed 's/\x1b\[[0-9;]*m//g' "$dir/clang-tidy.log" |
+      grep -v '^clang-tidy\(-[0-9]*\)\? \|warnings\? generated\.$\|^Suppressed \|^Use -header-filter' >&2
+    echo "clang-tidy found the above: see $dir/clang-tidy.log" >&2
+    exit 1
+  fi
+  echo "clang-tidy: $(grep -c '^clang-tidy' "$dir/clang-tidy.log") files checked"
 }
 
 # Every shell script of the tree, checked with shellcheck.
@@ -253,7 +272,7 @@ case "${1:-}" in
   test)
     # bash-completion too: the completion test is skipped without it.
     stage "installing packages" install_missing valgrind mandoc clang libclang-rt-14-dev \
-      bash-completion shellcheck
+      bash-completion shellcheck clang-tidy
     stage "shellcheck" check_scripts
     stage "GCC" test_gcc
     stage "ASan and UBSan" test_sanitized
