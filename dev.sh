@@ -42,23 +42,51 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
-# Builds libspectrum VERSION from ../shared/deps into build-libspectrum-VERSION/
-# prefix, afresh every time. Returns 1 when its source is not there.
+# Builds libspectrum VERSION from ../shared/deps once for each tarball, and
+# sets libspectrum_prefix to where it is installed: a cache outside the tree,
+# ${XDG_CACHE_HOME:-~/.cache}/quillkit/libspectrum-<sha256 of the tarball>/
+# prefix, which later runs and other clones use as it is. It is built in a
+# temporary folder beside it and renamed into place only when installed
+# whole, so a build that is killed leaves no cache that looks complete; a
+# lock keeps two runs from building it at once. Returns 1 when its source
+# is not there.
 build_libspectrum() {
   local version=$1
-  local tarball=../shared/deps/libspectrum-$version.tar.gz work=build-libspectrum-$version
+  local tarball=../shared/deps/libspectrum-$version.tar.gz
   [ -f "$tarball" ] || return 1
+  # Also what the library needs to run, cached or not.
   install_missing autoconf automake libtool libglib2.0-dev zlib1g-dev libgcrypt20-dev \
     libaudiofile-dev
-  rm -rf "$work"
-  mkdir -p "$work"
-  tar -xzf "$tarball" -C "$work"
-  echo "Building libspectrum $version"
-  if ! (cd "$work/libspectrum-$version" && ./autogen.sh && ./configure --prefix="$PWD/../prefix" \
-      --disable-static && make -j "$jobs" && make install) > "$work/build.log" 2>&1; then
-    tail -30 "$work/build.log" >&2
-    exit 1
+  local cache hash
+  cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillkit
+  hash=$(sha256sum < "$tarball")
+  hash=${hash%% *}
+  local entry=$cache/libspectrum-$hash
+  libspectrum_prefix=$entry/prefix
+  [ -d "$entry" ] && return 0
+  mkdir -p "$cache"
+  local lock
+  exec {lock}> "$entry.lock"
+  flock "$lock"
+  if [ ! -d "$entry" ]; then
+    # Under the lock, a temporary folder is what a killed build left.
+    local work=$entry.partial
+    rm -rf "$work"
+    mkdir -p "$work"
+    tar -xzf "$tarball" -C "$work"
+    echo "Building libspectrum $version into $entry"
+    if ! (cd "$work/libspectrum-$version" && ./autogen.sh &&
+        ./configure --prefix="$libspectrum_prefix" --disable-static && make -j "$jobs" &&
+        make install DESTDIR="$work/installed") > "$work/build.log" 2>&1; then
+      tail -30 "$work/build.log" >&2
+      exit 1
+    fi
+    mkdir "$work/entry"
+    mv "$work/installed$libspectrum_prefix" "$work/entry/prefix"
+    mv -T "$work/entry" "$entry"
+    rm -rf "$work"
   fi
+  exec {lock}>&-
 }
 
 # The i386 packages that the 32-bit build links (libspectrum, GoogleTest,
@@ -205,9 +233,15 @@ test_libspectrum_1_6_2() {
     echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
     return 0
   fi
-  PKG_CONFIG_PATH=$PWD/build-libspectrum-1.6.2/prefix/lib/pkgconfig \
-    build build-libspectrum-1.6.2/quillkit -DQUILLKIT_WERROR=ON
-  ctest --test-dir build-libspectrum-1.6.2/quillkit -j "$jobs" --output-on-failure
+  local dir=build-libspectrum-1.6.2
+  # A build configured against another copy of the library starts afresh.
+  if [ "$(cat "$dir/prefix-used" 2>/dev/null)" != "$libspectrum_prefix" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    printf '%s\n' "$libspectrum_prefix" > "$dir/prefix-used"
+  fi
+  PKG_CONFIG_PATH=$libspectrum_prefix/lib/pkgconfig build "$dir/quillkit" -DQUILLKIT_WERROR=ON
+  ctest --test-dir "$dir/quillkit" -j "$jobs" --output-on-failure
 }
 
 test_package() {
