@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
 #   ./dev.sh demo   install what is missing, build, run the seven tools on bundled samples
-#   ./dev.sh test   install what is missing, build and run the whole suite in
-#                   four configurations: GCC with Debian's libspectrum (its
-#                   command-line tests also under valgrind), GCC with ASan and
-#                   UBSan, clang (valgrind too), and GCC with libspectrum 1.6.2
-#                   built from ../shared/deps (valgrind too), GCC for 32-bit
-#                   x86 (i386 libraries, QEMU where the kernel runs no 32-bit
-#                   programs); then the Debian package's checks, and 20,000
-#                   inputs of each fuzzing harness from a fixed seed
+#   ./dev.sh test   install what is missing, check the shell scripts with
+#                   ShellCheck, then build and run the whole suite in five
+#                   configurations: GCC with Debian's libspectrum, GCC with
+#                   ASan and UBSan, clang (and clang-tidy over the sources),
+#                   GCC with libspectrum 1.6.2 built from ../shared/deps once
+#                   and kept in ~/.cache/quillkit (the command-line tests
+#                   also under valgrind), GCC for 32-bit x86 (i386 libraries,
+#                   QEMU where the kernel runs no 32-bit programs); then build
+#                   the Debian package without its checks and check it, and
+#                   run 20,000 inputs of each fuzzing harness from a fixed
+#                   seed; prints the time and processor time of each stage
 #   ./dev.sh package  build quillkit_<version>-1_<arch>.deb (and its -dbgsym) in
 #                     build-deb/ with dpkg-buildpackage, which runs the suite
+#                     (but for valgrind) unless DEB_BUILD_OPTIONS has nocheck
 # All are safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
