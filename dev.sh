@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
 #   ./dev.sh demo   install what is missing, build, run the seven tools on bundled samples
-#   ./dev.sh test   install what is missing, build and run the whole suite in
-#                   four configurations: GCC with Debian's libspectrum (its
-#                   command-line tests also under valgrind), GCC with ASan and
-#                   UBSan, clang (valgrind too), and GCC with libspectrum 1.6.2
-#                   built from ../shared/deps (valgrind too), GCC for 32-bit
-#                   x86 (i386 libraries, QEMU where the kernel runs no 32-bit
-#                   programs); then the Debian package's checks, and 20,000
-#                   inputs of each fuzzing harness from a fixed seed
+#   ./dev.sh test   install what is missing, check the shell scripts with
+#                   ShellCheck, then build and run the whole suite in five
+#                   configurations: GCC with Debian's libspectrum, GCC with
+#                   ASan and UBSan, clang (and clang-tidy over the sources),
+#                   GCC with libspectrum 1.6.2 built from ../shared/deps once
+#                   and kept in ~/.cache/quillkit (the command-line tests
+#                   also under valgrind), GCC for 32-bit x86 (i386 libraries,
+#                   QEMU where the kernel runs no 32-bit programs); then build
+#                   the Debian package without its checks and check it, and
+#                   run 20,000 inputs of each fuzzing harness from a fixed
+#                   seed; prints the time and processor time of each stage
 #   ./dev.sh package  build quillkit_<version>-1_<arch>.deb (and its -dbgsym) in
 #                     build-deb/ with dpkg-buildpackage, which runs the suite
+#                     (but for valgrind) unless DEB_BUILD_OPTIONS has nocheck
 # All are safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -42,23 +46,51 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
-# Builds libspectrum VERSION from ../shared/deps into build-libspectrum-VERSION/
-# prefix, afresh every time. Returns 1 when its source is not there.
+# Builds libspectrum VERSION from ../shared/deps once for each tarball, and
+# sets libspectrum_prefix to where it is installed: a cache outside the tree,
+# ${XDG_CACHE_HOME:-~/.cache}/quillkit/libspectrum-<sha256 of the tarball>/
+# prefix, which later runs and other clones use as it is. It is built in a
+# temporary folder beside it and renamed into place only when installed
+# whole, so a build that is killed leaves no cache that looks complete; a
+# lock keeps two runs from building it at once. Returns 1 when its source
+# is not there.
 build_libspectrum() {
   local version=$1
-  local tarball=../shared/deps/libspectrum-$version.tar.gz work=build-libspectrum-$version
+  local tarball=../shared/deps/libspectrum-$version.tar.gz
   [ -f "$tarball" ] || return 1
+  # Also what the library needs to run, cached or not.
   install_missing autoconf automake libtool libglib2.0-dev zlib1g-dev libgcrypt20-dev \
     libaudiofile-dev
-  rm -rf "$work"
-  mkdir -p "$work"
-  tar -xzf "$tarball" -C "$work"
-  echo "Building libspectrum $version"
-  if ! (cd "$work/libspectrum-$version" && ./autogen.sh && ./configure --prefix="$PWD/../prefix" \
-      --disable-static && make -j "$jobs" && make install) > "$work/build.log" 2>&1; then
-    tail -30 "$work/build.log" >&2
-    exit 1
+  local cache hash
+  cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillkit
+  hash=$(sha256sum < "$tarball")
+  hash=${hash%% *}
+  local entry=$cache/libspectrum-$hash
+  libspectrum_prefix=$entry/prefix
+  [ -d "$entry" ] && return 0
+  mkdir -p "$cache"
+  local lock
+  exec {lock}> "$entry.lock"
+  flock "$lock"
+  if [ ! -d "$entry" ]; then
+    # Under the lock, a temporary folder is what a killed build left.
+    local work=$entry.partial
+    rm -rf "$work"
+    mkdir -p "$work"
+    tar -xzf "$tarball" -C "$work"
+    echo "Building libspectrum $version into $entry"
+    if ! (cd "$work/libspectrum-$version" && ./autogen.sh &&
+        ./configure --prefix="$libspectrum_prefix" --disable-static && make -j "$jobs" &&
+        make install DESTDIR="$work/installed") > "$work/build.log" 2>&1; then
+      tail -30 "$work/build.log" >&2
+      exit 1
+    fi
+    mkdir "$work/entry"
+    mv "$work/installed$libspectrum_prefix" "$work/entry/prefix"
+    mv -T "$work/entry" "$entry"
+    rm -rf "$work"
   fi
+  exec {lock}>&-
 }
 
 # The i386 packages that the 32-bit build links (libspectrum, GoogleTest,
@@ -132,13 +164,14 @@ test_i386() {
     echo "The i386 packages can't be installed: the 32-bit stage is left out"
     return 0
   fi
-  build build-i386/quillkit -DQUILLKIT_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/i386-multilib.cmake \
-    -DQUILLKIT_I386_SYSROOT="$PWD/build-i386/sysroot"
+  build build-i386/quillkit -DQUILLKIT_WERROR=ON -DQUILLKIT_OPTIMIZE_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/i386-multilib.cmake -DQUILLKIT_I386_SYSROOT="$PWD/build-i386/sysroot"
   if ! run_i386_programs build-i386/quillkit/blankide/blankide; then
     echo "No 32-bit program runs on this machine: the 32-bit suite is left out (built only)"
     return 0
   fi
-  ctest --test-dir build-i386/quillkit -j "$jobs" -LE valgrind --output-on-failure
+  QUILLKIT_PROPERTY_CARTRIDGES=$fewer_cartridges ctest --test-dir build-i386/quillkit -j "$jobs" \
+    -LE valgrind --output-on-failure
 }
 
 # Builds the Debian package the Debian way (dpkg-buildpackage, debhelper)
@@ -161,19 +194,57 @@ package() {
   echo "Built build-deb/quillkit_${version}_$(dpkg --print-architecture).deb"
 }
 
+# The cart2tape property test goes through all its 200 generated cartridges
+# in the GCC build, and through the first 50 in the others, whose point is
+# another compiler, library, word size or the sanitizers.
+fewer_cartridges=50
+
+# The GCC build compiles the tests' own code as the build type says, as
+# developers build; the clang, libspectrum 1.6.2 and 32-bit builds without
+# optimisation (QUILLKIT_OPTIMIZE_TESTS=OFF), in about half the time: their
+# point is the tools' code, which keeps the build type's. (The sanitizers'
+# is a Debug build anyway.)
+#
+# valgrind runs in the libspectrum 1.6.2 stage only (see there).
 test_gcc() {
   build build -DQUILLKIT_WERROR=ON
-  ctest --test-dir build -j "$jobs" --output-on-failure
+  ctest --test-dir build -j "$jobs" -LE valgrind --output-on-failure
 }
 
 test_sanitized() {
   build build-asan -DQUILLKIT_WERROR=ON -DQUILLKIT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-  ctest --test-dir build-asan -j "$jobs" --output-on-failure
+  QUILLKIT_PROPERTY_CARTRIDGES=$fewer_cartridges ctest --test-dir build-asan -j "$jobs" \
+    --output-on-failure
 }
 
 test_clang() {
-  build build-clang -DQUILLKIT_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-  ctest --test-dir build-clang -j "$jobs" --output-on-failure
+  build build-clang -DQUILLKIT_WERROR=ON -DQUILLKIT_OPTIMIZE_TESTS=OFF -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+  QUILLKIT_PROPERTY_CARTRIDGES=$fewer_cartridges ctest --test-dir build-clang -j "$jobs" \
+    -LE valgrind --output-on-failure
+  tidy build-clang
+}
+
+# clang-tidy's checks (.clang-tidy) over every source file of the clang
+# build in DIR but the tests', and the headers they include; any warning
+# fails.
+tidy() {  # tidy DIR
+  local dir=$1 root
+  # The compilation database names files by their physical paths.
+  root=$(pwd -P | sed 's/[][\.*^$+?(){}|]/\\&/g')
+  if ! run-clang-tidy -quiet -p "$dir" -j "$jobs" "^$root/(?!tests/)" > "$dir/clang-tidy.log" 2>&1
+  then
+    sed 's/\x1b\[[0-9;]*m//g' "$dir/clang-tidy.log" |
+      grep -v '^clang-tidy\(-[0-9]*\)\? \|warnings\? generated\.$\|^Suppressed \|^Use -header-filter' >&2
+    echo "clang-tidy found the above: see $dir/clang-tidy.log" >&2
+    exit 1
+  fi
+  echo "clang-tidy: $(grep -c '^clang-tidy' "$dir/clang-tidy.log") files checked"
+}
+
+# Every shell script of the tree, checked with shellcheck.
+check_scripts() {
+  shellcheck dev.sh .ci/run fuzz/*.sh tests/*.sh bench/*.sh completions/quillkit
 }
 
 test_libspectrum_1_6_2() {
@@ -181,30 +252,56 @@ test_libspectrum_1_6_2() {
     echo "No ../shared/deps/libspectrum-1.6.2.tar.gz: the libspectrum 1.6.2 stage is left out"
     return 0
   fi
-  PKG_CONFIG_PATH=$PWD/build-libspectrum-1.6.2/prefix/lib/pkgconfig \
-    build build-libspectrum-1.6.2/quillkit -DQUILLKIT_WERROR=ON
-  ctest --test-dir build-libspectrum-1.6.2/quillkit -j "$jobs" --output-on-failure
+  local dir=build-libspectrum-1.6.2
+  # A build configured against another copy of the library starts afresh.
+  if [ "$(cat "$dir/prefix-used" 2>/dev/null)" != "$libspectrum_prefix" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    printf '%s\n' "$libspectrum_prefix" > "$dir/prefix-used"
+  fi
+  PKG_CONFIG_PATH=$libspectrum_prefix/lib/pkgconfig build "$dir/quillkit" -DQUILLKIT_WERROR=ON \
+    -DQUILLKIT_OPTIMIZE_TESTS=OFF
+  QUILLKIT_PROPERTY_CARTRIDGES=$fewer_cartridges ctest --test-dir "$dir/quillkit" -j "$jobs" \
+    --output-on-failure
 }
 
+# The package is built without its checks (nocheck), as the GCC stage has
+# run the same suite; that builds the way a nocheck build goes.
 test_package() {
-  package
+  DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }nocheck" package
   tests/package_test.sh build-deb build/tests/make_fixtures
+}
+
+# Sets cpu to the processor time, in seconds, of every command that this
+# shell has run to its end (user and system time, from /proc): on a machine
+# that other work shares, the time a stage costs whatever the clock says.
+ticks=$(getconf CLK_TCK)
+cpu_time() {
+  local stat fields
+  read -r stat < /proc/$$/stat
+  read -ra fields <<< "${stat##*) }"
+  cpu=$(((fields[13] + fields[14]) / ticks))  # cutime and cstime
 }
 
 # stage NAME COMMAND...: runs a stage of the tests and notes how long it took.
 stage_times=()
 stage() {
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS cpu start_cpu
   shift
   echo "== $name"
+  cpu_time
+  start_cpu=$cpu
   "$@"
-  stage_times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+  cpu_time
+  stage_times+=("$(printf '%5d s  %-20s (%d s of processor time)' $((SECONDS - start)) "$name" \
+    $((cpu - start_cpu)))")
 }
 
 print_stage_times() {
   echo "Time of each stage:"
   printf '  %s\n' "${stage_times[@]}"
-  printf '%7d s  in all\n' "$SECONDS"
+  cpu_time
+  printf '%7d s  in all%14s (%d s of processor time)\n' "$SECONDS" "" "$cpu"
 }
 
 case "${1:-}" in
@@ -248,7 +345,8 @@ case "${1:-}" in
   test)
     # bash-completion too: the completion test is skipped without it.
     stage "installing packages" install_missing valgrind mandoc clang libclang-rt-14-dev \
-      bash-completion
+      bash-completion shellcheck clang-tidy
+    stage "shellcheck" check_scripts
     stage "GCC" test_gcc
     stage "ASan and UBSan" test_sanitized
     stage "clang" test_clang

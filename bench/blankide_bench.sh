@@ -19,7 +19,7 @@ bytes=$((cylinders * heads * sectors * 512))
 mib=$((bytes / 1048576))
 
 best_blankide=999999 best_dd=999999
-for run in 1 2 3; do
+for _ in 1 2 3; do
   start=$(now)
   "$blankide" -s "$cylinders" "$heads" "$sectors" "$scratch/bench-fill.hdf"
   sync "$scratch/bench-fill.hdf"

@@ -66,10 +66,10 @@ void put_file(Bytes& image, unsigned* number, const char* name, unsigned size) {
     seed = seed * 1103515245u + 12345u;
     data.push_back(static_cast<unsigned char>(seed >> 16));
   }
-  for (unsigned record = 0; record * 512 < data.size(); ++record) {
+  for (size_t record = 0; record * 512 < data.size(); ++record) {
     unsigned length = static_cast<unsigned>(std::min<size_t>(512, data.size() - record * 512));
-    put_block(image, (*number)--, name, record, (record + 1) * 512 >= data.size(),
-              data.data() + record * 512, length);
+    put_block(image, (*number)--, name, static_cast<unsigned>(record),
+              (record + 1) * 512 >= data.size(), data.data() + record * 512, length);
   }
 }
 

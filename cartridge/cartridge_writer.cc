@@ -104,6 +104,7 @@ bool pad_name(const std::string& text, unsigned char name[adapter::MDR_NAME_SIZE
     return false;
   }
   std::memset(name, ' ', adapter::MDR_NAME_SIZE);
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result): a blank-padded field, not a string
   std::memcpy(name, text.data(), text.size());
   return true;
 }

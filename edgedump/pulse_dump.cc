@@ -61,8 +61,9 @@ char* put_decimal(char* out, uint32_t value) {
     p[1] = DIGIT_PAIRS[pair + 1];
   }
   if (value >= 10) {
-    p[-2] = DIGIT_PAIRS[value * 2];
-    p[-1] = DIGIT_PAIRS[value * 2 + 1];
+    unsigned pair = value * 2;
+    p[-2] = DIGIT_PAIRS[pair];
+    p[-1] = DIGIT_PAIRS[pair + 1];
   } else {
     p[-1] = static_cast<char>('0' + value);
   }
@@ -112,7 +113,7 @@ void format_cached_line(LineWriter::CachedLine* line, uint32_t duration) {
 
 void write_any_line(LineWriter* writer, uint64_t duration, int16_t level) {
   char* p = put_decimal64(writer->buffer + writer->used, duration);
-  std::memcpy(p, " : ", 3);
+  std::memcpy(p, " : ", 3);  // NOLINT(bugprone-not-null-terminated-result): a line, not a string
   p += 3;
   if (level < 0) {
     *p++ = '-';

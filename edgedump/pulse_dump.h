@@ -17,7 +17,7 @@
 // so the lines of levels 0 and 1 are kept formatted in a small table by
 // duration and level, and most lines are one copy from there.
 struct LineWriter {
-  static constexpr size_t CAPACITY = 64 * 1024;
+  static constexpr size_t CAPACITY = size_t{64} * 1024;
   static constexpr size_t LONGEST_LINE = 32;  // "18446744073709551615 : -32768\n" and then some
   static constexpr size_t CACHED_LINES = 512;
   // The two lines of one duration, of level 0 and of level 1; 64 bytes, so

@@ -2,7 +2,8 @@
 # Builds the libFuzzer harnesses with clang and runs each for a given time,
 # or, with --runs, for a given number of inputs from a fixed seed, so that
 # the same tree always tries the same inputs (what CI runs: a fault found
-# this way is one the change at hand brought in).
+# this way is one the change at hand brought in). The harnesses run side by
+# side, one on each processor.
 #   fuzz/run.sh SECONDS [cartridge|tape|zx_name|hdf]...
 #   fuzz/run.sh --runs COUNT [cartridge|tape|zx_name|hdf]...
 # Inputs: the committed ones in tests/fuzz-inputs/<target>, fresh seeds from
@@ -31,8 +32,7 @@ out=build-fuzz
 
 cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLKIT_FUZZ=ON -DBUILD_TESTING=ON >/dev/null
-cmake --build "$out" -j "$(nproc)" --target make_fuzz_seeds \
-  $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
+cmake --build "$out" -j "$(nproc)" --target make_fuzz_seeds "${targets[@]/#/fuzz_}" >/dev/null
 
 # Seeds from the builders, and the corpus images prefixed as each target wants.
 "$out/tests/make_fuzz_seeds" "$out/seeds"
@@ -48,31 +48,57 @@ if [ -d "$corpus" ]; then
       *.pzx) type='\x09' ;;
       *) type='\x00' ;;
     esac
-    { printf "$type"; head -c 65536 "$image"; } > "$out/seeds/tape/$(basename "$image")"
+    { printf '%b' "$type"; head -c 65536 "$image"; } > "$out/seeds/tape/$(basename "$image")"
   done
 fi
 
-failed=0
-for target in "${targets[@]}"; do
+# fuzz TARGET: runs one harness, with its output in $out/logs/TARGET.log and
+# what there is to say of the run in $out/logs/TARGET.summary. Fails if the
+# harness found a fault.
+fuzz() {
+  local target=$1 status=0
   # A fixed-seed run starts from the committed inputs and seeds alone.
-  corpus_dir="$out/corpus/$target"
+  local corpus_dir="$out/corpus/$target"
   if [ -n "${count:-}" ]; then
     corpus_dir="$out/corpus-fixed/$target"
     rm -rf "$corpus_dir"
   fi
-  mkdir -p "$corpus_dir" "$out/artifacts/$target" "$out/logs"
-  echo "fuzz_$target: $what"
+  mkdir -p "$corpus_dir" "$out/artifacts/$target"
   # A dictionary of the target's block IDs and field layouts, where it has one.
-  dict=()
+  local dict=()
   [ ! -f "fuzz/$target.dict" ] || dict=(-dict="fuzz/$target.dict")
-  if ! ASAN_OPTIONS=detect_leaks=1:suppressions=tests/asan.supp "$out/fuzz/fuzz_$target" \
-      "${limit[@]}" "${dict[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
-      -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
-      "$corpus_dir" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
-      > "$out/logs/$target.log" 2>&1; then
-    echo "fuzz_$target found a fault: see $out/logs/$target.log and $out/artifacts/$target/"
-    failed=1
+  {
+    echo "fuzz_$target: $what"
+    if ! ASAN_OPTIONS=detect_leaks=1:suppressions=tests/asan.supp "$out/fuzz/fuzz_$target" \
+        "${limit[@]}" "${dict[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -print_final_stats=1 -artifact_prefix="$out/artifacts/$target/" \
+        "$corpus_dir" "tests/fuzz-inputs/$target" "$out/seeds/$target" \
+        > "$out/logs/$target.log" 2>&1; then
+      echo "fuzz_$target found a fault: see $out/logs/$target.log and $out/artifacts/$target/"
+      status=1
+    fi
+    grep -E "^stat::number_of_executed_units|^Done [0-9]+ runs" "$out/logs/$target.log" || true
+  } > "$out/logs/$target.summary"
+  return "$status"
+}
+
+# Each harness runs on one processor: as many side by side as there are
+# processors. What each did is told in order once all are done.
+mkdir -p "$out/logs"
+failed=0 running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
   fi
-  grep -E "^stat::number_of_executed_units|^Done [0-9]+ runs" "$out/logs/$target.log" || true
+  fuzz "$target" &
+  running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
+done
+for target in "${targets[@]}"; do
+  cat "$out/logs/$target.summary"
 done
 exit "$failed"

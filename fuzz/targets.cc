@@ -108,7 +108,7 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
     libspectrum_microdrive_set_data(cartridge, i, data[i]);
   }
   libspectrum_microdrive_set_cartridge_len(cartridge, static_cast<libspectrum_byte>(blocks));
-  libspectrum_microdrive_set_write_protect(cartridge, size % 2);
+  libspectrum_microdrive_set_write_protect(cartridge, static_cast<int>(size % 2));
   print_cartridge_summary(discard(), cartridge, "fuzz.mdr", blocks);
   print_block_listing(discard(), cartridge, blocks);
   (void)print_file_listing(discard(), cartridge);

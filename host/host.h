@@ -27,7 +27,7 @@ namespace adapter {
 // whatever lies beyond. libspectrum 1.5.0's CSW reader reads up to 510 bytes
 // too far, and its Warajevo decompressor, which never checks the end of its
 // input, up to about 200 KB past the start of a block.
-constexpr size_t FILE_PADDING = 256 * 1024;
+constexpr size_t FILE_PADDING = size_t{256} * 1024;
 
 // One whole input file. `bytes` is owned (C heap) and released by
 // file_clear(); `name` points at the caller's path and is not owned.

@@ -25,7 +25,7 @@ __attribute__((format(printf, 2, 3))) void report(libspectrum_error error, const
   va_end(ap);
 }
 
-constexpr size_t INITIAL_CAPACITY = 64 * 1024;
+constexpr size_t INITIAL_CAPACITY = size_t{64} * 1024;
 
 // Reads all of `fd` into a C-heap buffer that keeps FILE_PADDING zero bytes
 // after the data. Returns 0, else the errno of the failure (ENOMEM when the

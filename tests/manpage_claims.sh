@@ -5,6 +5,8 @@
 # where <page> is the .1 file of one of the tools, and the tools are every
 # program that the claims run (cartinfo, cart2tape, edgedump, blankide,
 # tape2cart, blankcart, tapeinfo), each as a path to the program.
+# "a && b || fail" fails when either check does, as meant.
+# shellcheck disable=SC2015
 set -u
 page=$(realpath "$1")
 tool=$(basename "$page" .1)
@@ -67,8 +69,9 @@ make_zip() {
   python3 -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z: z.write(sys.argv[2])' "$1" "$2"
 }
-# tzx BLOCKS: a TZX 1.20 image whose blocks are the printf format BLOCKS.
-tzx() { printf "ZXTape!\x1a\x01\x14$1"; }
+# tzx BLOCKS: a TZX 1.20 image whose blocks are BLOCKS, bytes written as
+# printf's \xHH escapes.
+tzx() { printf 'ZXTape!\x1a\x01\x14%b' "$1"; }
 # tap_block FLAG BYTE...: a TAP block of the flag and the bytes (hexadecimal
 # pairs), its length first and its XOR checksum last.
 tap_block() {
@@ -79,7 +82,7 @@ tap_block() {
     body+="\x$byte"
   done
   body+=$(printf '\\x%02x' "$sum")
-  printf "$(printf '\\x%02x\\x%02x' $((($# + 2) & 255)) $((($# + 2) >> 8)))$body"
+  printf '%b' "$(printf '\\x%02x\\x%02x' $((($# + 2) & 255)) $((($# + 2) >> 8)))$body"
 }
 # le16 N: N as two hexadecimal pairs, low byte first.
 le16() { printf '%02x %02x' $(($1 & 255)) $(($1 >> 8)); }
@@ -459,6 +462,7 @@ cartinfo_claims() {
   grep -qx '  Bytes: "game code" CODE 32768, 1500 in 3 blocks' <<< "$out" || fail "no code paragraph"
   claim "Number Array: \"scores\" DATA S() Length: 26 in 1 block"
   grep -qx '  Number Array: "scores" DATA S()' <<< "$out" || fail "no number array"
+  # shellcheck disable=SC2016  # a literal dollar sign, not an expansion
   grep -qx '  Character Array: "names" DATA A\$()' <<< "$out" || fail "no character array"
   claim "PRINT file: \"notes\" Length: 17 bytes in 1 block"
   grep -qx '  PRINT file: "notes"' <<< "$out" && grep -qx '  Length: 17 bytes in 1 block' <<< "$out" ||
@@ -875,6 +879,7 @@ tape2cart_claims() {
   [ "$(bytes four.mdr $((3 * 543 + 30)) 9)" == "02 05 00 00 00 c1 ff ff ff" ] ||
     fail "chars' header $(bytes four.mdr $((3 * 543 + 30)) 9)"
   run cartinfo four.mdr
+  # shellcheck disable=SC2016  # a literal dollar sign, not an expansion
   grep -qx '  Number Array: "nums" DATA A()' <<< "$out" && grep -qx '  Character Array: "chars" DATA A\$()' <<< "$out" &&
     grep -qx '  Bytes: "code" CODE 40000, 2 in 1 block' <<< "$out" && grep -qx '  Program: "prog"' <<< "$out" ||
     fail "listing '$out'"
@@ -930,7 +935,7 @@ tape2cart_claims() {
   printf '\x02' | dd of=marked.mdr bs=1 seek=15 conv=notrunc 2> /dev/null
   printf '\x02' | dd of=marked.mdr bs=1 seek=29 conv=notrunc 2> /dev/null
   printf '\x00\x00\x05\x00strayzzzzz' | dd of=marked.mdr bs=1 seek=$((543 + 15)) conv=notrunc 2> /dev/null
-  printf "\\x$(checksum marked.mdr $((543 + 15)) 14)" | dd of=marked.mdr bs=1 seek=$((543 + 29)) conv=notrunc 2> /dev/null
+  printf '%b' "\\x$(checksum marked.mdr $((543 + 15)) 14)" | dd of=marked.mdr bs=1 seek=$((543 + 29)) conv=notrunc 2> /dev/null
   cp marked.mdr marked-before.mdr
   run tape2cart sample.tap marked.mdr
   want_status 0
@@ -1286,6 +1291,7 @@ tapeinfo_claims() {
   run tapeinfo files.tap
   want_status 0
   grep -qx 'Files: 5' <<< "$out" || fail "listing '$out'"
+  # shellcheck disable=SC2016  # a literal dollar sign, not an expansion
   [ "$(grep -A1 '^  \(Program\|Bytes\|Number Array\|Character Array\): ' <<< "$out" | grep -v '^  Its data\|^--' | paste -sd '|')" == '  Program: "prog"|  Length: 3, includes variable length: 0|  Bytes: "code" CODE 40000, 2|  Number Array: "nums" DATA A()|  Length: 7|  Character Array: "chars" DATA A$()|  Length: 5|  Bytes: "scr" SCREEN$ 16384, 6912' ] ||
     fail "listing '$out'"
   claim "The header of a file gets Its data follows in block M, and its data block The data of \"NAME\", whose header is block M."
