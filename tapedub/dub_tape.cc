@@ -32,8 +32,7 @@ const char* format_word(OutputFormat format) {
 }
 
 // The format to write, or Unknown after saying why there is none.
-OutputFormat chosen_format(const char* output, bool to_standard_output,
-                           const DubOptions& options) {
+OutputFormat chosen_format(const char* output, bool to_standard_output, const DubOptions& options) {
   OutputFormat named = to_standard_output ? OutputFormat::Unknown : format_of_path(output);
   if (options.type != OutputFormat::Unknown) {
     if (named != OutputFormat::Unknown && named != options.type) {
@@ -135,8 +134,8 @@ int write_sound_output(libspectrum_tape* tape, const char* input, const char* ou
   ReplacedFile destination;
   int error = destination.open(output);
   if (error != 0) {
-    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name,
-                 visible_text(output).c_str(), std::strerror(error));
+    std::fprintf(stderr, "%s: couldn't open `%s': %s\n", program_name, visible_text(output).c_str(),
+                 std::strerror(error));
     return 1;
   }
   int written =
@@ -155,6 +154,30 @@ int write_sound_output(libspectrum_tape* tape, const char* input, const char* ou
   }
   destination.abandon(false);
   return 1;
+}
+
+// libspectrum writes a pause whose level is left to the player (as a TZX
+// pause reads) as a pure tone of one pulse, whose 16-bit length cuts any
+// pause over 18 ms; given the low level, it writes the TZX pause block
+// itself, which reads back as it was read.
+void keep_tzx_pauses(libspectrum_tape* tape) {
+  libspectrum_tape_iterator it = nullptr;
+  for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
+       block = libspectrum_tape_iterator_next(&it)) {
+    if (libspectrum_tape_block_type(block) == LIBSPECTRUM_TAPE_BLOCK_PAUSE &&
+        libspectrum_tape_block_level(block) == -1 &&
+        libspectrum_tape_block_pause_tstates(block) ==
+            libspectrum_tape_block_pause(block) * (TSTATES_PER_SECOND / 1000)) {
+      (void)libspectrum_tape_block_set_level(block, 0);
+    }
+  }
+}
+
+// True when libspectrum reads the `length` bytes of the image it wrote.
+bool reads_back(const libspectrum_byte* bytes, size_t length, libspectrum_id_t type) {
+  QuietLibrary quiet;
+  TapePtr copy(libspectrum_tape_alloc());
+  return libspectrum_tape_read(copy.get(), bytes, length, type, nullptr) == LIBSPECTRUM_ERROR_NONE;
 }
 
 }  // namespace
@@ -239,6 +262,8 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     }
     status = partial ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
     written = copy.get();
+  } else {
+    keep_tzx_pauses(tape);
   }
   libspectrum_byte* bytes = nullptr;
   size_t length = 0;
@@ -246,12 +271,21 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
   unsigned long reports_before = library_report_count();
   {
     CurrentFile writing(input);
-    made = libspectrum_tape_write(&bytes, &length, written,
-                                  format == OutputFormat::Tap ? LIBSPECTRUM_ID_TAPE_TAP
-                                                              : LIBSPECTRUM_ID_TAPE_TZX);
+    made = libspectrum_tape_write(
+        &bytes, &length, written,
+        format == OutputFormat::Tap ? LIBSPECTRUM_ID_TAPE_TAP : LIBSPECTRUM_ID_TAPE_TZX);
   }
   if (made != LIBSPECTRUM_ERROR_NONE) {
     report_unexplained(made, reports_before);
+    libspectrum_free(bytes);
+    return TAPEDUB_FAILED;
+  }
+  libspectrum_id_t type =
+      format == OutputFormat::Tap ? LIBSPECTRUM_ID_TAPE_TAP : LIBSPECTRUM_ID_TAPE_TZX;
+  if (!reads_back(bytes, length, type)) {
+    std::fprintf(stderr,
+                 "%s: libspectrum writes `%s' as a %s that it cannot read back; nothing written\n",
+                 program_name, visible_text(input).c_str(), format_word(format));
     libspectrum_free(bytes);
     return TAPEDUB_FAILED;
   }

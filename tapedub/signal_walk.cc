@@ -6,8 +6,8 @@ SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, SignalSink* sink) {
   const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
   SignalEnd end;
-  uint64_t now = 0;             // T-states since the start
-  uint64_t last_edge = 0;       // when the last edge or change of level came
+  uint64_t now = 0;        // T-states since the start
+  uint64_t last_edge = 0;  // when the last edge or change of level came
   bool any_edge = false;
   int walked_level = 0;         // the walk's level before the record
   int level = 0;                // the level that the sink has

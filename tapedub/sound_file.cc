@@ -84,7 +84,12 @@ class SampleWriter : public SignalSink {
   short buffer_[CHUNK];
 };
 
+// Standard output ("-") fails as the tools' other writes to it do.
 void report_write_error(const char* output, const char* reason) {
+  if (std::strcmp(output, "-") == 0) {
+    std::fprintf(stderr, "%s: write error: %s\n", program_name, reason);
+    return;
+  }
   std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name, visible_text(output).c_str(),
                reason);
 }
@@ -102,9 +107,11 @@ int write_sound(libspectrum_tape* tape, int fd, OutputFormat format, const DubOp
   } else {
     info.format = (wav ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16;
   }
+  errno = 0;
   SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
   if (file == nullptr) {
-    report_write_error(output, sf_strerror(nullptr));
+    // A failed write of the header leaves errno, clearer than libsndfile's text.
+    report_write_error(output, errno != 0 ? std::strerror(errno) : sf_strerror(nullptr));
     return 1;
   }
   // FLAC counts samples in 36 bits.

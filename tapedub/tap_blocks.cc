@@ -51,14 +51,13 @@ libspectrum_tape* tap_blocks(libspectrum_tape* tape, libspectrum_id_t format, bo
     size_t length = libspectrum_tape_block_data_length(block);
     const libspectrum_byte* data = libspectrum_tape_block_data(block);
     if (length == 0 || data == nullptr) {
-      std::fprintf(stderr, "%s: block %zu (%s) left out: it holds no bytes\n", program_name,
-                   number, kind.c_str());
+      std::fprintf(stderr, "%s: block %zu (%s) left out: it holds no bytes\n", program_name, number,
+                   kind.c_str());
       *partial = true;
       continue;
     }
-    size_t bits = type == LIBSPECTRUM_TAPE_BLOCK_ROM
-                      ? 8
-                      : libspectrum_tape_block_bits_in_last_byte(block);
+    size_t bits =
+        type == LIBSPECTRUM_TAPE_BLOCK_ROM ? 8 : libspectrum_tape_block_bits_in_last_byte(block);
     if (bits != 8) {
       std::fprintf(stderr,
                    "%s: block %zu (%s) left out: its last byte has %zu bits, and a TAP holds "
