@@ -38,7 +38,12 @@ int FolderEntry::look_up(const char* path) {
     }
     return S_ISDIR(there.st_mode) ? EISDIR : ENOTDIR;
   }
+  // A folder that may be written but not read is still one to work in,
+  // through a descriptor that only names it (which cannot be flushed).
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) {
+    fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
   if (fd < 0) {
     return errno;
   }

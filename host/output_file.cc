@@ -158,9 +158,6 @@ int ReplacedFile::open(const char* path, OutputMode mode) {
   if (existed && mode == OutputMode::NewOnly) {
     return EEXIST;
   }
-  if (existed && faccessat(entry.folder(), entry.name(), W_OK, 0) != 0) {
-    return errno;
-  }
   error = open_in(entry.folder(), entry.name(), mode, existed ? &existing : nullptr);
   if (error != 0 && existed && mode == OutputMode::Replace && (error == EACCES || error == EPERM)) {
     // No new file can be made in the folder: write this one in place.
@@ -178,6 +175,11 @@ int ReplacedFile::open_in(int folder, const char* name, OutputMode mode,
   check_replaced_ = existed_ && mode == OutputMode::WholeOnly;
   if (existed_) {
     replaced_ = *replaced;
+  }
+  // Replacing a file is writing it: a user who may not write it may not
+  // replace it either.
+  if (existed_ && faccessat(folder, name, W_OK, 0) != 0) {
+    return errno;
   }
   folder_ = fcntl(folder, F_DUPFD_CLOEXEC, 0);
   if (folder_ < 0) {

@@ -159,13 +159,27 @@ class CartridgeFile {
 int open_cartridge(const char* path, int looked_up, const NewCartridge& blank,
                    libspectrum_microdrive* cartridge, CartridgeFile* file, bool* made) {
   int error = looked_up;
+  struct stat existing {};
+  if (error == 0 && file->entry.status(&existing) == 0 && S_ISLNK(existing.st_mode)) {
+    // A link that names no file: what following it gives, or a folder.
+    error = stat(path, &existing) != 0 ? errno : EISDIR;
+  }
+  if (error == EISDIR) {
+    std::fprintf(stderr, "%s: `", program_name);
+    print_visible(stderr, path);
+    std::fprintf(stderr, "' is not a regular file; nothing written\n");
+    return 1;
+  }
+  if (error != 0 && looked_up == 0) {
+    report_unopened_input(path, error);
+    return 1;
+  }
   if (error != 0) {
     std::fprintf(stderr, "%s: couldn't open `", program_name);
     print_visible(stderr, path);
     std::fprintf(stderr, "': %s\n", std::strerror(error));
     return 1;
   }
-  struct stat existing {};
   *made = file->entry.status(&existing) == ENOENT;
   if (*made) {
     NewCartridge request = blank;

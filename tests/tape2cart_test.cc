@@ -448,14 +448,26 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
        1,
        "libspectrum error: `C': libspectrum_microdrive_mdr_read: not enough data in buffer\n"},
   };
-  // A cartridge that is no regular file is neither read nor written.
+  // A cartridge that is no regular file (a pipe, a folder, a link to a
+  // folder) is neither read nor written; a link to nothing is a file that
+  // cannot be read.
   {
     fixtures::TempDir dir;
     fixtures::write_file(dir.path("t.tap"), good);
-    ASSERT_EQ(mkfifo(dir.path("c.mdr").c_str(), 0600), 0);
-    fixtures::RunResult r = run(TAPE2CART, "tape2cart", {dir.path("t.tap"), dir.path("c.mdr")});
-    EXPECT_EQ(r.err,
-              "tape2cart: `" + dir.path("c.mdr") + "' is not a regular file; nothing written\n");
+    ASSERT_EQ(mkfifo(dir.path("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.path("sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("sub", dir.path("folder-link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", dir.path("dangling").c_str()), 0);
+    for (const char* name : {"pipe", "sub", "sub/", "folder-link"}) {
+      fixtures::RunResult r = run(TAPE2CART, "tape2cart", {dir.path("t.tap"), dir.path(name)});
+      EXPECT_EQ(r.err,
+                "tape2cart: `" + dir.path(name) + "' is not a regular file; nothing written\n");
+      EXPECT_EQ(r.status, 1);
+    }
+    fixtures::RunResult r = run(TAPE2CART, "tape2cart", {dir.path("t.tap"), dir.path("dangling")});
+    EXPECT_EQ(r.err, "libspectrum error: couldn't open `" + dir.path("dangling") +
+                         "': No such file or directory\ntape2cart: couldn't read `" +
+                         dir.path("dangling") + "' (libspectrum error 3)\n");
     EXPECT_EQ(r.status, 1);
   }
   for (const Refusal& c : cases) {
@@ -963,45 +975,68 @@ TEST(Tape2cartCli, BlocksOfTheNameThatBelongToNoFile) {
   }
 }
 
-// A cartridge in a folder where no new file can be made is not written in
-// place, where a failure would leave it cut short: it is refused whole.
-TEST(Tape2cartCli, ACartridgeThatCannotBeReplacedWholeIsLeftAsItWas) {
-  fixtures::TempDir dir;
-  std::string folder = dir.path("kept");
-  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  std::string cartridge = folder + "/c.mdr";
-  std::string tape = dir.path("t.tap");
-  fixtures::write_file(cartridge, cartridge_with(10, 0));
-  fixtures::write_file(tape, tap_of({FILES[0]}));
-  std::vector<std::string> command = {TAPE2CART, tape, cartridge};
-  std::string program = TAPE2CART;
-  if (geteuid() == 0) {
-    // As root every folder may be written: run as nobody, who owns the file.
-    if (access("/usr/bin/setpriv", X_OK) != 0) {
-      GTEST_SKIP() << "no setpriv to drop root's rights";
+// The rights on the cartridge and its folder decide as they would for any
+// writer: a cartridge that cannot be replaced whole (its folder takes no
+// new file, or the user may not write it) is left as it was; a folder that
+// may be written but not read takes a new cartridge, or a new image of one.
+TEST(Tape2cartCli, TheRightsOnACartridgeAndItsFolderAreKept) {
+  struct Case {
+    const char* what;
+    mode_t folder_mode;
+    int file_mode;  // -1: no cartridge there yet
+    int status;
+  } cases[] = {
+      {"a folder that takes no new file", 0555, 0644, 1},
+      {"a cartridge that may not be written", 0777, 0444, 1},
+      {"a folder that may not be read, a new cartridge", 0333, -1, 0},
+      {"a folder that may not be read, a cartridge", 0333, 0644, 0},
+  };
+  for (const Case& c : cases) {
+    fixtures::TempDir dir;
+    std::string folder = dir.path("kept");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::string cartridge = folder + "/c.mdr";
+    std::string tape = dir.path("t.tap");
+    if (c.file_mode >= 0) {
+      fixtures::write_file(cartridge, cartridge_with(10, 0));
     }
-    ASSERT_EQ(chown(cartridge.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(dir.dir().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(tape.c_str(), 0644), 0);
-    program = "/usr/bin/setpriv";
-    command = {"--reuid=65534", "--regid=65534", "--clear-groups", TAPE2CART, tape, cartridge};
-    // nobody must reach the tool, and the sanitizers' files, where the tree lies.
-    if (run(program, "setpriv", {command[0], command[1], command[2], TAPE2CART, "--version"})
-            .status != 0) {
-      GTEST_SKIP() << "nobody cannot run " << TAPE2CART << " from here";
+    fixtures::write_file(tape, tap_of({FILES[0]}));
+    std::vector<std::string> command = {TAPE2CART, tape, cartridge};
+    std::string program = TAPE2CART;
+    if (geteuid() == 0) {
+      // As root every file may be written: run as nobody, who owns the file.
+      if (access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "no setpriv to drop root's rights";
+      }
+      ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+      ASSERT_TRUE(c.file_mode < 0 || chown(cartridge.c_str(), 65534, 65534) == 0);
+      ASSERT_EQ(chmod(dir.dir().c_str(), 0755), 0);
+      ASSERT_EQ(chmod(tape.c_str(), 0644), 0);
+      program = "/usr/bin/setpriv";
+      command = {"--reuid=65534", "--regid=65534", "--clear-groups", TAPE2CART, tape, cartridge};
+      // nobody must reach the tool, and the sanitizers' files, where the tree lies.
+      if (run(program, "setpriv", {command[0], command[1], command[2], TAPE2CART, "--version"})
+              .status != 0) {
+        GTEST_SKIP() << "nobody cannot run " << TAPE2CART << " from here";
+      }
+    } else {
+      command.erase(command.begin());
     }
-  } else {
-    command.erase(command.begin());
+    ASSERT_TRUE(c.file_mode < 0 || chmod(cartridge.c_str(), static_cast<mode_t>(c.file_mode)) == 0);
+    ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+    fixtures::RunResult r = run(program, "tape2cart", command);
+    (void)chmod(folder.c_str(), 0755);
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+    if (c.status == 1) {
+      EXPECT_NE(r.err.find(": couldn't replace `" + cartridge +
+                           "' whole: Permission denied; it is left as it was\n"),
+                std::string::npos)
+          << c.what << ": " << r.err;
+      EXPECT_EQ(read_bytes(cartridge), cartridge_with(10, 0)) << c.what;
+    } else {
+      EXPECT_EQ(fixtures::mdr_files(read_bytes(cartridge)).size(), 1u) << c.what;
+    }
   }
-  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-  fixtures::RunResult r = run(program, "tape2cart", command);
-  (void)chmod(folder.c_str(), 0755);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(": couldn't replace `" + cartridge +
-                       "' whole: Permission denied; it is left as it was\n"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(read_bytes(cartridge), cartridge_with(10, 0));
 }
 
 // A failure to lock the cartridge ends the run with nothing written, but
