@@ -88,7 +88,7 @@ struct Loader {
 int Ear::bit_at(uint64_t tstate) const {
   uint64_t index =
       tstate / TSTATES_PER_SECOND * rate + tstate % TSTATES_PER_SECOND * rate / TSTATES_PER_SECOND;
-  return index < samples.size() && samples[index] > 0 ? 1 : 0;
+  return index < samples.size() && samples[static_cast<std::vector<short>::size_type>(index)] > 0 ? 1 : 0;
 }
 
 uint64_t Ear::end() const {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -289,7 +290,7 @@ std::vector<uint64_t> csw_edge_samples(const std::string& path, uint32_t rate) {
   uint64_t t = 0;
   const uint64_t per_sample = 3500000 / rate;
   for (size_t at = 0; at < text.size();) {
-    t += std::stoull(text.substr(at));
+    t += std::strtoull(text.c_str() + at, nullptr, 10);
     samples.push_back(t / per_sample);
     at = text.find('\n', at) + 1;
   }
@@ -306,7 +307,7 @@ std::vector<uint64_t> edge_times(const std::string& path) {
   char level = '0';
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
-    t += std::stoull(text.substr(at));
+    t += std::strtoull(text.c_str() + at, nullptr, 10);
     if (text[end - 1] != level) {
       times.push_back(t);
       level = text[end - 1];
