@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set-up, demonstration and test runner for quillkit on Debian.
-#   ./dev.sh demo   install what is missing, build, run the seven tools on bundled samples
+#   ./dev.sh demo   install what is missing, build, run the eight tools on bundled samples
 #   ./dev.sh test   install what is missing, check the shell scripts with
 #                   ShellCheck, then build and run the whole suite in five
 #                   configurations: GCC with Debian's libspectrum, GCC with
@@ -24,7 +24,7 @@ as_root() {
 }
 
 install_missing() {  # install_missing [extra package...]
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev dpkg-dev "$@")
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev libsndfile1-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
@@ -94,11 +94,11 @@ build_libspectrum() {
 }
 
 # The i386 packages that the 32-bit build links (libspectrum, GoogleTest,
-# bzip2 and what they need), unpacked into build-i386/sysroot once. apt
-# resolves and downloads them with a state of its own in build-i386/apt, so
-# the system's packages (its x86-64 -dev packages above all) stay as they
-# are; the C and C++ runtime come from g++-multilib instead. Returns 1 when
-# the packages can't be had.
+# bzip2, libsndfile and what they need), unpacked into build-i386/sysroot
+# once. apt resolves and downloads them with a state of its own in
+# build-i386/apt, so the system's packages (its x86-64 -dev packages above
+# all) stay as they are; the C and C++ runtime come from g++-multilib
+# instead. Returns 1 when the packages can't be had.
 i386_sysroot() {
   local top=$PWD/build-i386
   local sysroot=$top/sysroot apt=$top/apt
@@ -114,7 +114,7 @@ i386_sysroot() {
   # others usable: the download below says whether they were enough.
   apt-get "${options[@]}" update > "$top/apt.log" 2>&1 || true
   if ! apt-get "${options[@]}" install --download-only -y --no-install-recommends \
-      libspectrum-dev libgtest-dev libbz2-dev >> "$top/apt.log" 2>&1; then
+      libspectrum-dev libgtest-dev libbz2-dev libsndfile1-dev >> "$top/apt.log" 2>&1; then
     tail -5 "$top/apt.log" >&2
     return 1
   fi
@@ -341,6 +341,14 @@ case "${1:-}" in
     build/tapeinfo/tapeinfo build/samples/sample.tap
     echo "and with -s, one line per block, the TZX that cart2tape wrote:"
     build/tapeinfo/tapeinfo -s build/samples/sample-files.tzx
+    build/tapedub/tapedub build/samples/sample.tap build/samples/sample.wav
+    build/tapedub/tapedub build/samples/sample.tap build/samples/sample.tzx
+    echo "tapedub made the sound of build/samples/sample.tap, and a TZX of it, which tapeinfo lists:"
+    ls -l build/samples/sample.wav
+    build/tapeinfo/tapeinfo -s build/samples/sample.tzx
+    echo "a TAP keeps the ROM blocks only (status 2: a block was left out):"
+    build/tapedub/tapedub build/samples/sample-files.tzx build/samples/sample-files.tap || true
+    build/tapeinfo/tapeinfo -s build/samples/sample-files.tap | sed -n 1,8p
     ;;
   test)
     # bash-completion too: the completion test is skipped without it.

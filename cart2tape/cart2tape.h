@@ -11,6 +11,7 @@
 
 #include "cartridge.h"
 #include "tape.h"
+#include "tape_files.h"
 
 // Fills `header` for the non-PRINT file `entry` from its 9-byte Microdrive
 // header (zeros where the file holds fewer bytes):
@@ -26,10 +27,6 @@ void make_tape_header(const CatalogueEntry& entry, unsigned char header[TAPE_HEA
 // left out: libspectrum writes it as sampled pulses that do not read back
 // as the same blocks, nor even the same edges.
 libspectrum_id_t tape_type_for(const char* path);
-
-// The most data bytes a ROM block can carry between its flag and its
-// checksum: the formats store a block's length in 16 bits.
-constexpr size_t MAX_TAPE_DATA = 65533;
 
 // How many bytes after the 9-byte header the data block of `entry` holds:
 // all of them, or, when they are more than MAX_TAPE_DATA, as many as the

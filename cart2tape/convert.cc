@@ -1,5 +1,4 @@
 // The whole conversion of one cartridge to one tape; see cart2tape.h.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,18 +24,6 @@ int write_standard_output(const unsigned char* bytes, size_t size) {
   return 0;
 }
 
-// True when `source` and the output (the file `target`, or standard output
-// when `target` is null) are one file, reached by whatever name or link.
-bool is_source(const char* source, const char* target) {
-  struct stat input {};
-  struct stat output {};
-  if (stat(source, &input) != 0) {
-    return false;  // reading it will say why
-  }
-  int found = target != nullptr ? stat(target, &output) : fstat(STDOUT_FILENO, &output);
-  return found == 0 && input.st_dev == output.st_dev && input.st_ino == output.st_ino;
-}
-
 }  // namespace
 
 int write_cartridge_tape(const char* source, const char* target,
@@ -55,7 +42,7 @@ int write_cartridge_tape(const char* source, const char* target,
                  program_name);
     return CART2TAPE_FAILED;
   }
-  if (is_source(source, to_standard_output ? nullptr : target)) {
+  if (output_is_input(source, to_standard_output ? nullptr : target)) {
     if (to_standard_output) {
       std::fprintf(stderr, "%s: standard output is the cartridge `%s' itself; nothing written\n",
                    program_name, visible_text(source).c_str());

@@ -216,6 +216,11 @@ class FolderEntry {
 // True when `a` and `b` describe one file.
 bool same_file(const struct stat& a, const struct stat& b);
 
+// True when the file `input` and the output (the file `output`, links
+// followed, or standard output when `output` is null) are one file, reached
+// by whatever name or link; false when either cannot be looked at.
+bool output_is_input(const char* input, const char* output);
+
 // How a ReplacedFile treats what is there: Replace as described below;
 // WholeOnly never writes in place (a file that is not regular, or in a folder
 // where no new file can be made, is refused: EINVAL or the reason) and

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common.h"
 #include "host.h"
@@ -25,6 +26,11 @@ constexpr size_t TAPE_HEADER_SIZE = 17;
 // it), and memory that libspectrum allocated during the call and then lost
 // (it drops a block on some error paths) is given back, so nothing leaks.
 [[nodiscard]] int read_tape_image(libspectrum_tape* tape, const adapter::File& file);
+
+// A block's kind in words, as tapeinfo lists it: "standard speed data",
+// "pure tone", "PZX data"... A block of a tape read from `format` (PZX
+// names some kinds its own way).
+std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format);
 
 namespace adapter {
 

@@ -56,6 +56,16 @@ struct TapeFiles {
   bool sampled = false;              // a block holds pulses only
 };
 
+// The most data bytes a ROM block can carry between its flag and its
+// checksum: the formats store a block's length in 16 bits.
+constexpr size_t MAX_TAPE_DATA = 65533;
+
+// A standard-speed block of `flag`, the `size` bytes at `bytes` and their
+// XOR checksum, with the ROM's pause of 1000 ms; its bytes come from
+// libspectrum's allocator and the block owns them (it is the caller's, to
+// append to a tape or free).
+libspectrum_tape_block* rom_block(unsigned char flag, const unsigned char* bytes, size_t size);
+
 // True when `length` bytes of a ROM block (flag first, checksum last)
 // XOR to 0, as the ROM checks them.
 bool rom_checksum_right(const unsigned char* bytes, size_t length);

@@ -46,9 +46,6 @@ struct TapeFacts {
   std::vector<libspectrum_tape_block*> blocks;  // in block order
 };
 
-// A block's kind in words: "standard speed data", "pure tone", "PZX data"...
-std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format);
-
 // The lines that describe block `index` (0-based) after its first, without
 // indent or newline: times, bytes, checksum, the file it carries, timings,
 // texts, counts.

@@ -179,6 +179,22 @@ expect "tapeinfo -s game.tzx raw.csw " "$tape_images"
 expect "tapeinfo game.tzx -s o" "old.TAP.gz"
 expect "tapeinfo -- -" "-dash.tap"
 expect "tapeinfo -- game.tzx -" "-dash.tap"
+# tapedub: tapes first, any file second, nothing third; the formats after -t
+# and the sizes after -b in every spelling, nothing after -r.
+all_files="-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|msx.tsx|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
+expect "tapedub " "$tape_images"
+expect "tapedub -" "--bits=|--help|--invert|--rate=|--type=|--version|-V|-b|-h|-r|-t"
+expect "tapedub --inv" "--invert"
+expect "tapedub -t " "csw|flac|tap|tzx|wav"
+expect "tapedub --type=w" "wav"
+expect "tapedub --ty " "csw|flac|tap|tzx|wav"
+expect "tapedub -b " "16|8"
+expect "tapedub --bits=1" "16"
+expect "tapedub -r " ""
+expect "tapedub -r 22050 --invert game.tzx " "$all_files"
+expect "tapedub -t wav -b 8 " "$tape_images"
+expect "tapedub game.tzx song.wav " ""
+expect "tapedub -- -" "-dash.tap"
 
 # The argument of -f: the names that cartinfo lists for the cartridge operand,
 # quoted as the word is, when that operand is a plain name of an image.

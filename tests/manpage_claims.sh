@@ -4,7 +4,7 @@
 # Usage: manpage_claims.sh <page> <make_fixtures> <tool>...
 # where <page> is the .1 file of one of the tools, and the tools are every
 # program that the claims run (cartinfo, cart2tape, edgedump, blankide,
-# tape2cart, blankcart, tapeinfo), each as a path to the program.
+# tape2cart, blankcart, tapeinfo, tapedub), each as a path to the program.
 # "a && b || fail" fails when either check does, as meant.
 # shellcheck disable=SC2015
 set -u
@@ -1458,8 +1458,105 @@ Try \`tapeinfo --help' for more information."
   fi
 }
 
+tapedub_claims() {
+  claim "The format written follows the extension of output-file (in any case), or -t, which must then agree with the extension when it names a format"
+  # Each format by its first bytes; the TAP is the sample again, block for block.
+  for operands in "out.tap:13 00 00 00 68 65 6c 6c 6f" "out.TZX:5a 58 54 61 70 65 21 1a 01" \
+      "out.csw:43 6f 6d 70 72 65 73 73 65" "out.Wav:52 49 46 46" "out.flac:66 4c 61 43"; do
+    run tapedub sample.tap "${operands%%:*}"
+    want_status 0
+    want_err ""
+    want_bytes=${operands#*:}
+    [ "$(bytes "${operands%%:*}" 0 $(($(wc -w <<< "$want_bytes"))))" == "$want_bytes" ] ||
+      fail "${operands%%:*} begins $(bytes "${operands%%:*}" 0 9)"
+  done
+  cmp -s sample.tap out.tap || fail "out.tap is not the sample tape"
+  [ "$(bytes out.Wav 8 4)" == "57 41 56 45" ] || fail "out.Wav is no WAVE file"
+  run tapeinfo out.TZX
+  grep -qx '  Program: "hello" LINE 10' <<< "$out" || fail "tapeinfo of out.TZX: '$out'"
+  run tapedub -t csw sample.tap out.raw
+  want_status 0
+  cmp -s out.csw out.raw || fail "-t csw wrote another image than the name .csw"
+  run tapedub -t wav sample.tap out.tap
+  want_status 1
+  want_err "tapedub: \`out.tap' is named as a TAP file, but -t asks for WAV"
+  run tapedub sample.tap out.snd
+  want_status 1
+  want_err "tapedub: \`out.snd': unknown tape format; name it .tap, .tzx, .csw, .wav or .flac, or give -t"
+  want_no_file out.snd
+
+  claim "An output-file of - writes to standard output, and then needs -t."
+  run tapedub sample.tap -
+  want_status 1
+  want_err "tapedub: give the format of standard output with -t"
+  run sh -c "tapedub -t TZX sample.tap - > piped.tzx"
+  want_status 0
+  cmp -s piped.tzx out.TZX || fail "the TZX on standard output differs from out.TZX"
+  # Through a pipe, the sound is the same as in a file.
+  run sh -c "tapedub --type=wav sample.tap - | cat > piped.wav"
+  want_status 0
+  cmp -s piped.wav out.Wav || fail "the WAV through a pipe differs from out.Wav"
+
+  claim "Every other block (a pure tone, a pause, a text, a recording, a block of no bytes, a block whose last byte has fewer than 8 bits) is left out, with a line on standard error that gives its number and kind, and the exit status is then 2."
+  {
+    tzx '\x30\x02hi\x10\xe8\x03'
+    tap_block ff 01 02
+    printf '\x20\xe8\x03\x12\x78\x08\x02\x00'
+  } > mixed.tzx
+  run tapedub mixed.tzx mixed.tap
+  want_status 2
+  want_err "tapedub: block 1 (text description) left out: a TAP holds data blocks only
+tapedub: block 3 (pause) left out: a TAP holds data blocks only
+tapedub: block 4 (pure tone) left out: a TAP holds data blocks only"
+  tap_block ff 01 02 > wanted.tap
+  cmp -s mixed.tap wanted.tap || fail "mixed.tap holds $(bytes mixed.tap 0 20)"
+
+  claim "A tape of which no block can go into a TAP is a failure, and nothing is written."
+  tzx '\x30\x02hi\x20\xe8\x03' > nodata.tzx
+  run tapedub nodata.tzx nodata.tap
+  want_status 1
+  want_err "tapedub: block 1 (text description) left out: a TAP holds data blocks only
+tapedub: block 2 (pause) left out: a TAP holds data blocks only
+tapedub: \`nodata.tzx' holds no data block for a TAP; nothing written"
+  want_no_file nodata.tap
+  echo keep > kept.tap
+  run tapedub nodata.tzx kept.tap
+  want_status 1
+  [ "$(< kept.tap)" == keep ] || fail "kept.tap was changed"
+
+  claim "an input that cannot be read or parsed leaves an existing output-file as it was."
+  echo "not a tape" > notes.txt
+  for operand in missing.tap notes.txt; do
+    run tapedub "$operand" kept.tap
+    want_status 1
+    [ "$(< kept.tap)" == keep ] || fail "kept.tap was changed by $operand"
+  done
+
+  if command -v script > /dev/null; then
+    claim "tapedub: a tape is not written to a terminal; name an output file or redirect standard output The output file was - and standard output is a terminal."
+    run script -qec "tapedub -t tap sample.tap -" /dev/null
+    want_status 1
+    [ "$(tr -d '\r' <<< "$out")" == "tapedub: a tape is not written to a terminal; name an output file or redirect standard output" ] ||
+      fail "the terminal showed '$out'"
+  fi
+
+  claim "tapedub never writes over the tape it reads: an output-file that is tape-file under any name, hard link or symbolic link, or a standard output that is that file, is a failure, and nothing is written."
+  cp sample.tap own.tap
+  ln own.tap hard.tap
+  ln -s own.tap soft.tap
+  for operand in own.tap ./own.tap hard.tap soft.tap; do
+    run tapedub -t tap own.tap "$operand"
+    want_status 1
+    want_err "tapedub: \`$operand' is the tape \`own.tap' itself; not replaced"
+  done
+  run sh -c "tapedub -t tzx own.tap - >> own.tap"
+  want_status 1
+  want_err "tapedub: standard output is the tape \`own.tap' itself; nothing written"
+  cmp -s own.tap sample.tap || fail "own.tap was changed"
+}
+
 case $tool in
-  edgedump | blankide | cartinfo | cart2tape | tape2cart | blankcart | tapeinfo) "${tool}_claims" ;;
+  edgedump | blankide | cartinfo | cart2tape | tape2cart | blankcart | tapeinfo | tapedub) "${tool}_claims" ;;
   *) echo "no claims for $page"; exit 1 ;;
 esac
 finish

@@ -20,7 +20,7 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 start=$(date +%s)
-tools=(cartinfo edgedump blankide cart2tape tape2cart blankcart tapeinfo)
+tools=(cartinfo edgedump blankide cart2tape tape2cart blankcart tapeinfo tapedub)
 deb=$(ls "$dir"/quillkit_*_*.deb)
 changes=$(ls "$dir"/quillkit_*.changes)
 check "one package and its debug symbols" test -f "$(ls "$dir"/quillkit-dbgsym_*.deb)"
@@ -50,6 +50,7 @@ check "package architecture" test "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg
 depends=$(dpkg-deb -f "$deb" Depends)
 check "depends on libc ($depends)" grep -q 'libc6' <<< "$depends"
 check "depends on the libspectrum it was built with ($depends)" grep -q 'libspectrum[0-9]' <<< "$depends"
+check "depends on libsndfile ($depends)" grep -q 'libsndfile1' <<< "$depends"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -85,6 +86,10 @@ check "tape2cart runs" /usr/bin/tape2cart "$root/sample.tap" "$root/blank.mdr"
 check "cartinfo lists what tape2cart saved" grep -q '"hello"' <<< "$(/usr/bin/cartinfo "$root/blank.mdr")"
 check "tapeinfo runs" /usr/bin/tapeinfo "$root/sample.tap" "$root/loader.tzx"
 check "tapeinfo lists the sample tape's file" grep -qx '  Program: "hello" LINE 10' <<< "$(/usr/bin/tapeinfo "$root/sample.tap")"
+check "tapedub runs to WAV" /usr/bin/tapedub "$root/sample.tap" "$root/sample.wav"
+check "tapedub wrote a WAV" test "$(head -c 4 "$root/sample.wav")$(tail -c +9 "$root/sample.wav" | head -c 4)" = RIFFWAVE
+check "tapedub runs to TZX" /usr/bin/tapedub "$root/sample.tap" "$root/sample.tzx"
+check "tapeinfo lists the TZX's file" grep -qx '  Program: "hello" LINE 10' <<< "$(/usr/bin/tapeinfo "$root/sample.tzx")"
 for tool in "${tools[@]}"; do
   check "$tool --version" grep -q "^$tool (quillkit) 1.5.0$" <<< "$(/usr/bin/"$tool" --version)"
   check "man finds $tool" test "$(man -w "$tool")" = "/usr/share/man/man1/$tool.1.gz"
