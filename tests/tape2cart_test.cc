@@ -100,12 +100,6 @@ const std::vector<RomFile> FILES = {
     {3, "biggest", 0, 32768, 65533},
 };
 
-// A ROM block without its TAP length: flag, bytes, checksum.
-Bytes rom_block(uint8_t flag, const Bytes& payload, bool spoil = false) {
-  Bytes b = fixtures::tap_block(flag, payload, spoil);
-  return Bytes(b.begin() + 2, b.end());
-}
-
 Bytes tap_of(const std::vector<RomFile>& files) {
   Bytes tape;
   for (const RomFile& f : files) {
@@ -122,8 +116,8 @@ Bytes tap_of(const std::vector<RomFile>& files) {
 Bytes tzx_of(const std::vector<RomFile>& files) {
   fixtures::TzxBuilder tzx;
   for (size_t i = 0; i < files.size(); ++i) {
-    Bytes header = rom_block(0x00, files[i].header());
-    Bytes data = rom_block(0xFF, files[i].data());
+    Bytes header = fixtures::rom_block(0x00, files[i].header());
+    Bytes data = fixtures::rom_block(0xFF, files[i].data());
     switch (i % 3) {
       case 0:
         tzx.standard(1000, header).text("between").pause(100).standard(1000, data);
@@ -148,7 +142,8 @@ Bytes tzx_of(const std::vector<RomFile>& files) {
 Bytes pzx_of(const std::vector<RomFile>& files) {
   fixtures::PzxBuilder pzx;
   for (const RomFile& f : files) {
-    for (const Bytes& b : {rom_block(0x00, f.header()), rom_block(0xFF, f.data())}) {
+    for (const Bytes& b :
+         {fixtures::rom_block(0x00, f.header()), fixtures::rom_block(0xFF, f.data())}) {
       pzx.pulses({{3223, 2168}, {1, 667}, {1, 735}})
           .data(static_cast<uint32_t>(b.size() * 8), {855, 855}, {1710, 1710}, b)
           .pause(3500000, false);
@@ -218,8 +213,8 @@ TEST_P(Tape2cartCliFormats, FilesGoRoundThroughCart2tape) {
   std::vector<Bytes> blocks = rom_blocks(back);
   ASSERT_EQ(blocks.size(), FILES.size() * 2);
   for (size_t i = 0; i < FILES.size(); ++i) {
-    EXPECT_EQ(blocks[2 * i], rom_block(0x00, FILES[i].header())) << FILES[i].name;
-    EXPECT_EQ(blocks[2 * i + 1], rom_block(0xFF, FILES[i].data())) << FILES[i].name;
+    EXPECT_EQ(blocks[2 * i], fixtures::rom_block(0x00, FILES[i].header())) << FILES[i].name;
+    EXPECT_EQ(blocks[2 * i + 1], fixtures::rom_block(0xFF, FILES[i].data())) << FILES[i].name;
   }
 
   r = run(CARTINFO, "cartinfo", {cartridge});
@@ -369,7 +364,7 @@ TEST(Tape2cartCli, RefusalsWriteNothing) {
   RomFile small{3, "small", 0, 32768, 1100};  // three sectors
   Bytes good = tap_of({small});
   fixtures::TzxBuilder outside;
-  outside.jump(5).standard(1000, rom_block(0x00, small.header()));
+  outside.jump(5).standard(1000, fixtures::rom_block(0x00, small.header()));
   // "small" with a wrong data checksum, then a whole file.
   Bytes damaged = fixtures::tap_block(0x00, small.header());
   for (const Bytes& more : {fixtures::tap_block(0xFF, small.data(), true), tap_of({FILES[0]})}) {

@@ -24,20 +24,6 @@ namespace {
 const std::string TAPEDUB = TAPEDUB_PATH;
 const std::string EDGEDUMP = EDGEDUMP_PATH;
 
-Bytes joined(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) {
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return all;
-}
-
-// A ROM block without its TAP length: flag, bytes, checksum.
-Bytes rom_block(uint8_t flag, const Bytes& payload, bool spoil = false) {
-  Bytes b = fixtures::tap_block(flag, payload, spoil);
-  return Bytes(b.begin() + 2, b.end());
-}
-
 Bytes header(uint8_t type, const std::string& name, uint16_t length, uint16_t p1, uint16_t p2) {
   Bytes h{type};
   std::string padded = name + std::string(10 - name.size(), ' ');
@@ -79,8 +65,9 @@ std::vector<RomTape> rom_tapes() {
   Bytes program = {0x00, 0x0A, 0x01, 0x00, 0xE7};
   Bytes hello = header(0, "hello", 5, 10, 5);
   tapes.push_back({"hello.tap",
-                   joined({fixtures::tap_block(0x00, hello), fixtures::tap_block(0xFF, program)}),
-                   {rom_block(0x00, hello), rom_block(0xFF, program)}});
+                   fixtures::concatenated(
+                       {fixtures::tap_block(0x00, hello), fixtures::tap_block(0xFF, program)}),
+                   {fixtures::rom_block(0x00, hello), fixtures::rom_block(0xFF, program)}});
 
   RomTape files{"files.tap", {}, {}};
   struct File {
@@ -96,29 +83,29 @@ std::vector<RomTape> rom_tapes() {
       {header(3, "zeros", 64, 0, 32768), Bytes(64, 0x00)},
   };
   for (const File& f : list) {
-    files.image =
-        joined({files.image, fixtures::tap_block(0x00, f.head), fixtures::tap_block(0xFF, f.data)});
-    files.blocks.push_back(rom_block(0x00, f.head));
-    files.blocks.push_back(rom_block(0xFF, f.data));
+    files.image = fixtures::concatenated(
+        {files.image, fixtures::tap_block(0x00, f.head), fixtures::tap_block(0xFF, f.data)});
+    files.blocks.push_back(fixtures::rom_block(0x00, f.head));
+    files.blocks.push_back(fixtures::rom_block(0xFF, f.data));
   }
   tapes.push_back(files);
 
   Bytes code = header(3, "mixed", 40, 32768, 32768);
   fixtures::TzxBuilder tzx;
   tzx.text("side A")
-      .standard(1000, rom_block(0x00, code))
+      .standard(1000, fixtures::rom_block(0x00, code))
       .pause(500)
-      .standard(2000, rom_block(0xFF, counting(40, 3)))
+      .standard(2000, fixtures::rom_block(0xFF, counting(40, 3)))
       .pure_tone(1000, 20)
-      .standard(1000, rom_block(0x55, counting(100, 5)));
+      .standard(1000, fixtures::rom_block(0x55, counting(100, 5)));
   tapes.push_back({"mixed.tzx",
                    tzx.image(),
-                   {rom_block(0x00, code), rom_block(0xFF, counting(40, 3)),
-                    rom_block(0x55, counting(100, 5))}});
+                   {fixtures::rom_block(0x00, code), fixtures::rom_block(0xFF, counting(40, 3)),
+                    fixtures::rom_block(0x55, counting(100, 5))}});
 
   fixtures::PzxBuilder pzx;
-  Bytes pzx_head = rom_block(0x00, header(3, "pzx", 200, 50000, 32768));
-  Bytes pzx_data = rom_block(0xFF, counting(200, 31));
+  Bytes pzx_head = fixtures::rom_block(0x00, header(3, "pzx", 200, 50000, 32768));
+  Bytes pzx_data = fixtures::rom_block(0xFF, counting(200, 31));
   pzx_rom_block(&pzx, pzx_head, 8063);
   pzx_rom_block(&pzx, pzx_data, 3223);
   tapes.push_back({"rom.pzx", pzx.image(), {pzx_head, pzx_data}});
@@ -201,9 +188,10 @@ TEST(TapedubSound, TheRomLoadsEveryBlockAtEveryRateDepthAndPolarity) {
 TEST(TapedubSound, FlacHoldsTheWavSamplesAndABadChecksumDoesNotLoad) {
   fixtures::TempDir dir;
   Bytes data = counting(50, 9);
-  fixtures::write_file(dir.path("bad.tap"),
-                       joined({fixtures::tap_block(0x00, header(3, "bad", 50, 0, 32768)),
-                               fixtures::tap_block(0xFF, data, true)}));
+  fixtures::write_file(
+      dir.path("bad.tap"),
+      fixtures::concatenated({fixtures::tap_block(0x00, header(3, "bad", 50, 0, 32768)),
+                              fixtures::tap_block(0xFF, data, true)}));
   for (const char* bits : {"8", "16"}) {
     ASSERT_EQ(
         run(TAPEDUB, "tapedub", {"-b", bits, dir.path("bad.tap"), dir.path("bad.wav")}).status, 0);
@@ -406,21 +394,20 @@ TEST(TapedubSound, EdgesFallOnTheirSamplesAfterLongPausesAndTheSoundEndsASecondL
 // tapeinfo does; a block too long for it is cut, its checksum made again.
 TEST(TapedubTap, LeavesOutWhatATapCannotHoldAndSaysSo) {
   fixtures::TempDir dir;
-  Bytes big = rom_block(0xFF, counting(70000, 3));
+  Bytes big = fixtures::rom_block(0xFF, counting(70000, 3));
   fixtures::TzxBuilder tzx;
   tzx.text("hi")
-      .standard(1000, rom_block(0x00, header(3, "x", 2, 0, 0)))
-      .turbo(2000, 600, 700, 800, 1600, 100, 8, 0, rom_block(0xFF, {1, 2}))
+      .standard(1000, fixtures::rom_block(0x00, header(3, "x", 2, 0, 0)))
+      .turbo(2000, 600, 700, 800, 1600, 100, 8, 0, fixtures::rom_block(0xFF, {1, 2}))
       .pure_tone(2168, 10)
       .pure_data(855, 1710, 6, 500, {0xFF, 0x12, 0x34})
       .pure_data(855, 1710, 8, 500, {0x44, 0x12, 0x56})
-      .raw(
-          0x11,
-          joined({{0x78, 0x08, 0x9B, 0x02, 0xDF, 0x02, 0x57, 0x03, 0xAE, 0x06, 0x7F, 0x1F, 8, 0, 0},
-                  {static_cast<uint8_t>(big.size() & 0xFF),
-                   static_cast<uint8_t>((big.size() >> 8) & 0xFF),
-                   static_cast<uint8_t>(big.size() >> 16)},
-                  big}));
+      .raw(0x11, fixtures::concatenated({{0x78, 0x08, 0x9B, 0x02, 0xDF, 0x02, 0x57, 0x03, 0xAE,
+                                          0x06, 0x7F, 0x1F, 8, 0, 0},
+                                         {static_cast<uint8_t>(big.size() & 0xFF),
+                                          static_cast<uint8_t>((big.size() >> 8) & 0xFF),
+                                          static_cast<uint8_t>(big.size() >> 16)},
+                                         big}));
   fixtures::write_file(dir.path("in.tzx"), tzx.image());
   fixtures::RunResult r = run(TAPEDUB, "tapedub", {dir.path("in.tzx"), dir.path("out.tap")});
   EXPECT_EQ(r.err,
@@ -432,10 +419,10 @@ TEST(TapedubTap, LeavesOutWhatATapCannotHoldAndSaysSo) {
             "a TAP block holds\n");
   EXPECT_EQ(r.status, 2);
   Bytes cut(big.begin() + 1, big.begin() + 1 + 65533);
-  Bytes want = joined({fixtures::tap_block(0x00, header(3, "x", 2, 0, 0)),
-                       fixtures::tap_block(0xFF, {1, 2}),
-                       {3, 0, 0x44, 0x12, 0x56},
-                       fixtures::tap_block(0xFF, cut)});
+  Bytes want = fixtures::concatenated({fixtures::tap_block(0x00, header(3, "x", 2, 0, 0)),
+                                       fixtures::tap_block(0xFF, {1, 2}),
+                                       {3, 0, 0x44, 0x12, 0x56},
+                                       fixtures::tap_block(0xFF, cut)});
   EXPECT_EQ(fixtures::read_file(dir.path("out.tap")), std::string(want.begin(), want.end()));
 
   // PZX data of whole bytes goes across; a tape of no data is refused.

@@ -21,20 +21,8 @@ namespace {
 const std::string TAPEINFO = TAPEINFO_PATH;
 const std::string EDGEDUMP = EDGEDUMP_PATH;
 
-Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes joined(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) {
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return all;
-}
-
-// A ROM block without its TAP length: flag, bytes, checksum.
-Bytes rom_block(uint8_t flag, const Bytes& payload, bool spoil = false) {
-  Bytes b = fixtures::tap_block(flag, payload, spoil);
-  return Bytes(b.begin() + 2, b.end());
+Bytes text_bytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
 }
 
 Bytes code_header(const std::string& name, uint16_t length, uint16_t start) {
@@ -59,17 +47,21 @@ Bytes with_length16(const Bytes& body) {
 // CSW, call or return block), in an order that plays each.
 Bytes every_tzx_kind() {
   fixtures::TzxBuilder tzx;
-  tzx.raw(0x32, with_length16(joined({{2, 0x00, 5}, text_bytes("Games"), {0xFF, 11},
-                                      text_bytes("two\rlines\x01!")})))  // archive info
-      .standard(1000, rom_block(0x00, code_header("code", 2, 32768)))
-      .turbo(2000, 600, 700, 800, 1600, 100, 8, 0, rom_block(0xFF, {1, 2}))
+  tzx.raw(0x32,
+          with_length16(fixtures::concatenated({{2, 0x00, 5},
+                                                text_bytes("Games"),
+                                                {0xFF, 11},
+                                                text_bytes("two\rlines\x01!")})))  // archive info
+      .standard(1000, fixtures::rom_block(0x00, code_header("code", 2, 32768)))
+      .turbo(2000, 600, 700, 800, 1600, 100, 8, 0, fixtures::rom_block(0xFF, {1, 2}))
       .pure_tone(2168, 10)
       .pulses({667, 735})
       .pure_data(855, 1710, 6, 500, {0xFF, 0x12, 0x34})
       .raw(0x15, {79, 0, 0x64, 0, 8, 2, 0, 0, 0xF0, 0x0F})  // direct recording
-      .raw(0x19, {31, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 8, 0, 0, 0, 2, 2,  // generalised data
-                  0, 0x78, 0x08, 0, 5, 0, 0, 0x57, 0x03, 0x57, 0x03, 0, 0xAE, 0x06, 0xAE,
-                  0x06, 0xA5})
+      .raw(0x19,
+           {31, 0,    0,    0, 0, 0, 1, 0,    0,    0,    1,    1, 8,    0,    0,    0,    2,
+            2,  // generalised data
+            0,  0x78, 0x08, 0, 5, 0, 0, 0x57, 0x03, 0x57, 0x03, 0, 0xAE, 0x06, 0xAE, 0x06, 0xA5})
       .pause(200)
       .group_start("side A")
       .group_end()
@@ -78,15 +70,20 @@ Bytes every_tzx_kind() {
       .loop_start(3)
       .pure_tone(1000, 2)
       .loop_end()
-      .raw(0x28, with_length16(joined({{3, 1, 0, 5}, text_bytes("Start"), {0xFF, 0xFF, 4},
-                                       text_bytes("back"), {50, 0, 3}, text_bytes("far")})))
+      .raw(0x28, with_length16(fixtures::concatenated({{3, 1, 0, 5},
+                                                       text_bytes("Start"),
+                                                       {0xFF, 0xFF, 4},
+                                                       text_bytes("back"),
+                                                       {50, 0, 3},
+                                                       text_bytes("far")})))
       .stop_if_48k()
       .set_level(1)
       .text("a \"quoted\" \\ description")
-      .raw(0x31, joined({{5, 4}, text_bytes("wait")}))                             // message
-      .raw(0x33, {2, 0, 1, 0, 3, 2, 3})                                            // hardware
-      .raw(0x35, joined({text_bytes("POKEs           "), {3, 0, 0, 0, 1, 2, 3}}))  // custom
-      .raw(0x5A, text_bytes("XTape!\x1a\x01\x14"))                                 // glue
+      .raw(0x31, fixtures::concatenated({{5, 4}, text_bytes("wait")}))  // message
+      .raw(0x33, {2, 0, 1, 0, 3, 2, 3})                                 // hardware
+      .raw(0x35, fixtures::concatenated(
+                     {text_bytes("POKEs           "), {3, 0, 0, 0, 1, 2, 3}}))  // custom
+      .raw(0x5A, text_bytes("XTape!\x1a\x01\x14"))                              // glue
       .pause(0);
   return tzx.image();
 }
@@ -94,8 +91,8 @@ Bytes every_tzx_kind() {
 // Every kind of PZX block, then a CSW recording: the tapes of one run.
 Bytes every_pzx_kind() {
   fixtures::PzxBuilder pzx;
-  Bytes header = rom_block(0x00, code_header("pzx", 1, 40000));
-  Bytes data = rom_block(0xFF, {0x42});
+  Bytes header = fixtures::rom_block(0x00, code_header("pzx", 1, 40000));
+  Bytes data = fixtures::rom_block(0xFF, {0x42});
   pzx.browse("first file")
       .pulses({{3223, 2168}, {1, 667}, {1, 735}})
       .data(static_cast<uint32_t>(header.size() * 8), {855, 855}, {1710, 1710}, header)
@@ -106,7 +103,6 @@ Bytes every_pzx_kind() {
       .stop();
   return pzx.image();
 }
-
 
 // The listings of the tapes above, as they must stay.
 const char* const EVERY_TZX_KIND = R"(
@@ -382,10 +378,12 @@ namespace {
 TEST(TapeinfoCli, StatusesAndSeveralOperands) {
   fixtures::TempDir dir;
   Bytes header = code_header("c", 2, 32768);
-  fixtures::write_file(dir.path("good.tap"), joined({fixtures::tap_block(0x00, header),
-                                                     fixtures::tap_block(0xFF, {1, 2})}));
-  fixtures::write_file(dir.path("bad.tap"), joined({fixtures::tap_block(0x00, header),
-                                                    fixtures::tap_block(0xFF, {1, 2}, true)}));
+  fixtures::write_file(dir.path("good.tap"),
+                       fixtures::concatenated(
+                           {fixtures::tap_block(0x00, header), fixtures::tap_block(0xFF, {1, 2})}));
+  fixtures::write_file(dir.path("bad.tap"),
+                       fixtures::concatenated({fixtures::tap_block(0x00, header),
+                                               fixtures::tap_block(0xFF, {1, 2}, true)}));
   fixtures::write_file(dir.path("junk.tzx"), text_bytes("ZXTape!\x1a\x01\x14\x99"));
   fixtures::TzxBuilder outside;
   outside.jump(5);
@@ -453,9 +451,10 @@ TEST(TapeinfoCli, ControlBytesOfPathsShowAsQuestionMarks) {
 // the data's, so that the one-line form can be split at the name's end.
 TEST(TapeinfoCli, QuotesInNamesAreEscaped) {
   fixtures::TempDir dir;
-  fixtures::write_file(dir.path("t.tap"),
-                       joined({fixtures::tap_block(0x00, code_header(R"(A"B\C)", 2, 32768)),
-                               fixtures::tap_block(0xFF, {0, 0})}));
+  fixtures::write_file(
+      dir.path("t.tap"),
+      fixtures::concatenated({fixtures::tap_block(0x00, code_header(R"(A"B\C)", 2, 32768)),
+                              fixtures::tap_block(0xFF, {0, 0})}));
   fixtures::RunResult r = listing(dir, {"-s", dir.path("t.tap")});
   EXPECT_NE(r.out.find(R"(; Bytes: "A\"B\\C" CODE 32768, 2; )"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(R"(; The data of "A\"B\\C", whose header is block 1; )"), std::string::npos)
@@ -512,9 +511,10 @@ void expect_times_add_up(const std::string& path, const std::string& out) {
 
 TEST(TapeinfoCli, TimesAddUpToTheEdgeWalk) {
   fixtures::TempDir dir;
-  for (const auto& [name, image] : std::vector<std::pair<std::string, Bytes>>{
-           {"every.tzx", every_tzx_kind()}, {"every.pzx", every_pzx_kind()},
-           {"sampled.csw", fixtures::csw_recording()}}) {
+  for (const auto& [name, image] :
+       std::vector<std::pair<std::string, Bytes>>{{"every.tzx", every_tzx_kind()},
+                                                  {"every.pzx", every_pzx_kind()},
+                                                  {"sampled.csw", fixtures::csw_recording()}}) {
     std::string path = dir.path(name);
     fixtures::write_file(path, image);
     fixtures::RunResult r = run(TAPEINFO, "tapeinfo", {path});
@@ -564,7 +564,7 @@ Bytes wav_recording(size_t runs) {
   }
   Bytes wav = text_bytes("RIFF");
   fixtures::le32(wav, static_cast<uint32_t>(36 + samples.size()));
-  wav = joined({wav, text_bytes("WAVEfmt ")});
+  wav = fixtures::concatenated({wav, text_bytes("WAVEfmt ")});
   fixtures::le32(wav, 16);
   fixtures::le16(wav, 1);  // PCM
   fixtures::le16(wav, 1);  // mono
@@ -572,9 +572,9 @@ Bytes wav_recording(size_t runs) {
   fixtures::le32(wav, 44100);
   fixtures::le16(wav, 1);
   fixtures::le16(wav, 8);
-  wav = joined({wav, text_bytes("data")});
+  wav = fixtures::concatenated({wav, text_bytes("data")});
   fixtures::le32(wav, static_cast<uint32_t>(samples.size()));
-  return joined({wav, samples});
+  return fixtures::concatenated({wav, samples});
 }
 
 TEST(TapeinfoCli, AWavFileIsAWavRecording) {
