@@ -9,9 +9,12 @@
 //   tapedub -> TZX file   over tapeinfo > /dev/null (goal: at most 1.2)
 //   tapedub -> TAP file   over tapeinfo > /dev/null (goal: at most 1.2)
 // and, to show what the WAV's figure is made of, dd writing as many bytes as
-// the WAV holds to a file and syncing it (as the output service syncs every
-// file it writes) over the same floor: the kernel's share, which no code of
-// the tool can save.
+// the WAV holds to a file, 2 MiB a write as tapedub writes, and syncing it
+// (as the output service syncs every file it writes), over the same floor:
+// the kernel's share, which no code of the tool can save; and the WAV's
+// time less that share, over the floor: what the tool costs beyond storing
+// the bytes, which is what the goal of 2.5 can hold it to where the
+// kernel's share alone is more than 1.5.
 // Usage: tapedub_bench [ROUNDS [SCRATCH DIRECTORY]]
 #include <cstdint>
 #include <cstdio>
@@ -109,7 +112,7 @@ void measure(const std::string& name, const std::string& tape, int rounds,
   const std::string floor = BARE_WALK_PATH, tapedub = TAPEDUB_PATH, tapeinfo = TAPEINFO_PATH;
   const std::string wav = scratch + "/tapedub-bench.wav", tzx = scratch + "/tapedub-bench-out.tzx",
                     tap = scratch + "/tapedub-bench-out.tap";
-  std::vector<double> sound, copied_tzx, copied_tap, kernel;
+  std::vector<double> sound, beyond, copied_tzx, copied_tap, kernel;
   double floor_total = 0, listed_total = 0, sound_total = 0;
   for (int round = 0; round < rounds; ++round) {
     double bare = cpu_seconds({floor, tape}, "/dev/null");
@@ -124,11 +127,12 @@ void measure(const std::string& name, const std::string& tape, int rounds,
     }
     std::fclose(sound_file);
     std::remove(wav.c_str());
-    kernel.push_back(cpu_seconds({"/bin/dd", "if=/dev/zero", "of=" + wav, "bs=64K",
-                                  "count=" + std::to_string(size / 65536 + 1), "conv=fsync",
+    double written = cpu_seconds({"/bin/dd", "if=/dev/zero", "of=" + wav, "bs=2M",
+                                  "count=" + std::to_string(size / 2097152 + 1), "conv=fsync",
                                   "status=none"},
-                                 "/dev/null") /
-                     bare);
+                                 "/dev/null");
+    kernel.push_back(written / bare);
+    beyond.push_back((rendered - written) / bare);
     std::remove(wav.c_str());
     sound.push_back(rendered / bare);
     copied_tzx.push_back(cpu_seconds({tapedub, tape, tzx}, "/dev/null") / listed);
@@ -147,6 +151,7 @@ void measure(const std::string& name, const std::string& tape, int rounds,
   };
   line("tapedub -> WAV / floor", spread(sound));
   line("dd, the WAV's size, synced / floor", spread(kernel));
+  line("tapedub -> WAV less dd / floor", spread(beyond));
   line("tapedub -> TZX / tapeinfo", spread(copied_tzx));
   line("tapedub -> TAP / tapeinfo", spread(copied_tap));
 }

@@ -21,6 +21,7 @@
 
 #include "host.h"
 #include "little_endian.h"
+#include "signal_walk.h"
 #include "tapedub.h"
 
 namespace {
@@ -38,11 +39,11 @@ constexpr unsigned char CSW_RLE = 1;
 constexpr unsigned char CSW_STARTS_HIGH = 0x01;
 
 // Codes each stretch between changes of level as a pulse.
-class PulseCoder : public SignalSink {
+class PulseCoder final {
  public:
   explicit PulseCoder(std::vector<unsigned char>* image) : image_(image) {}
 
-  int change(uint64_t sample, int level) override {
+  [[nodiscard]] int change(uint64_t sample, int level) {
     if (sample == 0) {
       starts_high_ = level != 0;  // the first change, at the very start
       return 0;

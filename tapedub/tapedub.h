@@ -46,15 +46,13 @@ inline uint64_t sample_at(uint64_t tstates, uint32_t rate) {
 }
 
 // The signal of a tape as its edge walk plays it, on the samples of `rate`:
-// SignalSink::change is called at each sample where the level changes
-// (ascending, never twice at one sample: changes that fall on one sample
-// are merged, and cancel out when they leave the level as it was).
-struct SignalSink {
-  virtual ~SignalSink() = default;
-  // From `sample` on, the level is `level` (0 low, 1 high). Returns 0 to go
-  // on, or an errno value to stop the walk with it.
-  [[nodiscard]] virtual int change(uint64_t sample, int level) = 0;
-};
+// the sink's `int change(uint64_t sample, int level)` is called at each
+// sample where the level changes (ascending, never twice at one sample:
+// changes that fall on one sample are merged, and cancel out when they
+// leave the level as it was). From `sample` on, the level is `level` (0
+// low, 1 high); it returns 0 to go on, or an errno value to stop the walk
+// with it. The walk is a template so that the sink's few instructions per
+// edge are compiled into it.
 
 struct SignalEnd {
   int walk_error = 0;    // libspectrum's, when the walk failed
@@ -69,8 +67,9 @@ constexpr uint64_t END_PAUSE = TSTATES_PER_SECOND;
 
 // Walks `tape` from its start and gives every change of its level to `sink`;
 // the signal starts low and ends END_PAUSE after the last edge (or at the
-// walk's end, for a tape without edges).
-SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, SignalSink* sink);
+// walk's end, for a tape without edges). Defined in signal_walk.h.
+template <class Sink>
+SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, Sink* sink);
 
 // Writes the sound of `tape` to the open, seekable descriptor `fd` as a
 // `format` (Wav or Flac) file of `options.rate` and `options.bits`, through

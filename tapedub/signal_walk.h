@@ -1,8 +1,12 @@
 // The level of a tape over time, on the samples of a rate; see tapedub.h.
+#ifndef QUILLKIT_TAPEDUB_SIGNAL_WALK_H
+#define QUILLKIT_TAPEDUB_SIGNAL_WALK_H
+
 #include "tape.h"
 #include "tapedub.h"
 
-SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, SignalSink* sink) {
+template <class Sink>
+SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, Sink* sink) {
   const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
   SignalEnd end;
@@ -65,3 +69,5 @@ SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, SignalSink* sink) {
   end.end = sample_at(any_edge ? last_edge + END_PAUSE : now, rate);
   return end;
 }
+
+#endif
