@@ -17,87 +17,23 @@
 #include <string>
 #include <vector>
 
+#include "bench_tapes.h"
 #include "process_time.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-uint32_t seed = 12345;
-unsigned char next_byte() {
-  seed = seed * 1103515245u + 12345u;
-  return static_cast<unsigned char>(seed >> 16);
-}
-
-void put16(Bytes& out, uint32_t v) {
-  out.push_back(static_cast<unsigned char>(v & 0xFF));
-  out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-}
-
-void put24(Bytes& out, uint32_t v) {
-  put16(out, v & 0xFFFF);
-  out.push_back(static_cast<unsigned char>(v >> 16));
-}
-
-// A flag byte, `size` random bytes and the XOR checksum.
-Bytes rom_payload(size_t size) {
-  Bytes data = {0xFF};
-  unsigned char check = 0xFF;
-  for (size_t i = 0; i < size; ++i) {
-    data.push_back(next_byte());
-    check ^= data.back();
-  }
-  data.push_back(check);
-  return data;
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
-      std::fclose(f) != 0) {
-    std::perror(path.c_str());
-    std::exit(1);
-  }
-}
-
 // 40 standard-speed blocks of 65,000 bytes: about 41.6 million edges.
 std::string write_tap(const std::string& dir) {
-  Bytes tape;
-  for (int block = 0; block < 40; ++block) {
-    Bytes data = rom_payload(65000);
-    put16(tape, static_cast<uint32_t>(data.size()));
-    tape.insert(tape.end(), data.begin(), data.end());
-  }
   std::string path = dir + "/bench.tap";
-  write_file(path, tape);
+  bench_tapes::write_tap(path, 40, 65000);
   return path;
 }
 
 // 80 blocks of 30,000 bytes, turbo (0x11) and pure data (0x14) by turns,
 // with their own pulse lengths: about 38.7 million edges.
 std::string write_tzx(const std::string& dir) {
-  Bytes tape = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20};
-  for (int block = 0; block < 80; ++block) {
-    Bytes data = rom_payload(30000);
-    if (block % 2 == 0) {
-      tape.push_back(0x11);
-      for (uint32_t v : {1800u, 560u, 620u, 600u, 1200u, 4000u}) {
-        put16(tape, v);  // pilot, sync 1, sync 2, bit 0, bit 1, pilot pulses
-      }
-      tape.push_back(8);  // used bits of the last byte
-      put16(tape, 100);   // pause in ms
-    } else {
-      tape.push_back(0x14);
-      put16(tape, 520);
-      put16(tape, 1040);
-      tape.push_back(8);
-      put16(tape, 100);
-    }
-    put24(tape, static_cast<uint32_t>(data.size()));
-    tape.insert(tape.end(), data.begin(), data.end());
-  }
   std::string path = dir + "/bench.tzx";
-  write_file(path, tape);
+  bench_tapes::write_tzx(path, 80, 30000);
   return path;
 }
 

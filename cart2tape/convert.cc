@@ -35,21 +35,7 @@ int write_cartridge_tape(const char* source, const char* target,
                  program_name, visible_text(target).c_str());
     return CART2TAPE_FAILED;
   }
-  if (to_standard_output && isatty(STDOUT_FILENO)) {
-    std::fprintf(stderr,
-                 "%s: a tape is not written to a terminal; name a tape file or redirect "
-                 "standard output\n",
-                 program_name);
-    return CART2TAPE_FAILED;
-  }
-  if (output_is_input(source, to_standard_output ? nullptr : target)) {
-    if (to_standard_output) {
-      std::fprintf(stderr, "%s: standard output is the cartridge `%s' itself; nothing written\n",
-                   program_name, visible_text(source).c_str());
-    } else {
-      std::fprintf(stderr, "%s: `%s' is the cartridge `%s' itself; not replaced\n", program_name,
-                   visible_text(target).c_str(), visible_text(source).c_str());
-    }
+  if (!output_allowed(source, target, "cartridge", "a tape file")) {
     return CART2TAPE_FAILED;
   }
   CartridgePtr cartridge(libspectrum_microdrive_alloc());

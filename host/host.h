@@ -221,6 +221,13 @@ bool same_file(const struct stat& a, const struct stat& b);
 // by whatever name or link; false when either cannot be looked at.
 bool output_is_input(const char* input, const char* output);
 
+// Whether a tool may write `output` ("-": standard output), made from the
+// `medium` ("tape", "cartridge") `input`: not to a terminal (the message
+// asks for `wanted` instead, "a tape file"), and not over the input itself.
+// Returns false after the message.
+bool output_allowed(const char* input, const char* output, const char* medium,
+                    const char* wanted);
+
 // How a ReplacedFile treats what is there: Replace as described below;
 // WholeOnly never writes in place (a file that is not regular, or in a folder
 // where no new file can be made, is refused: EINVAL or the reason) and

@@ -199,21 +199,7 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
                  program_name);
     return TAPEDUB_FAILED;
   }
-  if (to_standard_output && isatty(STDOUT_FILENO)) {
-    std::fprintf(stderr,
-                 "%s: a tape is not written to a terminal; name an output file or redirect "
-                 "standard output\n",
-                 program_name);
-    return TAPEDUB_FAILED;
-  }
-  if (output_is_input(input, to_standard_output ? nullptr : output)) {
-    if (to_standard_output) {
-      std::fprintf(stderr, "%s: standard output is the tape `%s' itself; nothing written\n",
-                   program_name, visible_text(input).c_str());
-    } else {
-      std::fprintf(stderr, "%s: `%s' is the tape `%s' itself; not replaced\n", program_name,
-                   visible_text(output).c_str(), visible_text(input).c_str());
-    }
+  if (!output_allowed(input, output, "tape", "an output file")) {
     return TAPEDUB_FAILED;
   }
 
