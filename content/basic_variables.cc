@@ -114,6 +114,9 @@ std::string variables_lines(const unsigned char* bytes, size_t start, size_t siz
     unsigned char first = bytes[at];
     unsigned kind = first >> 5;
     std::string name(1, letter(first));
+    if (kind == 2 || kind == 6) {
+      name += "$";
+    }
     size_t rest = size - at - 1;  // bytes after the first
     size_t need = 0;              // bytes after the first that it takes
     std::string text;
@@ -128,12 +131,10 @@ std::string variables_lines(const unsigned char* bytes, size_t start, size_t siz
         }
         need = 2 + word_at(bytes + at + 1);
         if (kind == 2) {
-          name += "$";
           if (need <= rest) {
             text = name + " = " + quoted(bytes + at + 3, need - 2);
           }
         } else {
-          name += kind == 6 ? "$" : "";
           if (need <= rest) {
             text = "DIM " + name +
                    array_text(bytes + at + 3, need - 2, kind == 6, &problem);
