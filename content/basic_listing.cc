@@ -21,38 +21,71 @@ constexpr unsigned char DEF_FN_TOKEN = 0xCE;
 // the ROM reads them when it makes the hidden form: spaces and colour
 // controls among them are passed over; BIN before them makes them binary.
 struct TypedNumber {
-  std::string text;  // digits, point, exponent
+  static constexpr size_t ROOM = 40;
+  char text[ROOM + 1];  // digits, point, exponent, NUL-terminated
+  size_t length = 0;
   bool binary = false;
+  bool exponent = false;
+  bool too_long = false;  // more than ROOM characters: not compared
+
+  void clear(bool after_bin) {
+    length = 0;
+    binary = after_bin;
+    exponent = false;
+    too_long = false;
+  }
 
   void take(unsigned char c) {
     bool digit = (c >= '0' && c <= '9') || c == '.';
-    bool exponent = (c == 'e' || c == 'E') && !text.empty() && !binary &&
-                    text.find_first_of("eE") == std::string::npos;
-    bool sign = (c == '+' || c == '-') && !text.empty() && (text.back() == 'e' || text.back() == 'E');
-    if (digit || exponent || sign) {
-      text += static_cast<char>(c);
+    bool starts_exponent = (c == 'e' || c == 'E') && length > 0 && !binary && !exponent;
+    bool sign = (c == '+' || c == '-') && length > 0 &&
+                (text[length - 1] == 'e' || text[length - 1] == 'E');
+    if (digit || starts_exponent || sign) {
+      exponent = exponent || starts_exponent;
+      if (length < ROOM) {
+        text[length++] = static_cast<char>(c);
+      } else {
+        too_long = true;
+      }
     } else if (c != ' ') {
-      text.clear();
-      binary = c == BIN_TOKEN;
+      clear(c == BIN_TOKEN);
     }
   }
 
-  // The value typed, or false when no digits were.
-  bool value(double* typed) const {
+  // The value typed, or false when no digits were (or too many).
+  bool value(double* typed) {
+    if (too_long) {
+      return false;
+    }
     if (binary) {
       double number = 0;
-      for (char c : text) {
-        if (c != '0' && c != '1') {
+      for (size_t i = 0; i < length; ++i) {
+        if (text[i] != '0' && text[i] != '1') {
           return false;
         }
-        number = number * 2 + (c - '0');
+        number = number * 2 + (text[i] - '0');
       }
       *typed = number;
       return true;  // BIN alone is 0
     }
+    // Whole numbers of up to 15 digits, nearly all of them, exactly and
+    // fast; the rest as the C library reads them.
+    if (length > 0 && length <= 15 && !exponent) {
+      double number = 0;
+      size_t i = 0;
+      while (i < length && text[i] >= '0' && text[i] <= '9') {
+        number = number * 10 + (text[i] - '0');
+        ++i;
+      }
+      if (i == length) {
+        *typed = number;
+        return true;
+      }
+    }
+    text[length] = '\0';
     char* end = nullptr;
-    *typed = std::strtod(text.c_str(), &end);
-    return end != text.c_str();
+    *typed = std::strtod(text, &end);
+    return end != text;
   }
 };
 
@@ -62,13 +95,15 @@ bool same_number(double typed, double hidden) {
   return std::fabs(typed - hidden) <= 1e-8 * std::fmax(std::fabs(typed), std::fabs(hidden));
 }
 
-// One line's text, `length` bytes at `text`, as LIST shows it.
-std::string line_text(const unsigned char* text, size_t length) {
-  std::string shown;
+// Appends to `*out` one line's text, `length` bytes at `text`, as LIST
+// shows it.
+void append_line_text(std::string* out, const unsigned char* text, size_t length) {
+  std::string& shown = *out;
   bool space_before = false;
   int operands = 0;
   size_t i = 0;
   TypedNumber number;
+  number.clear(false);
   bool parameters = false;  // between DEF FN and its ')'
 
   while (i < length) {
@@ -85,7 +120,7 @@ std::string line_text(const unsigned char* text, size_t length) {
         shown += "{=" + number_text(hidden) + "}";
       }
       i += HIDDEN_NUMBER_SIZE;
-      number = TypedNumber();
+      number.clear(false);
       continue;
     }
     if (code == END_OF_LINE) {
@@ -93,12 +128,21 @@ std::string line_text(const unsigned char* text, size_t length) {
       if (rest > 0) {
         shown += "{" + std::to_string(rest) + (rest == 1 ? " more byte}" : " more bytes}");
       }
-      return shown;
+      return;
+    }
+    if (code >= 0x20 && code < 0x7F && code != 0x5E && code != 0x60 && operands == 0) {
+      // Plain ASCII, most of a program.
+      shown += static_cast<char>(code);
+      space_before = code == ' ';
+      number.take(code);
+      if (code == ')' || code == ':') {
+        parameters = false;
+      }
+      ++i;
+      continue;
     }
     if (operands > 0) {
-      char operand[8];
-      std::snprintf(operand, sizeof operand, "{0x%02X}", code);
-      shown += operand;
+      append_byte_code(&shown, code);
       --operands;
     } else {
       append_spectrum_char(&shown, code, &space_before);
@@ -112,7 +156,7 @@ std::string line_text(const unsigned char* text, size_t length) {
     }
     ++i;
   }
-  return shown + "{no end of line}";
+  shown += "{no end of line}";
 }
 
 std::string byte_count(size_t count) {
@@ -123,6 +167,7 @@ std::string byte_count(size_t count) {
 
 std::string basic_listing(const unsigned char* bytes, size_t size, size_t program_length) {
   std::string listing;
+  listing.reserve(size * 2);
   size_t program_end = program_length < size ? program_length : size;
   // What ends the program where a line is cut: the data, or the program's
   // length with variables after it.
@@ -143,9 +188,15 @@ std::string basic_listing(const unsigned char* bytes, size_t size, size_t progra
     }
     size_t text = at + LINE_HEADER_SIZE;
     size_t present = program_end - text < length ? program_end - text : length;
-    char heading[16];
-    std::snprintf(heading, sizeof heading, "  %4u", number);
-    listing += heading + line_text(bytes + text, present) + "\n";
+    // "  %4u": the number right-aligned on four digits.
+    char heading[8] = "      ";
+    size_t end = number >= 10000 ? 7 : 6;
+    for (unsigned rest = number, place = 0; place == 0 || rest > 0; rest /= 10, ++place) {
+      heading[end - 1 - place] = static_cast<char>('0' + rest % 10);
+    }
+    listing.append(heading, end);
+    append_line_text(&listing, bytes + text, present);
+    listing += '\n';
     ++lines;
     if (present < length) {
       stop = std::string(cut_by) + " " + byte_count(present) + " into line " +

@@ -44,9 +44,7 @@ std::string quoted(const unsigned char* text, size_t size) {
   int operands = 0;
   for (size_t i = 0; i < size; ++i) {
     if (operands > 0) {
-      char operand[8];
-      std::snprintf(operand, sizeof operand, "{0x%02X}", text[i]);
-      shown += operand;
+      append_byte_code(&shown, text[i]);
       --operands;
     } else if (text[i] == '"') {
       shown += "\"\"";

@@ -31,6 +31,9 @@ struct ContentShown {
 // Spectrum.
 void append_spectrum_char(std::string* text, unsigned char code, bool* space_before);
 
+// Appends `code` to `text` as "{0xNN}", in upper-case hex.
+void append_byte_code(std::string* text, unsigned char code);
+
 // The number of operand bytes that follow the control code `code` in
 // printed text: 1 after INK to OVER (0x10-0x15), 2 after AT and TAB (0x16,
 // 0x17), else 0.

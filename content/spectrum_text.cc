@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "content.h"
 
@@ -10,7 +11,7 @@ namespace {
 constexpr unsigned char FIRST_TOKEN = 0xA3;
 
 // The keywords of the tokens 0xA3-0xFF.
-constexpr const char* KEYWORDS[] = {
+constexpr std::string_view KEYWORDS[] = {
     "SPECTRUM", "PLAY",    "RND",     "INKEY$",   "PI",     "FN",      "POINT",    "SCREEN$",
     "ATTR",     "AT",      "TAB",     "VAL$",     "CODE",   "VAL",     "LEN",      "SIN",
     "COS",      "TAN",     "ASN",     "ACS",      "ATN",    "LN",      "EXP",      "INT",
@@ -39,25 +40,20 @@ constexpr const char* BLOCK_GRAPHICS[] = {
     "\u2596", "\u259E", "\u258C", "\u259B", "\u2584", "\u259F", "\u2599", "\u2588",
 };
 
-void append_code(std::string* text, unsigned char code) {
-  char shown[8];
-  std::snprintf(shown, sizeof shown, "{0x%02X}", code);
-  *text += shown;
-}
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
 // A keyword with the spaces that the ROM's token printer gives it: one
 // before unless the last character was a space or the token is a function
 // or begins with a sign (<=, >=, <>); one after when it ends in a letter or
 // '$', but for RND, INKEY$ and PI.
 void append_keyword(std::string* text, unsigned char code, bool* space_before) {
-  const char* keyword = KEYWORDS[code - FIRST_TOKEN];
+  std::string_view keyword = KEYWORDS[code - FIRST_TOKEN];
   bool statement = code < 0xA5 || code >= FIRST_STATEMENT;
   if (statement && keyword[0] >= 'A' && !*space_before) {
     *text += ' ';
   }
-  *text += keyword;
-  std::string::size_type length = std::char_traits<char>::length(keyword);
-  char last = keyword[length - 1];
+  text->append(keyword.data(), keyword.size());
+  char last = keyword.back();
   *space_before = false;
   if ((last == '$' || last >= 'A') && (code < 0xA5 || code >= AFTER_PI)) {
     *text += ' ';
@@ -87,10 +83,15 @@ void append_spectrum_char(std::string* text, unsigned char code, bool* space_bef
   } else if (code >= 0x20) {
     *text += static_cast<char>(code);
   } else {
-    append_code(text, code);
+    append_byte_code(text, code);
     return;
   }
   *space_before = code == ' ';
+}
+
+void append_byte_code(std::string* text, unsigned char code) {
+  char shown[] = {'{', '0', 'x', HEX_DIGITS[code >> 4], HEX_DIGITS[code & 0xF], '}'};
+  text->append(shown, sizeof shown);
 }
 
 int control_operands(unsigned char code) {
