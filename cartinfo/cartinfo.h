@@ -30,8 +30,7 @@ struct ExtractTarget {
 // With the file listing, each file's paragraph is followed by what `shown`
 // asks for (see print_file_contents).
 [[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks,
-                                 ExtractTarget* extract = nullptr,
-                                 const ContentShown& shown = {});
+                                 ExtractTarget* extract = nullptr, const ContentShown& shown = {});
 
 // Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
 // make files in, following no link as its last name when `no_follow`.
@@ -78,8 +77,7 @@ void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint
 
 // Prints the file count and a paragraph per file of `catalogue`, each
 // followed by what `shown` asks for.
-void print_file_listing(std::FILE* out, const Catalogue& catalogue,
-                        const ContentShown& shown = {});
+void print_file_listing(std::FILE* out, const Catalogue& catalogue, const ContentShown& shown = {});
 
 // Prints what `shown` asks for of the file `entry`, each part followed by a
 // blank line: the listing of a program (a non-PRINT file whose header says

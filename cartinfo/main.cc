@@ -22,28 +22,27 @@ void print_help() {
 // operands from `optind`.
 int parse_command_line(int argc, char** argv, bool* list_blocks, const char** extract_dir,
                        ContentShown* shown) {
-  int status = read_options(
-      argc, argv, "cartinfo", "bldx:hV",
-      {{"blocks", no_argument, nullptr, 'b'},
-       {"list", no_argument, nullptr, 'l'},
-       {"dump", no_argument, nullptr, 'd'},
-       {"extract", required_argument, nullptr, 'x'}},
-      print_help, [&](int c) {
-        if (c == 'b') {
-          *list_blocks = true;
-          return true;
-        }
-        if (c == 'l' || c == 'd') {
-          (c == 'l' ? shown->basic : shown->dump) = true;
-          return true;
-        }
-        if (c == 'x') {
-          *extract_dir = optarg;
-          return true;
-        }
-        report_bad_option(c);
-        return false;
-      });
+  int status = read_options(argc, argv, "cartinfo", "bldx:hV",
+                            {{"blocks", no_argument, nullptr, 'b'},
+                             {"list", no_argument, nullptr, 'l'},
+                             {"dump", no_argument, nullptr, 'd'},
+                             {"extract", required_argument, nullptr, 'x'}},
+                            print_help, [&](int c) {
+                              if (c == 'b') {
+                                *list_blocks = true;
+                                return true;
+                              }
+                              if (c == 'l' || c == 'd') {
+                                (c == 'l' ? shown->basic : shown->dump) = true;
+                                return true;
+                              }
+                              if (c == 'x') {
+                                *extract_dir = optarg;
+                                return true;
+                              }
+                              report_bad_option(c);
+                              return false;
+                            });
   if (status == -1 && optind == argc) {
     return usage_error("[OPTION] <microdrive files>...");
   }

@@ -134,8 +134,7 @@ std::string variables_lines(const unsigned char* bytes, size_t start, size_t siz
           }
         } else {
           if (need <= rest) {
-            text = "DIM " + name +
-                   array_text(bytes + at + 3, need - 2, kind == 6, &problem);
+            text = "DIM " + name + array_text(bytes + at + 3, need - 2, kind == 6, &problem);
           }
         }
         break;

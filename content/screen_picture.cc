@@ -74,8 +74,7 @@ int screen_picture(const unsigned char* screen, std::vector<unsigned char>* png,
   png_alloc_size_t size = 0;
   if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, palette) != 0) {
     png->resize(size);
-    if (png_image_write_to_memory(&image, png->data(), &size, 0, pixels.data(), 0, palette) !=
-        0) {
+    if (png_image_write_to_memory(&image, png->data(), &size, 0, pixels.data(), 0, palette) != 0) {
       png->resize(size);
       return 0;
     }

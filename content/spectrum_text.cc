@@ -12,18 +12,18 @@ constexpr unsigned char FIRST_TOKEN = 0xA3;
 
 // The keywords of the tokens 0xA3-0xFF.
 constexpr std::string_view KEYWORDS[] = {
-    "SPECTRUM", "PLAY",    "RND",     "INKEY$",   "PI",     "FN",      "POINT",    "SCREEN$",
-    "ATTR",     "AT",      "TAB",     "VAL$",     "CODE",   "VAL",     "LEN",      "SIN",
-    "COS",      "TAN",     "ASN",     "ACS",      "ATN",    "LN",      "EXP",      "INT",
-    "SQR",      "SGN",     "ABS",     "PEEK",     "IN",     "USR",     "STR$",     "CHR$",
-    "NOT",      "BIN",     "OR",      "AND",      "<=",     ">=",      "<>",       "LINE",
-    "THEN",     "TO",      "STEP",    "DEF FN",   "CAT",    "FORMAT",  "MOVE",     "ERASE",
-    "OPEN #",   "CLOSE #", "MERGE",   "VERIFY",   "BEEP",   "CIRCLE",  "INK",      "PAPER",
-    "FLASH",    "BRIGHT",  "INVERSE", "OVER",     "OUT",    "LPRINT",  "LLIST",    "STOP",
-    "READ",     "DATA",    "RESTORE", "NEW",      "BORDER", "CONTINUE", "DIM",     "REM",
-    "FOR",      "GO TO",   "GO SUB",  "INPUT",    "LOAD",   "LIST",    "LET",      "PAUSE",
-    "NEXT",     "POKE",    "PRINT",   "PLOT",     "RUN",    "SAVE",    "RANDOMIZE", "IF",
-    "CLS",      "DRAW",    "CLEAR",   "RETURN",   "COPY",
+    "SPECTRUM", "PLAY",    "RND",     "INKEY$", "PI",     "FN",       "POINT",     "SCREEN$",
+    "ATTR",     "AT",      "TAB",     "VAL$",   "CODE",   "VAL",      "LEN",       "SIN",
+    "COS",      "TAN",     "ASN",     "ACS",    "ATN",    "LN",       "EXP",       "INT",
+    "SQR",      "SGN",     "ABS",     "PEEK",   "IN",     "USR",      "STR$",      "CHR$",
+    "NOT",      "BIN",     "OR",      "AND",    "<=",     ">=",       "<>",        "LINE",
+    "THEN",     "TO",      "STEP",    "DEF FN", "CAT",    "FORMAT",   "MOVE",      "ERASE",
+    "OPEN #",   "CLOSE #", "MERGE",   "VERIFY", "BEEP",   "CIRCLE",   "INK",       "PAPER",
+    "FLASH",    "BRIGHT",  "INVERSE", "OVER",   "OUT",    "LPRINT",   "LLIST",     "STOP",
+    "READ",     "DATA",    "RESTORE", "NEW",    "BORDER", "CONTINUE", "DIM",       "REM",
+    "FOR",      "GO TO",   "GO SUB",  "INPUT",  "LOAD",   "LIST",     "LET",       "PAUSE",
+    "NEXT",     "POKE",    "PRINT",   "PLOT",   "RUN",    "SAVE",     "RANDOMIZE", "IF",
+    "CLS",      "DRAW",    "CLEAR",   "RETURN", "COPY",
 };
 static_assert(sizeof KEYWORDS / sizeof KEYWORDS[0] == 0x100 - FIRST_TOKEN, "one per token");
 

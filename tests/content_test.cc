@@ -16,8 +16,8 @@
 #include "fixtures/test_util.h"
 #include "tapeinfo.h"
 
-using fixtures::Bytes;
 using fixtures::basic_line;
+using fixtures::Bytes;
 using fixtures::number;
 using fixtures::zx;
 
@@ -34,22 +34,20 @@ std::string listing_of(const Bytes& program, size_t program_length) {
 // Every token, alone on a line, as LIST spells and spaces it there.
 TEST(BasicListing, EveryTokenSpelledAndSpacedAsList) {
   static const char* const SHOWN[] = {
-      " SPECTRUM ", " PLAY ",     "RND",       "INKEY$",   "PI",         "FN ",
-      "POINT ",     "SCREEN$ ",   "ATTR ",     "AT ",      "TAB ",       "VAL$ ",
-      "CODE ",      "VAL ",       "LEN ",      "SIN ",     "COS ",       "TAN ",
-      "ASN ",       "ACS ",       "ATN ",      "LN ",      "EXP ",       "INT ",
-      "SQR ",       "SGN ",       "ABS ",      "PEEK ",    "IN ",        "USR ",
-      "STR$ ",      "CHR$ ",      "NOT ",      "BIN ",     " OR ",       " AND ",
-      "<=",         ">=",         "<>",        " LINE ",   " THEN ",     " TO ",
-      " STEP ",     " DEF FN ",   " CAT ",     " FORMAT ", " MOVE ",     " ERASE ",
-      " OPEN #",    " CLOSE #",   " MERGE ",   " VERIFY ", " BEEP ",     " CIRCLE ",
-      " INK ",      " PAPER ",    " FLASH ",   " BRIGHT ", " INVERSE ",  " OVER ",
-      " OUT ",      " LPRINT ",   " LLIST ",   " STOP ",   " READ ",     " DATA ",
-      " RESTORE ",  " NEW ",      " BORDER ",  " CONTINUE ", " DIM ",    " REM ",
-      " FOR ",      " GO TO ",    " GO SUB ",  " INPUT ",  " LOAD ",     " LIST ",
-      " LET ",      " PAUSE ",    " NEXT ",    " POKE ",   " PRINT ",    " PLOT ",
-      " RUN ",      " SAVE ",     " RANDOMIZE ", " IF ",   " CLS ",      " DRAW ",
-      " CLEAR ",    " RETURN ",   " COPY ",
+      " SPECTRUM ", " PLAY ",   "RND",         "INKEY$",    "PI",       "FN ",      "POINT ",
+      "SCREEN$ ",   "ATTR ",    "AT ",         "TAB ",      "VAL$ ",    "CODE ",    "VAL ",
+      "LEN ",       "SIN ",     "COS ",        "TAN ",      "ASN ",     "ACS ",     "ATN ",
+      "LN ",        "EXP ",     "INT ",        "SQR ",      "SGN ",     "ABS ",     "PEEK ",
+      "IN ",        "USR ",     "STR$ ",       "CHR$ ",     "NOT ",     "BIN ",     " OR ",
+      " AND ",      "<=",       ">=",          "<>",        " LINE ",   " THEN ",   " TO ",
+      " STEP ",     " DEF FN ", " CAT ",       " FORMAT ",  " MOVE ",   " ERASE ",  " OPEN #",
+      " CLOSE #",   " MERGE ",  " VERIFY ",    " BEEP ",    " CIRCLE ", " INK ",    " PAPER ",
+      " FLASH ",    " BRIGHT ", " INVERSE ",   " OVER ",    " OUT ",    " LPRINT ", " LLIST ",
+      " STOP ",     " READ ",   " DATA ",      " RESTORE ", " NEW ",    " BORDER ", " CONTINUE ",
+      " DIM ",      " REM ",    " FOR ",       " GO TO ",   " GO SUB ", " INPUT ",  " LOAD ",
+      " LIST ",     " LET ",    " PAUSE ",     " NEXT ",    " POKE ",   " PRINT ",  " PLOT ",
+      " RUN ",      " SAVE ",   " RANDOMIZE ", " IF ",      " CLS ",    " DRAW ",   " CLEAR ",
+      " RETURN ",   " COPY ",
   };
   Bytes program;
   std::string expected = "  Listing:\n";
@@ -71,11 +69,18 @@ struct LineCase {
 
 TEST(BasicListing, LinesAsListShowsThem) {
   const LineCase cases[] = {
-      {"statements after a colon", basic_line(10, joined({zx("\xF5"), number("1", 1), zx(":\xEC"), number("10", 10)})),
+      {"statements after a colon",
+       basic_line(10, joined({zx("\xF5"), number("1", 1), zx(":\xEC"), number("10", 10)})),
        " PRINT 1: GO TO 10"},
       {"no space before a keyword after a space",
-       basic_line(10, joined({zx("\xFA" "a\xCB\xEC"), number("10", 10)})), " IF a THEN GO TO 10"},
-      {"functions", basic_line(10, joined({zx("\xF1" "a=\xBA(\xA5*"), number("6", 6), zx(")")})),
+       basic_line(10, joined({zx("\xFA"
+                                 "a\xCB\xEC"),
+                              number("10", 10)})),
+       " IF a THEN GO TO 10"},
+      {"functions",
+       basic_line(10, joined({zx("\xF1"
+                                 "a=\xBA(\xA5*"),
+                              number("6", 6), zx(")")})),
        " LET a=INT (RND*6)"},
       {"hidden number differs", basic_line(10, joined({zx("\xF9\xC0"), number("0", 24055)})),
        " RANDOMIZE USR 0{=24055}"},
@@ -90,11 +95,12 @@ TEST(BasicListing, LinesAsListShowsThem) {
       {"spaces typed after the digits", basic_line(10, joined({zx("\xEC"), number("2000 ", 2000)})),
        " GO TO 2000 "},
       {"colours among the digits",
-       basic_line(10, joined({zx("\xF5"), number("1\x11\x02" "2", 12)})),
+       basic_line(10, joined({zx("\xF5"), number("1\x11\x02"
+                                                 "2",
+                                                 12)})),
        " PRINT 1{0x11}{0x02}2"},
       {"a minus is no part of the number",
-       basic_line(10, joined({zx("\xF5"), number("3", 3), zx("-"), number("5", 5)})),
-       " PRINT 3-5"},
+       basic_line(10, joined({zx("\xF5"), number("3", 3), zx("-"), number("5", 5)})), " PRINT 3-5"},
       {"no digits at all", basic_line(10, joined({zx("\xF9\xC0"), number("", 100)})),
        " RANDOMIZE USR {=100}"},
       {"a parameter's slot in DEF FN",
@@ -106,19 +112,30 @@ TEST(BasicListing, LinesAsListShowsThem) {
        " PRINT \"{0x10}{0x02}red{0x11}{0x07}\""},
       {"AT's printable operands", basic_line(10, zx("\xF5\"\x16\x41\x30x\"")),
        " PRINT \"{0x16}{0x41}{0x30}x\""},
-      {"other codes", basic_line(10, zx("\xF5\"\x06\x01\x1F\"")),
-       " PRINT \"{0x06}{0x01}{0x1F}\""},
+      {"other codes", basic_line(10, zx("\xF5\"\x06\x01\x1F\"")), " PRINT \"{0x06}{0x01}{0x1F}\""},
       {"pound, arrow, copyright and UDGs", basic_line(10, zx("\xF5\"\x60\x5E\x7F\x90\x9A\xA2\"")),
        " PRINT \"\u00A3\u2191\u00A9{UDG-A}{UDG-K}{UDG-S}\""},
-      {"block graphics", basic_line(10, zx("\xEA\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F")),
+      {"block graphics",
+       basic_line(10, zx("\xEA\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F")),
        " REM \u00A0\u259D\u2598\u2580\u2597\u2590\u259A\u259C\u2596\u259E\u258C\u259B\u2584\u259F"
        "\u2599\u2588"},
-      {"bytes after the end of line", fixtures::raw_line(10, 9, zx("\xEA" "ab\x0Dxyz\x0D\x0D")),
+      {"bytes after the end of line",
+       fixtures::raw_line(10, 9,
+                          zx("\xEA"
+                             "ab\x0Dxyz\x0D\x0D")),
        " REM ab{5 more bytes}"},
-      {"one byte after it", fixtures::raw_line(10, 5, zx("\xEA" "ab\x0D\x0D")),
+      {"one byte after it",
+       fixtures::raw_line(10, 5,
+                          zx("\xEA"
+                             "ab\x0D\x0D")),
        " REM ab{1 more byte}"},
-      {"no end of line", fixtures::raw_line(10, 3, zx("\xEA" "ab")), " REM ab{no end of line}"},
-      {"a hidden number cut by the line's end", fixtures::raw_line(10, 4, Bytes{0xF5, '1', 0x0E, 0x00}),
+      {"no end of line",
+       fixtures::raw_line(10, 3,
+                          zx("\xEA"
+                             "ab")),
+       " REM ab{no end of line}"},
+      {"a hidden number cut by the line's end",
+       fixtures::raw_line(10, 4, Bytes{0xF5, '1', 0x0E, 0x00}),
        " PRINT 1{0x0E}{0x00}{no end of line}"},
       {"no keyword first", basic_line(10, zx("a=b")), "a=b"},
   };
@@ -137,7 +154,7 @@ struct StopCase {
 
 TEST(BasicListing, ListedAsFarAsItGoes) {
   Bytes ten = basic_line(10, joined({zx("\xF5"), number("1", 1)}));  // 13 bytes
-  Bytes twenty = basic_line(20, zx("\xF5\"abcdefgh\""));           // 16 bytes
+  Bytes twenty = basic_line(20, zx("\xF5\"abcdefgh\""));             // 16 bytes
   Bytes both = joined({ten, twenty});
   const StopCase cases[] = {
       {"no lines", {}, 0, "  Listing: no lines\n"},
@@ -199,7 +216,8 @@ TEST(BasicVariables, EveryKind) {
        "    a = 1\n  Variables stop at byte 6: 0x20 begins no kind of variable\n"},
       {"cut string", Bytes(string_b.begin(), string_b.begin() + 4),
        "  Variables stop at byte 0: the data ends inside b$, 4 bytes of 9\n"},
-      {"cut length", Bytes{0x42, 0x01}, "  Variables stop at byte 0: the data ends inside b$, 2 bytes of 3\n"},
+      {"cut length", Bytes{0x42, 0x01},
+       "  Variables stop at byte 0: the data ends inside b$, 2 bytes of 3\n"},
       {"cut long name", Bytes{0xA1, 'b', 'c'},
        "  Variables stop at byte 0: the data ends inside a, 3 bytes of 4\n"},
       {"dimensions the length does not hold",
@@ -324,9 +342,10 @@ TEST(ListingSameOnBothMedia, TapeAndCartridgeCopiesOfAProgram) {
                                10, 0, static_cast<uint8_t>(program_length & 0xFF),
                                static_cast<uint8_t>(program_length >> 8)}});
   fixtures::write_file(dir.path("loader.tap"), joined({fixtures::tap_block(0x00, header),
-                                                      fixtures::tap_block(0xFF, program)}));
+                                                       fixtures::tap_block(0xFF, program)}));
   fixtures::MdrBuilder cart("LOADERS");
-  cart.add_file("loader", joined({fixtures::file_header(0, size, 23813, program_length, 10), program}));
+  cart.add_file("loader",
+                joined({fixtures::file_header(0, size, 23813, program_length, 10), program}));
   cart.add_free_blocks(9);
   cart.write(dir.path("loader.mdr"));
 
@@ -352,7 +371,8 @@ TEST(ListingSameOnBothMedia, TapeAndCartridgeCopiesOfAProgram) {
   EXPECT_EQ(listing_part(tape), expected);
   EXPECT_EQ(listing_part(cartridge), expected);
   // It follows the data block's paragraph and the file's.
-  EXPECT_NE(tape.find("whose header is block 1\n  Pause: 1000 ms\n\n  Listing:"), std::string::npos) << tape;
+  EXPECT_NE(tape.find("whose header is block 1\n  Pause: 1000 ms\n\n  Listing:"), std::string::npos)
+      << tape;
   EXPECT_NE(cartridge.find("Status: complete\n\n  Listing:"), std::string::npos) << cartridge;
 
   // -d: every block of bytes, flag and checksum included; the file whole.
@@ -360,8 +380,9 @@ TEST(ListingSameOnBothMedia, TapeAndCartridgeCopiesOfAProgram) {
   dump.dump = true;
   tape = fixtures::capture(
       [&](std::FILE* f) { status = list_tape(f, dir.path("loader.tap").c_str(), false, dump); });
-  EXPECT_NE(tape.find("Pause: 1000 ms\n\n00000000  00 00 6c 6f 61 64 65 72  20 20 20 20 7c 00 0a 00"),
-            std::string::npos)
+  EXPECT_NE(
+      tape.find("Pause: 1000 ms\n\n00000000  00 00 6c 6f 61 64 65 72  20 20 20 20 7c 00 0a 00"),
+      std::string::npos)
       << tape;
   EXPECT_NE(tape.find("\n\n00000000  ff 00 0a"), std::string::npos) << tape;
   EXPECT_EQ(listing_part(tape), "");

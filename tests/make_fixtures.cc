@@ -27,11 +27,11 @@ int main(int argc, char** argv) {
     uint16_t program_length = 0;
     fixtures::Bytes loader = fixtures::sample_program(&program_length);
     auto size = static_cast<uint16_t>(loader.size());
-    fixtures::Bytes loader_header = {0x00, 'l', 'o', 'a', 'd', 'e', 'r', ' ', ' ', ' ', ' ',
-                                     static_cast<uint8_t>(size & 0xFF),
-                                     static_cast<uint8_t>(size >> 8), 0x0A, 0x00,
-                                     static_cast<uint8_t>(program_length & 0xFF),
-                                     static_cast<uint8_t>(program_length >> 8)};
+    fixtures::Bytes loader_header = {0x00, 'l', 'o', 'a', 'd', 'e', 'r', ' ', ' ', ' ', ' '};
+    for (uint16_t word : {size, uint16_t{10}, program_length}) {
+      loader_header.push_back(static_cast<uint8_t>(word & 0xFF));
+      loader_header.push_back(static_cast<uint8_t>(word >> 8));
+    }
     fixtures::write_file(dir + "/basic.tap",
                          fixtures::concatenated({fixtures::tap_block(0x00, loader_header),
                                                  fixtures::tap_block(0xFF, loader)}));
