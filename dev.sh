@@ -24,7 +24,7 @@ as_root() {
 }
 
 install_missing() {  # install_missing [extra package...]
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev libsndfile1-dev dpkg-dev "$@")
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev libsndfile1-dev libpng-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
@@ -94,15 +94,18 @@ build_libspectrum() {
 }
 
 # The i386 packages that the 32-bit build links (libspectrum, GoogleTest,
-# bzip2, libsndfile and what they need), unpacked into build-i386/sysroot
-# once. apt resolves and downloads them with a state of its own in
+# bzip2, libsndfile, libpng and what they need), unpacked into
+# build-i386/sysroot once for each list of packages: the marker of a whole
+# sysroot holds the list, so one made before a package joined it is made
+# again. apt resolves and downloads them with a state of its own in
 # build-i386/apt, so the system's packages (its x86-64 -dev packages above
 # all) stay as they are; the C and C++ runtime come from g++-multilib
 # instead. Returns 1 when the packages can't be had.
 i386_sysroot() {
   local top=$PWD/build-i386
   local sysroot=$top/sysroot apt=$top/apt
-  [ -f "$sysroot/.complete" ] && return 0
+  local packages=(libspectrum-dev libgtest-dev libbz2-dev libsndfile1-dev libpng-dev)
+  [ -f "$sysroot/.complete" ] && [ "$(< "$sysroot/.complete")" == "${packages[*]}" ] && return 0
   rm -rf "$sysroot" "$apt"
   mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$sysroot"
   : > "$apt/status"
@@ -114,7 +117,7 @@ i386_sysroot() {
   # others usable: the download below says whether they were enough.
   apt-get "${options[@]}" update > "$top/apt.log" 2>&1 || true
   if ! apt-get "${options[@]}" install --download-only -y --no-install-recommends \
-      libspectrum-dev libgtest-dev libbz2-dev libsndfile1-dev >> "$top/apt.log" 2>&1; then
+      "${packages[@]}" >> "$top/apt.log" 2>&1; then
     tail -5 "$top/apt.log" >&2
     return 1
   fi
@@ -132,7 +135,7 @@ i386_sysroot() {
   while IFS= read -r -d '' link; do
     ln -sfn "$sysroot$(readlink "$link")" "$link"
   done < <(find "$sysroot" -type l -lname '/*' -print0)
-  touch "$sysroot/.complete"
+  printf '%s' "${packages[*]}" > "$sysroot/.complete"
 }
 
 # Makes this machine run 32-bit x86 programs, when its kernel does not (no
@@ -312,6 +315,10 @@ case "${1:-}" in
     build/tests/make_fixtures build/samples
     build/cartinfo/cartinfo build/samples/sample.mdr
     build/cartinfo/cartinfo -b build/samples/sample.mdr | sed -n 1,40p
+    echo "tapeinfo -l lists the BASIC loader of build/samples/basic.tap:"
+    build/tapeinfo/tapeinfo -l build/samples/basic.tap | sed -n '/^  Listing:/,$p'
+    echo "cartinfo -d dumps the same program on build/samples/basic.mdr:"
+    build/cartinfo/cartinfo -d build/samples/basic.mdr | sed -n '/^00000000/,$p'
     build/edgedump/edgedump build/samples/sample.tap build/samples/sample.pulses
     echo "edgedump wrote $(wc -l < build/samples/sample.pulses) lines to build/samples/sample.pulses:"
     sed -n '1,3p;8062,8070p' build/samples/sample.pulses

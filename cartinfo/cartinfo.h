@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cartridge.h"
+#include "content.h"
 
 // Where -x copies files: the folder DIR, open, and with several images a
 // fresh folder for each inside it.
@@ -26,8 +27,10 @@ struct ExtractTarget {
 // (its files not catalogued, with a message), or a file not copied out;
 // 2 when a file copied out is damaged; libspectrum's error code when the
 // image is rejected (nothing is printed then, and no folder is made).
+// With the file listing, each file's paragraph is followed by what `shown`
+// asks for (see print_file_contents).
 [[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks,
-                                 ExtractTarget* extract = nullptr);
+                                 ExtractTarget* extract = nullptr, const ContentShown& shown = {});
 
 // Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
 // make files in, following no link as its last name when `no_follow`.
@@ -72,8 +75,16 @@ void print_zx_name(std::FILE* out, const unsigned char* name);
 // Describes every block of the cartridge.
 void print_block_listing(std::FILE* out, libspectrum_microdrive* cartridge, uint64_t blocks);
 
-// Prints the file count and a paragraph per file of `catalogue`.
-void print_file_listing(std::FILE* out, const Catalogue& catalogue);
+// Prints the file count and a paragraph per file of `catalogue`, each
+// followed by what `shown` asks for.
+void print_file_listing(std::FILE* out, const Catalogue& catalogue, const ContentShown& shown = {});
+
+// Prints what `shown` asks for of the file `entry`, each part followed by a
+// blank line: the listing of a program (a non-PRINT file whose header says
+// type 0: the bytes after the header, as many as the header's length where
+// they are there, and the program length it gives) and the hex dump of the
+// file's bytes as the catalogue joins them, its header included.
+void print_file_contents(std::FILE* out, const CatalogueEntry& entry, const ContentShown& shown);
 
 // The same for the catalogue of `cartridge`. Returns 0, or 1 (having
 // printed nothing) when the catalogue cannot be built.

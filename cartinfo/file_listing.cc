@@ -19,7 +19,7 @@ void print_untyped_file(std::FILE* out, const CatalogueEntry& entry, const char*
 
 }  // namespace
 
-void print_file_listing(std::FILE* out, const Catalogue& catalogue) {
+void print_file_listing(std::FILE* out, const Catalogue& catalogue, const ContentShown& shown) {
   std::fprintf(out, "Files: %lu\n\n", static_cast<unsigned long>(catalogue.count()));
   for (uint64_t i = 0; i < catalogue.count(); ++i) {
     const CatalogueEntry& entry = catalogue[i];
@@ -33,6 +33,7 @@ void print_file_listing(std::FILE* out, const Catalogue& catalogue) {
       std::fputs(file_description(entry.name, header).c_str(), out);
     }
     print_blocks_and_status(out, entry);
+    print_file_contents(out, entry, shown);
   }
 }
 

@@ -17,7 +17,8 @@ void set_microdrive_calls(MicrodriveAlloc allocate, MicrodriveFree release) {
 }
 }  // namespace testing_seams
 
-int list_cartridge(std::FILE* out, const char* path, bool list_blocks, ExtractTarget* extract) {
+int list_cartridge(std::FILE* out, const char* path, bool list_blocks, ExtractTarget* extract,
+                   const ContentShown& shown) {
   libspectrum_microdrive* cartridge = microdrive_alloc();
   if (cartridge == nullptr) {
     return 1;
@@ -44,7 +45,7 @@ int list_cartridge(std::FILE* out, const char* path, bool list_blocks, ExtractTa
     std::fputs("\n", out);
     print_block_listing(out, cartridge, blocks);
   } else if (catalogued) {
-    print_file_listing(out, catalogue);
+    print_file_listing(out, catalogue, shown);
   }
   if (extract != nullptr && catalogued) {
     int folder_fd = -1;

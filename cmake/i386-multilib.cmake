@@ -1,7 +1,7 @@
 # A 32-bit x86 build on an x86-64 Debian host, so that the tools are tested
 # where size_t and long have 32 bits: GCC with -m32 and the C and C++ runtime
 # of g++-multilib, and the i386 libraries (libspectrum, GoogleTest, bzip2,
-# libsndfile and what they need) unpacked under QUILLKIT_I386_SYSROOT, which dev.sh fills.
+# libsndfile, libpng and what they need) unpacked under QUILLKIT_I386_SYSROOT, which dev.sh fills.
 # The programs run natively, with the unpacked libraries found through their
 # run path.
 #

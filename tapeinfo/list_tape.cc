@@ -58,7 +58,7 @@ void print_block(std::FILE* out, const TapeFacts& facts, size_t index, bool shor
 
 }  // namespace
 
-int list_tape(std::FILE* out, const char* path, bool short_form) {
+int list_tape(std::FILE* out, const char* path, bool short_form, const ContentShown& shown) {
   LoadedTape loaded;
   std::string format;
   libspectrum_id_t type = LIBSPECTRUM_ID_UNKNOWN;
@@ -102,6 +102,7 @@ int list_tape(std::FILE* out, const char* path, bool short_form) {
   int status = TAPEINFO_LISTED;
   for (size_t i = 0; i < facts.blocks.size(); ++i) {
     print_block(out, facts, i, short_form);
+    print_block_contents(out, facts, i, shown);
     if (checksum_bad(facts.blocks[i])) {
       status = TAPEINFO_BAD_CHECKSUM;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "content.h"
 #include "tape_files.h"
 
 // When and how long one block plays, as the edge walk plays it.
@@ -60,9 +61,18 @@ constexpr int TAPEINFO_LISTED = 0;
 constexpr int TAPEINFO_FAILED = 1;
 constexpr int TAPEINFO_BAD_CHECKSUM = 2;
 
+// Prints on `out` what `shown` asks for of block `index`, after its
+// paragraph: the listing of a program's data (a program header's data
+// block, its checksum right or not) and the hex dump of every block of
+// bytes (flag and checksum included), each followed by a blank line.
+void print_block_contents(std::FILE* out, const TapeFacts& facts, size_t index,
+                          const ContentShown& shown);
+
 // Lists the tape at `path` on `out`: the heading, the summary and a
-// paragraph per block, or with `short_form` a line per block. Returns one
-// of the statuses above, after a message when the tape is not listed.
-[[nodiscard]] int list_tape(std::FILE* out, const char* path, bool short_form);
+// paragraph per block, or with `short_form` a line per block, each followed
+// by what `shown` asks for. Returns one of the statuses above, after a
+// message when the tape is not listed.
+[[nodiscard]] int list_tape(std::FILE* out, const char* path, bool short_form,
+                            const ContentShown& shown = {});
 
 #endif

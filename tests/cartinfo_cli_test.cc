@@ -22,6 +22,8 @@ const std::string HELP =
     "Outputs a description of the contents of MDR microdrive files.\n\n"
     "Options:\n"
     "  -b, --blocks   List individual cartridge blocks instead of files.\n"
+    "  -l, --list     List each program's lines and variables after its paragraph.\n"
+    "  -d, --dump     Dump the bytes of each file in hex after its paragraph.\n"
     "  -x, --extract=DIR  Also copy every file into the folder DIR, which must exist\n"
     "                 (with several images, into a folder for each inside it).\n"
     "  -h, --help     Display this help and exit.\n"

@@ -549,6 +549,20 @@ Try \`cartinfo --help' for more information."
     want_status 1
     want_err "cartinfo: write error: No space left on device"
   fi
+
+  claim "The listing of a program is the same as tapeinfo(1) gives for the same program on a tape."
+  run cartinfo -l basic.mdr
+  want_status 0
+  listing() { sed -n '/^  Listing:$/,/^$/p' <<< "$1"; }
+  [ -n "$(listing "$out")" ] && [ "$(listing "$out")" == "$(listing "$(tapeinfo -l basic.tap)")" ] ||
+    fail "listed as '$out'"
+  grep -qxF '    40 RANDOMIZE USR 0{=24055}' <<< "$out" || fail "no hidden number in '$out'"
+
+  claim "With -d, in the file listing the paragraph of every file is followed by its bytes as the catalogue joins them (the 9-byte header first, for a file that has one)"
+  run cartinfo -d basic.mdr
+  want_status 0
+  grep -qxF '00000000  00 7c 00 05 5d 6e 00 0a  00 00 0a 28 00 e7 30 0e  |.|..]n.....(..0.|' <<< "$out" &&
+    grep -qx '00000085' <<< "$out" || fail "dumped as '$out'"
 }
 
 cart2tape_claims() {
@@ -1222,6 +1236,23 @@ tapeinfo_claims() {
   # The empty line after the last paragraph, which $(...) would drop.
   [ "$(tapeinfo sample.tap | tail -c 16 | od -An -c | tr -s ' ')" == ' P a u s e : 1 0 0 0 m s \n \n' ] &&
     [ "$(grep -c '^$' <<< "$out")" -eq 5 ] || fail "the empty lines of '$out'"
+
+  claim "With -l, the paragraph of the data block of every program (the data of a header of type 0, its checksum right or bad) is followed by an empty line and the program's listing, a paragraph of its own that ends with an empty line:"
+  run tapeinfo -l basic.tap
+  want_status 0
+  [ "$(sed -n '/^  Listing:$/,/^$/p' <<< "$out")" == $'  Listing:\n    10 BORDER 0: PAPER 0: INK 7: CLEAR 24999\n    20 PRINT AT 10,4;"{0x10}{0x06}Loading..."\n    30 LOAD ""SCREEN$ : LOAD ""CODE \n    40 RANDOMIZE USR 0{=24055}\n  Variables:\n    t = 3\n    n$ = "Quill"' ] &&
+    [ "$(grep -B2 -x '  Listing:' <<< "$out")" == $'  Pause: 1000 ms\n\n  Listing:' ] || fail "listing '$out'"
+  claim "where its value is not the one typed (a common protection: USR 0 that runs USR 24055), the value that runs follows the digits as {=24055}."
+  [ "$(tapeinfo -l basic.tap | grep -c '{=')" -eq 1 ] || fail "not one hidden number shown"
+
+  claim "With -d, the paragraph of every block that carries bytes (standard speed, turbo speed, pure data and PZX data blocks) is followed by all its bytes, the flag first and the checksum last, in the layout of hexdump -C -v"
+  run tapeinfo -d sample.tap
+  want_status 0
+  [ "$(grep -c '^00000000  ' <<< "$out")" -eq 2 ] || fail "not two dumps in '$out'"
+  if command -v hexdump > /dev/null; then
+    [ "$(awk '/^Block 2:/ { on = 1 } on && /^0000/' <<< "$out")" == "$(tail -c 7 sample.tap | hexdump -C -v)" ] ||
+      fail "block 2 dumped as '$out'"
+  fi
 
   claim "Playing time: how long the whole tape plays, as m:ss.cc (minutes, without bound, seconds and hundredths of a second, cut rather than rounded) and in T-states"
   # 31918872 T-states are 9.1196 seconds: 0:09.11. 70 pauses of 65.535

@@ -51,6 +51,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 check "depends on libc ($depends)" grep -q 'libc6' <<< "$depends"
 check "depends on the libspectrum it was built with ($depends)" grep -q 'libspectrum[0-9]' <<< "$depends"
 check "depends on libsndfile ($depends)" grep -q 'libsndfile1' <<< "$depends"
+check "depends on libpng ($depends)" grep -q 'libpng16' <<< "$depends"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -86,6 +87,7 @@ check "tape2cart runs" /usr/bin/tape2cart "$root/sample.tap" "$root/blank.mdr"
 check "cartinfo lists what tape2cart saved" grep -q '"hello"' <<< "$(/usr/bin/cartinfo "$root/blank.mdr")"
 check "tapeinfo runs" /usr/bin/tapeinfo "$root/sample.tap" "$root/loader.tzx"
 check "tapeinfo lists the sample tape's file" grep -qx '  Program: "hello" LINE 10' <<< "$(/usr/bin/tapeinfo "$root/sample.tap")"
+check "tapeinfo -l lists a program" grep -qxF '    40 RANDOMIZE USR 0{=24055}' <<< "$(/usr/bin/tapeinfo -l "$root/basic.tap")"
 check "tapedub runs to WAV" /usr/bin/tapedub "$root/sample.tap" "$root/sample.wav"
 check "tapedub wrote a WAV" test "$(head -c 4 "$root/sample.wav")$(tail -c +9 "$root/sample.wav" | head -c 4)" = RIFFWAVE
 check "tapedub runs to TZX" /usr/bin/tapedub "$root/sample.tap" "$root/sample.tzx"

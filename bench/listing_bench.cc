@@ -1,0 +1,194 @@
+// Measures what -l costs: tapeinfo and cartinfo listing every program as
+// text against the same listing without it, each run as a whole process, on
+// a generated tape of BASIC programs and the cartridge that tape2cart saves
+// them onto, and on any tapes and cartridges named on the command line (a
+// corpus: the .mdr files go to cartinfo, the rest to tapeinfo, all of a
+// kind in one run). The runs are interleaved round by round, and each
+// figure is the median of the rounds' ratios of CPU time (user + system),
+// with the smallest and largest beside it (goal: at most 1.1). A listing's
+// status of 2 (a bad checksum, a damaged file) or 1 (an image refused) is
+// taken as it comes: both runs list the same operands.
+// Usage: listing_bench [ROUNDS [SCRATCH DIRECTORY [IMAGE...]]]
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "process_time.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+uint32_t seed = 2024;
+unsigned next_random(unsigned bound) {
+  seed = seed * 1103515245u + 12345u;
+  return (seed >> 16) % bound;
+}
+
+void put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<unsigned char>(v & 0xFF));
+  out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+}
+
+void append(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+// A small integer typed as its digits, then its hidden 5-byte form.
+void typed_number(Bytes& out, unsigned value) {
+  append(out, std::to_string(value));
+  out.push_back(0x0E);
+  out.push_back(0);
+  out.push_back(0);
+  put16(out, value);
+  out.push_back(0);
+}
+
+// A program of `lines` lines of keywords, numbers, strings and colour
+// controls, then a few variables; `*program_length` is its lines' length.
+Bytes program(unsigned lines, size_t* program_length) {
+  Bytes out;
+  static const unsigned char STATEMENTS[] = {0xF5, 0xF4, 0xF1, 0xEC, 0xFA, 0xF9, 0xE7, 0xEF};
+  for (unsigned line = 1; line <= lines; ++line) {
+    Bytes text;
+    for (unsigned statement = 0, count = 1 + next_random(5); statement < count; ++statement) {
+      if (statement > 0) {
+        text.push_back(':');
+      }
+      text.push_back(STATEMENTS[next_random(sizeof STATEMENTS)]);
+      typed_number(text, next_random(65536));
+      append(text, ",a+");
+      typed_number(text, next_random(100));
+      append(text, ";\"\x10\x02text \x90\x83\";\xBE");
+      typed_number(text, 23606 + next_random(100));
+    }
+    text.push_back(0x0D);
+    out.push_back(static_cast<unsigned char>(line >> 8));
+    out.push_back(static_cast<unsigned char>(line & 0xFF));
+    put16(out, static_cast<uint32_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+  }
+  *program_length = out.size();
+  Bytes variables = {0x61, 0, 0, 5, 0, 0, 0x42, 3, 0, 'a', 'b', 'c'};
+  out.insert(out.end(), variables.begin(), variables.end());
+  return out;
+}
+
+// A TAP block: length, flag, the bytes and their XOR checksum.
+void tap_block(Bytes& tape, unsigned char flag, const Bytes& bytes) {
+  put16(tape, static_cast<uint32_t>(bytes.size() + 2));
+  unsigned char check = flag;
+  tape.push_back(flag);
+  for (unsigned char b : bytes) {
+    tape.push_back(b);
+    check ^= b;
+  }
+  tape.push_back(check);
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+      std::fclose(f) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+}
+
+// 20 programs of 20 to 40 lines (about 70 KB in all, as much as a cartridge
+// holds), each with its header.
+std::string write_tap(const std::string& dir) {
+  Bytes tape;
+  for (int file = 0; file < 20; ++file) {
+    size_t program_length = 0;
+    Bytes data = program(20 + next_random(21), &program_length);
+    char name[11];
+    std::snprintf(name, sizeof name, "prog%-6d", file);
+    Bytes header = {0x00};
+    append(header, std::string(name, 10));
+    put16(header, static_cast<uint32_t>(data.size()));
+    put16(header, 10);
+    put16(header, static_cast<uint32_t>(program_length));
+    tap_block(tape, 0x00, header);
+    tap_block(tape, 0xFF, data);
+  }
+  std::string path = dir + "/listing_bench.tap";
+  write_file(path, tape);
+  return path;
+}
+
+// The tape's programs saved onto a blank cartridge by the suite's tools.
+std::string write_mdr(const std::string& dir, const std::string& tap) {
+  std::string path = dir + "/listing_bench.mdr";
+  std::remove(path.c_str());
+  cpu_seconds({BLANKCART_PATH, "-n", "BENCH", path}, "/dev/null");
+  cpu_seconds({TAPE2CART_PATH, tap, path}, "/dev/null");
+  return path;
+}
+
+void measure(const std::string& name, const std::string& tool,
+             const std::vector<std::string>& operands, int rounds) {
+  std::vector<std::string> plain = {tool};
+  plain.insert(plain.end(), operands.begin(), operands.end());
+  std::vector<std::string> listed = {tool, "-l"};
+  listed.insert(listed.end(), operands.begin(), operands.end());
+  std::vector<double> ratios;
+  double plain_total = 0, listed_total = 0;
+  for (int round = 0; round < rounds; ++round) {
+    double without = cpu_seconds(plain, "/dev/null", 2);
+    double with = cpu_seconds(listed, "/dev/null", 2);
+    ratios.push_back(with / without);
+    plain_total += without;
+    listed_total += with;
+  }
+  Spread s = spread(ratios);
+  std::printf("%s: without -l %.3f s, with -l %.3f s (CPU, mean of %d rounds)\n", name.c_str(),
+              plain_total / rounds, listed_total / rounds, rounds);
+  std::printf("  %-34s median %.3f  (min %.3f, max %.3f)\n", "-l / without", s.median, s.least,
+              s.most);
+}
+
+bool ends_with_mdr(const std::string& path) {
+  if (path.size() < 4) {
+    return false;
+  }
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) {
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return end == ".mdr";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::atoi(argv[1]) : 9;
+  std::string dir = argc > 2 ? argv[2] : "/tmp";
+  if (rounds < 1) {
+    std::fprintf(stderr, "usage: %s [ROUNDS [SCRATCH DIRECTORY [IMAGE...]]]\n", argv[0]);
+    return 1;
+  }
+  std::string tap = write_tap(dir);
+  std::string mdr = write_mdr(dir, tap);
+  measure("tapeinfo, generated TAP of 20 programs", TAPEINFO_PATH, {tap}, rounds);
+  measure("cartinfo, its cartridge from tape2cart", CARTINFO_PATH, {mdr}, rounds);
+  std::vector<std::string> tapes, cartridges;
+  for (int i = 3; i < argc; ++i) {
+    (ends_with_mdr(argv[i]) ? cartridges : tapes).push_back(argv[i]);
+  }
+  if (!tapes.empty()) {
+    measure("tapeinfo, " + std::to_string(tapes.size()) + " tapes given", TAPEINFO_PATH, tapes,
+            rounds);
+  }
+  if (!cartridges.empty()) {
+    measure("cartinfo, " + std::to_string(cartridges.size()) + " cartridges given", CARTINFO_PATH,
+            cartridges, rounds);
+  }
+  if (std::getenv("LISTING_BENCH_KEEP") == nullptr) {
+    std::remove(tap.c_str());
+    std::remove(mdr.c_str());
+  }
+  return 0;
+}
