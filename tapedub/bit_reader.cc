@@ -109,8 +109,13 @@ std::vector<double> without_glitches(const std::vector<double>& pulses, double b
   return merged;
 }
 
-// Reads bits from `pulses` by `rule`, starting with `start`, until a pair
-// that is no bit (far shorter than a 0, far longer than a 1).
+bool no_bit(double pair, const Lengths& estimate) {
+  return pair < 1.2 * estimate.bit0 || pair > 3 * estimate.bit1;
+}
+
+// Reads bits from `pulses` by `rule`, starting with `start`, until the
+// pairs are no bits (far shorter than a 0, far longer than a 1: three of
+// the next eight, so that one click does not end the block).
 Reading read_bits(const std::vector<double>& pulses, Rule rule, Lengths start) {
   Reading reading;
   Lengths estimate = start;
@@ -120,8 +125,14 @@ Reading read_bits(const std::vector<double>& pulses, Rule rule, Lengths start) {
     double a = pulses[i];
     double b = pulses[i + 1];
     double pair = a + b;
-    if (pair < 1.2 * estimate.bit0 || pair > 3 * estimate.bit1) {
-      break;
+    if (no_bit(pair, estimate)) {
+      int wrong = 0;
+      for (size_t j = i; j + 1 < pulses.size() && j < i + 16; j += 2) {
+        wrong += no_bit(pulses[j] + pulses[j + 1], estimate) ? 1 : 0;
+      }
+      if (wrong >= 3 || i + 17 >= pulses.size()) {
+        break;
+      }
     }
     double middle = (estimate.bit0 + estimate.bit1) / 2;
     bool one = false;
@@ -184,7 +195,9 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
     std::vector<double> merged = without_glitches(raw, whole.bit0);
     for (const std::vector<double>* pulses : {&raw, &merged}) {
       for (Rule rule : {Rule::Tracked, Rule::Fixed, Rule::Single}) {
-        Lengths start = rule == Rule::Tracked && rom_sync ? rom : whole;
+        bool rom_bits = near(whole.bit0, rom.bit0, ROM_BIT_SPREAD) ||
+                        near(whole.bit1, rom.bit1, ROM_BIT_SPREAD);
+        Lengths start = rule == Rule::Tracked && rom_sync && rom_bits ? rom : whole;
         Reading reading = read_bits(*pulses, rule, start);
         if (!found) {
           best = reading;

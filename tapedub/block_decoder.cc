@@ -16,9 +16,10 @@ constexpr double TONE_SPREAD = 0.3;
 // After a sync, pulses this close to the pilot's are the pilot still (the
 // "sync" was a click in it).
 constexpr double PILOT_AGAIN = 0.15;
-// A run of pulses this close to the pilot, inside a block's data, is the
-// next block's pilot.
-constexpr double NEXT_PILOT = 0.12;
+// A run of pulses this close to the pilot, two by two, and each within
+// PILOT_PULSE_SPREAD of it, inside a block's data, is the next block's pilot.
+constexpr double NEXT_PILOT = 0.1;
+constexpr double PILOT_PULSE_SPREAD = 0.25;
 // A pulse this much longer than the block's longest so far ends the data.
 constexpr double END_FACTOR = 1.8;
 // The most pulses one block's data can take: 65,535 bytes of two pulses a
@@ -204,10 +205,13 @@ void BlockDecoder::data_pulse(double length) {
   if (length > longest_) {
     longest_ = length;
   }
-  // The next block's pilot, without a pause before it.
-  if (n > 2 && near(length, block_.pilot, NEXT_PILOT)) {
+  // The next block's pilot, without a pause before it: pulses near the
+  // pilot's, two by two nearer still (one edge of a pilot may come early).
+  if (n > 3 && near(length, block_.pilot, PILOT_PULSE_SPREAD) &&
+      near(length + data_[n - 2], 2 * block_.pilot, NEXT_PILOT)) {
     if (run_pulses_ == 0) {
-      run_start_ = n - 1;
+      run_start_ = n - 2;
+      run_pulses_ = 1;
     }
     ++run_pulses_;
     if (run_pulses_ >= MIN_PILOT) {
@@ -264,6 +268,11 @@ void BlockDecoder::end_data(size_t data_pulses) {
 void BlockDecoder::finish(double time) {
   now_ = last_edge_ >= 0 ? last_edge_ : time;
   if (state_ == State::Data) {
+    // A recording that stops at the end of the last bit's first pulse:
+    // the second is as long (the two pulses of a bit are alike).
+    if (data_.size() > 2 && (data_.size() - 2) % 16 == 15) {
+      data_.push_back(data_.back());
+    }
     end_data(data_.size());
   }
   drop_tone();

@@ -66,35 +66,61 @@ void DecodedTape::settle(double safe_before) {
   std::sort(pending_.begin(), pending_.end(), [](const Reading& a, const Reading& b) {
     return a.block.start < b.block.start;
   });
-  // The readings of one block overlap; the first decoder's right reading is
-  // kept, or any other's, or else the first decoder's (or the first found).
+  // The readings of one block overlap, each by more than half of the
+  // shorter; the first decoder's right reading is kept, or any other's, or
+  // else the first decoder's (or the first found).
   while (!pending_.empty()) {
-    double end = pending_[0].block.end;
-    size_t count = 1;
-    while (count < pending_.size() && pending_[count].block.start < end) {
-      end = std::max(end, pending_[count].block.end);
-      ++count;
+    const DecodedBlock& first = pending_[0].block;
+    std::vector<Reading> cluster;
+    std::vector<Reading> others;
+    double end = first.end;
+    for (Reading& reading : pending_) {
+      double overlap = std::min(first.end, reading.block.end) -
+                       std::max(first.start, reading.block.start);
+      double shorter = std::min(first.end - first.start, reading.block.end - reading.block.start);
+      if (&reading == &pending_[0] || overlap > shorter / 2) {
+        end = std::max(end, reading.block.end);
+        cluster.push_back(std::move(reading));
+      } else {
+        others.push_back(std::move(reading));
+      }
     }
     if (end >= safe_before) {
+      // Not settled yet: put back as it was.
+      for (Reading& reading : others) {
+        cluster.push_back(std::move(reading));
+      }
+      pending_ = std::move(cluster);
+      std::sort(pending_.begin(), pending_.end(), [](const Reading& a, const Reading& b) {
+        return a.block.start < b.block.start;
+      });
       break;
     }
-    size_t chosen = 0;
-    bool right = false;
+    pending_ = std::move(others);
+    size_t count = cluster.size();
+    // Only readings of most of the block take part: a short one inside it
+    // is a misreading, whatever its checksum.
+    double longest = 0;
+    for (const Reading& reading : cluster) {
+      longest = std::max(longest, reading.block.end - reading.block.start);
+    }
+    size_t chosen = count;
     for (size_t i = 0; i < count; ++i) {
-      const Reading& reading = pending_[i];
-      bool better = false;
-      if (reading.block.checksum_ok) {
-        better = !right || reading.decoder < pending_[chosen].decoder;
-      } else if (!right) {
-        better = reading.decoder < pending_[chosen].decoder;
+      const Reading& reading = cluster[i];
+      if (reading.block.end - reading.block.start < longest / 2) {
+        continue;
+      }
+      bool better = chosen == count;
+      if (!better && reading.block.checksum_ok != cluster[chosen].block.checksum_ok) {
+        better = reading.block.checksum_ok;
+      } else if (!better) {
+        better = reading.decoder < cluster[chosen].decoder;
       }
       if (better) {
         chosen = i;
-        right = reading.block.checksum_ok;
       }
     }
-    DecodedBlock block = std::move(pending_[chosen].block);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    DecodedBlock block = std::move(cluster[chosen].block);
     settle_strays(block.start);
     append_block(std::move(block));
   }
