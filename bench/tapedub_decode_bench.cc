@@ -135,7 +135,7 @@ size_t blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
   Bytes tap = read_file(path);
   std::vector<Bytes> written;
   for (size_t at = 0; at + 2 <= tap.size();) {
-    size_t length = tap[at] | tap[at + 1] << 8;
+    size_t length = size_t{tap[at]} | size_t{tap[at + 1]} << 8;
     if (at + 2 + length > tap.size()) {
       break;
     }

@@ -70,8 +70,8 @@ bool gzip_stream(const char* path, sf_count_t* length) {
   bool gzip = read(fd, magic, 2) == 2 && magic[0] == 0x1F && magic[1] == 0x8B &&
               lseek(fd, -4, SEEK_END) >= 0 && read(fd, trailer, 4) == 4;
   close(fd);
-  *length = static_cast<sf_count_t>(trailer[0] | trailer[1] << 8 | trailer[2] << 16 |
-                                    static_cast<uint32_t>(trailer[3]) << 24);
+  *length = static_cast<sf_count_t>(uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
+                                    uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24);
   return gzip;
 }
 

@@ -45,7 +45,7 @@ std::vector<Bytes> short_tape(fixtures::PulseTape* tape) {
 std::vector<Bytes> tap_blocks(const std::string& tap) {
   std::vector<Bytes> blocks;
   for (size_t at = 0; at + 2 <= tap.size();) {
-    size_t length = static_cast<uint8_t>(tap[at]) | static_cast<uint8_t>(tap[at + 1]) << 8;
+    size_t length = size_t{static_cast<uint8_t>(tap[at])} | size_t{static_cast<uint8_t>(tap[at + 1])} << 8;
     if (at + 2 + length > tap.size()) {
       break;
     }
