@@ -85,6 +85,12 @@ TapeFiles find_tape_files(libspectrum_tape* tape);
 void microdrive_file_header(const unsigned char* tape_header,
                             unsigned char header[FILE_HEADER_SIZE]);
 
+// The ROM file that the 17 bytes of a tape header (after its flag)
+// announce, in tapeinfo's words: its kind and name on the first line
+// ("Program: \"hello\" LINE 10"), its lengths on the second where the kind
+// has them; a header of a type above 3 in one line that says so.
+std::vector<std::string> tape_header_words(const unsigned char* header);
+
 // Why a block that carries data is no part of a file, in words ("data
 // without a header (5 bytes)"); "" for the blocks of a file and those
 // without bytes.

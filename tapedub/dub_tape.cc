@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "decode.h"
 #include "host.h"
 #include "load_tape.h"
 #include "tape.h"
@@ -203,6 +204,19 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     return TAPEDUB_FAILED;
   }
 
+  if (options.keep_pulses && format != OutputFormat::Tzx) {
+    std::fprintf(stderr, "%s: --keep-pulses applies to TZX output only\n", program_name);
+    return TAPEDUB_FAILED;
+  }
+  // A recording into a tape of bytes is decoded.
+  bool decoding = format == OutputFormat::Tzx || format == OutputFormat::Tap;
+  if (decoding) {
+    int decoded = decode_sound_input(input, output, to_standard_output, format, options);
+    if (decoded >= 0) {
+      return decoded;
+    }
+  }
+
   // The input is read, parsed and released before the output is touched.
   LoadedTape loaded;
   libspectrum_id_t input_format = LIBSPECTRUM_ID_UNKNOWN;
@@ -219,6 +233,9 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     return TAPEDUB_FAILED;
   }
   libspectrum_tape* tape = loaded.tape.get();
+  if (decoding && holds_recording(tape)) {
+    return decode_tape_input(tape, input, output, to_standard_output, format, options);
+  }
 
   if (sound) {
     return write_sound_output(tape, input, output, to_standard_output, format, options) != 0

@@ -26,6 +26,7 @@ struct DubOptions {
   uint32_t rate = 44100;                      // -r, samples a second
   unsigned bits = 16;                         // -b, bits a sample (sound only)
   bool invert = false;                        // --invert
+  bool keep_pulses = false;                   // --keep-pulses
   bool rate_given = false;
   bool bits_given = false;
 };

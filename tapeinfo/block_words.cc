@@ -70,19 +70,8 @@ void add_time(std::vector<std::string>* lines, const BlockTime& time) {
 
 // The ROM file that a header block of 17 bytes announces.
 void add_header(std::vector<std::string>* lines, const unsigned char* data) {
-  if (data[1] > 3) {
-    lines->push_back("A header of type " + number(data[1]) + ", which no ROM file has");
-    return;
-  }
-  unsigned char microdrive[FILE_HEADER_SIZE];
-  microdrive_file_header(data + 1, microdrive);
-  FileHeader header{};
-  (void)decode_file_header(&header, microdrive, sizeof microdrive);
-  std::string text = file_description(data + 2, header, FileWords::Tape);
-  size_t line_end = text.find('\n');
-  lines->push_back(text.substr(0, line_end));
-  if (line_end != std::string::npos) {
-    lines->push_back(text.substr(line_end + 3));  // past "\n  "
+  for (const std::string& line : tape_header_words(data + 1)) {
+    lines->push_back(line);
   }
 }
 

@@ -259,6 +259,13 @@ TEST(TapedubRoundTrip, TapThroughTzxIsTheSameAndTzxKeepsEveryEdge) {
     }
     (void)std::remove(dir.path("v.tzx").c_str());
     fixtures::RunResult r = run(TAPEDUB, "tapedub", {"-t", "tzx", in, dir.path("v.tzx")});
+    if (variant.name.find("TZX 0x15") == 0) {
+      // A direct recording into a TZX is decoded (tapedub_decode_test.cc);
+      // these hold no data block, and nothing is written.
+      EXPECT_EQ(r.status, 1) << variant.name;
+      EXPECT_NE(r.err.find("holds no data block that could be read"), std::string::npos) << r.err;
+      continue;
+    }
     if (r.status == 1) {
       // libspectrum writes a select block at the end of a tape that it
       // then refuses to read: refused, nothing written.

@@ -1,0 +1,256 @@
+// Measures tapedub's decoding of recordings, rendered by the tests' generator
+// (tests/fixtures/recording_builder) from a tape of ROM and turbo blocks:
+//   - per condition, the share of blocks that come out byte for byte, checksum
+//     right, in the TAP that tapedub writes (over a few seeds);
+//   - the speed of decoding, as seconds of recording decoded per second of
+//     CPU time (user + system) of the whole process (goal: at least 200);
+//   - the peak resident set of decoding a recording 1 and 8 times as long
+//     (goal: flat, the samples streamed).
+// Usage: tapedub_decode_bench [SEEDS [SCRATCH DIRECTORY]]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "recording_builder.h"
+#include "tape_builder.h"
+
+extern char** environ;
+
+namespace {
+
+using fixtures::Bytes;
+using fixtures::Degradation;
+
+struct Run {
+  double cpu = 0;
+  long peak_kib = 0;
+  int status = 0;
+};
+
+// Runs tapedub on `input` into `output`, its diagnostics to /dev/null;
+// through peak_rss, which prints the peak to `peak_file`, when that is given
+// (the peak that wait4 gives a spawned child counts the parent's pages).
+Run run_tapedub(const std::string& input, const std::string& output,
+                const std::string& peak_file = "") {
+  std::vector<std::string> words = {TAPEDUB_PATH, input, output};
+  if (!peak_file.empty()) {
+    words.insert(words.begin(), PEAK_RSS_PATH);
+  }
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (!peak_file.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, peak_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    std::perror(argv[0]);
+    std::exit(1);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  Run run;
+  run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  run.peak_kib = usage.ru_maxrss;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+      std::fclose(f) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+}
+
+Bytes read_file(const std::string& path) {
+  Bytes bytes;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    return bytes;
+  }
+  int c;
+  while ((c = std::fgetc(f)) != EOF) {
+    bytes.push_back(static_cast<unsigned char>(c));
+  }
+  std::fclose(f);
+  return bytes;
+}
+
+uint32_t state = 1;
+Bytes random_bytes(size_t size) {
+  Bytes b(size);
+  for (auto& byte : b) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<unsigned char>(state >> 16);
+  }
+  return b;
+}
+
+// The blocks of the tape rendered: a header and its data at ROM timings,
+// a headerless ROM block, and two turbo blocks.
+std::vector<Bytes> tape_blocks(fixtures::PulseTape* tape, int copies) {
+  std::vector<Bytes> blocks;
+  for (int i = 0; i < copies; ++i) {
+    Bytes header = {3, 'b', 'e', 'n', 'c', 'h', ' ', ' ', ' ', ' ', ' ', 0, 4, 0, 0x80, 0, 0x80};
+    Bytes data = random_bytes(1024);
+    Bytes plain = random_bytes(300);
+    Bytes fast = random_bytes(1500);
+    Bytes faster = random_bytes(1500);
+    fixtures::BlockTimings turbo{2168, 1000, 667, 735, 550, 1100};
+    fixtures::BlockTimings quick{1500, 1500, 500, 500, 440, 880};
+    for (const auto& [block, timings] :
+         std::vector<std::pair<Bytes, fixtures::BlockTimings>>{
+             {fixtures::rom_block(0x00, header), fixtures::rom_timings(0x00)},
+             {fixtures::rom_block(0xFF, data), fixtures::rom_timings(0xFF)},
+             {fixtures::rom_block(0xFF, plain), fixtures::rom_timings(0xFF)},
+             {fixtures::rom_block(0x00, fast), turbo},
+             {fixtures::rom_block(0xFF, faster), quick}}) {
+      tape->block(block, timings, 700);
+      blocks.push_back(block);
+    }
+  }
+  return blocks;
+}
+
+// The source blocks found whole in the TAP at `path`.
+size_t blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
+  Bytes tap = read_file(path);
+  std::vector<Bytes> written;
+  for (size_t at = 0; at + 2 <= tap.size();) {
+    size_t length = size_t{tap[at]} | size_t{tap[at + 1]} << 8;
+    if (at + 2 + length > tap.size()) {
+      break;
+    }
+    written.emplace_back(tap.begin() + static_cast<long>(at) + 2,
+                         tap.begin() + static_cast<long>(at + 2 + length));
+    at += 2 + length;
+  }
+  size_t found = 0;
+  size_t next = 0;
+  for (const Bytes& block : blocks) {
+    for (size_t i = next; i < written.size(); ++i) {
+      if (written[i] == block) {
+        ++found;
+        next = i + 1;
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+struct Condition {
+  const char* name;
+  Degradation how;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seeds = argc > 1 ? std::atoi(argv[1]) : 3;
+  std::string dir = argc > 2 ? argv[2] : "/tmp";
+  std::string wav = dir + "/tapedub_decode_bench.wav";
+  std::string tap = dir + "/tapedub_decode_bench.tap";
+
+  auto with = [](auto change) {
+    Degradation how;
+    how.low_pass = 5000;
+    change(&how);
+    return how;
+  };
+  std::vector<Condition> conditions = {
+      {"clean, 44100 Hz 16 bits", with([](Degradation*) {})},
+      {"SNR 20 dB", with([](Degradation* d) { d->snr_db = 20; })},
+      {"SNR 10 dB, speed -10%, wow 1%",
+       with([](Degradation* d) { d->snr_db = 10, d->speed = 0.9, d->wow = 0.01; })},
+      {"SNR 10 dB, speed +10%, wow 1%",
+       with([](Degradation* d) { d->snr_db = 10, d->speed = 1.1, d->wow = 0.01; })},
+      {"SNR 8 dB", with([](Degradation* d) { d->snr_db = 8; })},
+      {"SNR 6 dB", with([](Degradation* d) { d->snr_db = 6; })},
+      {"SNR 6 dB, speed +-10%, wow 1%",
+       with([](Degradation* d) { d->snr_db = 6, d->speed = 0.9, d->speed_end = 1.1, d->wow = 0.01; })},
+      {"wow/flutter 2%", with([](Degradation* d) { d->wow = 0.02; })},
+      {"low-pass 4 kHz, SNR 12 dB", with([](Degradation* d) { d->low_pass = 4000, d->snr_db = 12; })},
+      {"DC offset 0.3, drift 0.2", with([](Degradation* d) { d->dc_offset = 0.3, d->dc_drift = 0.2; })},
+      {"inverted, 8 bits, SNR 15 dB",
+       with([](Degradation* d) { d->invert = true, d->bits = 8, d->snr_db = 15; })},
+      {"11025 Hz 8 bits, SNR 15 dB",
+       with([](Degradation* d) { d->rate = 11025, d->bits = 8, d->snr_db = 15, d->low_pass = 4000; })},
+      {"48000 Hz, speed ramp 0.9 to 1.1", with([](Degradation* d) { d->rate = 48000, d->speed = 0.9, d->speed_end = 1.1; })},
+      {"dropouts every 2 s, SNR 20 dB", with([](Degradation* d) {
+         d->snr_db = 20;
+         for (double t = 1; t < 100; t += 2) {
+           d->dropouts.push_back(t);
+         }
+       })},
+  };
+
+  std::printf("%-36s %8s %8s\n", "condition", "blocks", "right");
+  for (Condition& condition : conditions) {
+    if (seeds == 0) {
+      break;
+    }
+    size_t total = 0;
+    size_t right = 0;
+    for (int seed = 1; seed <= seeds; ++seed) {
+      fixtures::PulseTape tape;
+      std::vector<Bytes> blocks = tape_blocks(&tape, 1);
+      condition.how.seed = static_cast<uint32_t>(seed);
+      write_file(wav, fixtures::render_recording(tape, condition.how));
+      std::remove(tap.c_str());
+      (void)run_tapedub(wav, tap);
+      total += blocks.size();
+      right += blocks_found(tap, blocks);
+    }
+    std::printf("%-36s %8zu %7.1f%%\n", condition.name, total,
+                100.0 * static_cast<double>(right) / static_cast<double>(total));
+  }
+
+  // Speed and memory: 1 and 8 copies of the tape, SNR 20 dB at 44,100 Hz.
+  std::printf("\n%-36s %10s %10s %10s\n", "recording", "seconds", "x realtime", "peak KiB");
+  for (int copies : {1, 8}) {
+    fixtures::PulseTape tape;
+    std::vector<Bytes> blocks = tape_blocks(&tape, copies);
+    Degradation how = with([](Degradation* d) { d->snr_db = 20; });
+    write_file(wav, fixtures::render_recording(tape, how));
+    double seconds = fixtures::tape_seconds(tape);
+    Run best;
+    for (int round = 0; round < 3; ++round) {
+      Run run = run_tapedub(wav, tap);
+      if (round == 0 || run.cpu < best.cpu) {
+        best = run;
+      }
+    }
+    std::string peak_file = dir + "/tapedub_decode_bench.peak";
+    (void)run_tapedub(wav, tap, peak_file);
+    Bytes peak = read_file(peak_file);
+    best.peak_kib = std::atol(std::string(peak.begin(), peak.end()).c_str());
+    std::remove(peak_file.c_str());
+    char name[64];
+    std::snprintf(name, sizeof name, "%d copies (%zu blocks)", copies, blocks.size());
+    std::printf("%-36s %10.1f %10.0f %10ld\n", name, seconds, seconds / best.cpu, best.peak_kib);
+  }
+  if (std::getenv("TAPEDUB_BENCH_KEEP") == nullptr) {
+    std::remove(wav.c_str());
+  }
+  std::remove(tap.c_str());
+  return 0;
+}

@@ -1,0 +1,275 @@
+// A recording decoded into a TZX or TAP: samples read by libsndfile (from
+// a gzip stream through zlib) and run through the decoders side by side, or
+// the pulses of a tape's sampled blocks through one; see decode.h.
+#include <fcntl.h>
+#include <sndfile.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "decode.h"
+#include "host.h"
+#include "tape.h"
+#include "tapedub.h"
+
+namespace {
+
+// Frames read at a time.
+constexpr sf_count_t FRAMES = 8192;
+
+// A gzip stream read through zlib, for libsndfile's virtual file: the
+// length is the one the stream's trailer gives (modulo 4 GiB, as gzip keeps it).
+struct GzipFile {
+  gzFile stream = nullptr;
+  sf_count_t length = 0;
+};
+
+sf_count_t gzip_length(void* data) {
+  return static_cast<GzipFile*>(data)->length;
+}
+
+sf_count_t gzip_seek(sf_count_t offset, int whence, void* data) {
+  auto* file = static_cast<GzipFile*>(data);
+  if (whence == SEEK_END) {
+    offset += file->length;
+    whence = SEEK_SET;
+  }
+  return gzseek(file->stream, static_cast<z_off_t>(offset), whence);
+}
+
+sf_count_t gzip_read(void* ptr, sf_count_t count, void* data) {
+  auto* file = static_cast<GzipFile*>(data);
+  int got = gzread(file->stream, ptr, static_cast<unsigned>(std::min<sf_count_t>(count, 1 << 30)));
+  return got < 0 ? 0 : got;
+}
+
+sf_count_t gzip_write(const void*, sf_count_t, void*) {
+  return 0;
+}
+
+sf_count_t gzip_tell(void* data) {
+  return gztell(static_cast<GzipFile*>(data)->stream);
+}
+
+// True when the file at `path` starts as a gzip stream; then `*length` is
+// the length its trailer gives.
+bool gzip_stream(const char* path, sf_count_t* length) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  unsigned char magic[2] = {0, 0};
+  unsigned char trailer[4] = {0, 0, 0, 0};
+  bool gzip = read(fd, magic, 2) == 2 && magic[0] == 0x1F && magic[1] == 0x8B &&
+              lseek(fd, -4, SEEK_END) >= 0 && read(fd, trailer, 4) == 4;
+  close(fd);
+  *length = static_cast<sf_count_t>(uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
+                                    uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24);
+  return gzip;
+}
+
+// The decoded tape written as the other outputs are: through libspectrum's
+// writer, read back, then replaced whole. Returns the exit status.
+int write_decoded(DecodedTape* decoded, const char* input, const char* output,
+                  bool to_standard_output, OutputFormat format) {
+  if (decoded->blocks() == 0) {
+    std::fprintf(stderr, "%s: `%s' holds no data block that could be read; nothing written\n",
+                 program_name, visible_text(input).c_str());
+    return TAPEDUB_FAILED;
+  }
+  libspectrum_id_t type = format == OutputFormat::Tap ? LIBSPECTRUM_ID_TAPE_TAP
+                                                      : LIBSPECTRUM_ID_TAPE_TZX;
+  libspectrum_byte* bytes = nullptr;
+  size_t length = 0;
+  unsigned long reports_before = library_report_count();
+  int made = 0;
+  {
+    CurrentFile writing(input);
+    made = libspectrum_tape_write(&bytes, &length, decoded->tape(), type);
+  }
+  Owned<libspectrum_byte, libspectrum_free> owned(bytes);
+  if (made != LIBSPECTRUM_ERROR_NONE) {
+    report_unexplained(made, reports_before);
+    return TAPEDUB_FAILED;
+  }
+  {
+    QuietLibrary quiet;
+    TapePtr copy(libspectrum_tape_alloc());
+    if (libspectrum_tape_read(copy.get(), bytes, length, type, nullptr) !=
+        LIBSPECTRUM_ERROR_NONE) {
+      std::fprintf(stderr, "%s: libspectrum writes the blocks of `%s' as a tape that it cannot "
+                   "read back; nothing written\n",
+                   program_name, visible_text(input).c_str());
+      return TAPEDUB_FAILED;
+    }
+  }
+  int failed = 0;
+  if (to_standard_output) {
+    (void)std::fflush(stdout);
+    int error = write_whole(STDOUT_FILENO, bytes, length);
+    if (error != 0) {
+      std::fprintf(stderr, "%s: write error: %s\n", program_name, std::strerror(error));
+      failed = 1;
+    }
+  } else {
+    failed = replace_output_file(output, bytes, length);
+  }
+  if (failed != 0) {
+    return TAPEDUB_FAILED;
+  }
+  return decoded->bad_blocks() > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
+}
+
+// The decoders over the samples of `file`, then the tape written.
+int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const char* output,
+                   bool to_standard_output, OutputFormat format, const DubOptions& options) {
+  std::vector<ConditionerSettings> settings = decoder_settings();
+  DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, settings.size());
+  std::vector<std::unique_ptr<BlockDecoder>> decoders;
+  std::vector<Conditioner> conditioners;
+  decoders.reserve(settings.size());
+  conditioners.reserve(settings.size());
+  for (size_t i = 0; i < settings.size(); ++i) {
+    decoders.push_back(std::make_unique<BlockDecoder>(decoded.sink(i), options.keep_pulses && i == 0));
+    conditioners.emplace_back(info.samplerate, settings[i], decoders.back().get());
+  }
+  auto channels = static_cast<size_t>(info.channels);
+  std::vector<float> frames(static_cast<size_t>(FRAMES) * channels);
+  std::vector<float> mono(static_cast<size_t>(FRAMES));
+  uint64_t taken = 0;
+  for (;;) {
+    sf_count_t got = sf_readf_float(file, frames.data(), FRAMES);
+    if (got <= 0) {
+      break;
+    }
+    // The first channel: channels of one tape may be out of phase, and a
+    // mix of them cancels.
+    for (sf_count_t i = 0; i < got; ++i) {
+      mono[static_cast<size_t>(i)] = frames[static_cast<size_t>(i) * channels];
+    }
+    for (Conditioner& conditioner : conditioners) {
+      conditioner.samples(mono.data(), static_cast<size_t>(got));
+    }
+    taken += static_cast<uint64_t>(got);
+    double safe = INFINITY;
+    for (const auto& decoder : decoders) {
+      safe = std::min(safe, decoder->busy_since());
+    }
+    decoded.settle(safe);
+  }
+  if (sf_error(file) != SF_ERR_NO_ERROR) {
+    std::fprintf(stderr, "%s: `%s': %s; decoded as far as it could be read\n", program_name,
+                 visible_text(input).c_str(), sf_strerror(file));
+  }
+  double end = static_cast<double>(taken) * static_cast<double>(TSTATES_PER_SECOND) /
+               static_cast<double>(info.samplerate);
+  for (auto& decoder : decoders) {
+    decoder->finish(end);
+  }
+  decoded.finish(end);
+  return write_decoded(&decoded, input, output, to_standard_output, format);
+}
+
+}  // namespace
+
+std::vector<ConditionerSettings> decoder_settings() {
+  // First a filter that keeps the ROM's tones and takes most noise away;
+  // then a wider one, for fast turbo timings; then a narrow one with more
+  // hysteresis, for deep noise.
+  return {{3200, 0.3}, {6500, 0.25}, {2200, 0.45}};
+}
+
+int decode_sound_input(const char* input, const char* output, bool to_standard_output,
+                       OutputFormat format, const DubOptions& options) {
+  if (std::strcmp(input, "-") == 0) {
+    return -1;
+  }
+  SF_INFO info{};
+  SNDFILE* file = sf_open(input, SFM_READ, &info);
+  GzipFile gzip;
+  if (file == nullptr) {
+    sf_count_t length = 0;
+    if (!gzip_stream(input, &length)) {
+      return -1;
+    }
+    gzip.stream = gzopen(input, "rb");
+    if (gzip.stream == nullptr) {
+      return -1;
+    }
+    gzip.length = length;
+    SF_VIRTUAL_IO io{gzip_length, gzip_seek, gzip_read, gzip_write, gzip_tell};
+    info = SF_INFO{};
+    file = sf_open_virtual(&io, SFM_READ, &info, &gzip);
+    if (file == nullptr) {
+      gzclose(gzip.stream);
+      return -1;
+    }
+  }
+  int status = TAPEDUB_FAILED;
+  if (info.samplerate < 1000 || info.samplerate > 1000000 || info.channels < 1) {
+    std::fprintf(stderr, "%s: `%s' is a sound of %d samples a second in %d channels, which "
+                 "cannot be decoded\n",
+                 program_name, visible_text(input).c_str(), info.samplerate, info.channels);
+  } else {
+    status = decode_samples(file, info, input, output, to_standard_output, format, options);
+  }
+  sf_close(file);
+  if (gzip.stream != nullptr) {
+    gzclose(gzip.stream);
+  }
+  return status;
+}
+
+bool holds_recording(libspectrum_tape* tape) {
+  libspectrum_tape_iterator it = nullptr;
+  for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
+       block = libspectrum_tape_iterator_next(&it)) {
+    libspectrum_tape_type type = libspectrum_tape_block_type(block);
+    if (type == LIBSPECTRUM_TAPE_BLOCK_RAW_DATA || type == LIBSPECTRUM_TAPE_BLOCK_RLE_PULSE) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int decode_tape_input(libspectrum_tape* tape, const char* input, const char* output,
+                      bool to_standard_output, OutputFormat format, const DubOptions& options) {
+  DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, 1);
+  BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+  const adapter::EdgeFlags flags = adapter::edge_flags();
+  adapter::EdgeRecord record{};
+  double now = 0;
+  uint64_t edges = 0;
+  {
+    CurrentFile playing(input);
+    while ((record.flags & static_cast<uint32_t>(flags.tape_end)) == 0) {
+      if (adapter::tape_get_next_edge(&record, tape, flags) != 0) {
+        int block = -1;
+        {
+          QuietLibrary asking;
+          (void)libspectrum_tape_position(&block, tape);
+        }
+        std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %d\n", program_name,
+                     visible_text(input).c_str(), block + 1);
+        return TAPEDUB_FAILED;
+      }
+      now += record.duration;
+      if (record.edge != 0) {
+        decoder.edge(now);
+        if (++edges % 4096 == 0) {
+          decoded.settle(decoder.busy_since());
+        }
+      }
+    }
+  }
+  decoder.finish(now);
+  decoded.finish(now);
+  return write_decoded(&decoded, input, output, to_standard_output, format);
+}

@@ -1,0 +1,219 @@
+// tapedub decoding recordings: tapes rendered by the generator under each
+// kind of damage, at its limits, come back byte for byte; a bad checksum,
+// a turbo block, a click, a speed ramp, a recording without data, a CSW,
+// and the stray pulses kept or left out.
+#include <gtest/gtest.h>
+#include <libspectrum.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/recording_builder.h"
+#include "fixtures/tape_builder.h"
+#include "fixtures/test_util.h"
+
+using fixtures::Bytes;
+using fixtures::Degradation;
+
+namespace {
+
+const std::string TAPEDUB = TAPEDUB_PATH;
+
+Bytes pattern(size_t size, unsigned step) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) {
+    b[i] = static_cast<uint8_t>(i * step + 3);
+  }
+  return b;
+}
+
+// A short tape: a header and its data at the ROM's timings, pilots cut
+// short so that the recordings stay small.
+std::vector<Bytes> short_tape(fixtures::PulseTape* tape) {
+  Bytes header = {3, 'd', 'e', 'c', 'o', 'd', 'e', ' ', ' ', ' ', ' ', 48, 0, 0, 0x80, 0, 0x80};
+  std::vector<Bytes> blocks = {fixtures::rom_block(0x00, header),
+                               fixtures::rom_block(0xFF, pattern(48, 37))};
+  fixtures::BlockTimings rom = fixtures::rom_timings(0xFF);
+  rom.pilot_pulses = 600;
+  for (const Bytes& block : blocks) {
+    tape->block(block, rom, 300);
+  }
+  return blocks;
+}
+
+// The blocks of a TAP file.
+std::vector<Bytes> tap_blocks(const std::string& tap) {
+  std::vector<Bytes> blocks;
+  for (size_t at = 0; at + 2 <= tap.size();) {
+    size_t length = size_t{static_cast<uint8_t>(tap[at])} | size_t{static_cast<uint8_t>(tap[at + 1])} << 8;
+    if (at + 2 + length > tap.size()) {
+      break;
+    }
+    blocks.emplace_back(tap.begin() + static_cast<long>(at) + 2,
+                        tap.begin() + static_cast<long>(at + 2 + length));
+    at += 2 + length;
+  }
+  return blocks;
+}
+
+void write_bytes(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  ASSERT_EQ(std::fclose(f), 0);
+}
+
+struct DamageCase {
+  const char* name;
+  Degradation how;
+};
+
+Degradation damaged(void (*change)(Degradation*)) {
+  Degradation how;
+  change(&how);
+  return how;
+}
+
+// Each damage at the limits that the decoder is built for.
+const DamageCase DAMAGE[] = {
+    {"clean", damaged([](Degradation*) {})},
+    {"11025 Hz, 8 bits, low-pass 4 kHz",
+     damaged([](Degradation* d) { d->rate = 11025, d->bits = 8, d->low_pass = 4000; })},
+    {"48000 Hz, low-pass 6 kHz", damaged([](Degradation* d) { d->rate = 48000, d->low_pass = 6000; })},
+    {"other polarity", damaged([](Degradation* d) { d->invert = true; })},
+    {"10% slow, wow 2%", damaged([](Degradation* d) { d->speed = 0.9, d->wow = 0.02; })},
+    {"10% fast, wow 2%", damaged([](Degradation* d) { d->speed = 1.1, d->wow = 0.02; })},
+    {"speed ramp 0.9 to 1.1 inside the blocks",
+     damaged([](Degradation* d) { d->speed = 0.9, d->speed_end = 1.1; })},
+    {"DC offset 0.4, drift 0.2", damaged([](Degradation* d) { d->dc_offset = 0.4, d->dc_drift = 0.2; })},
+    {"SNR 12 dB, low-pass 5 kHz", damaged([](Degradation* d) { d->snr_db = 12, d->low_pass = 5000; })},
+    {"SNR 10 dB, 10% fast, wow 1%, low-pass 5 kHz",
+     damaged([](Degradation* d) { d->snr_db = 10, d->speed = 1.1, d->wow = 0.01, d->low_pass = 5000; })},
+    {"a click in the pilot", damaged([](Degradation* d) { d->clicks = {0.05}; })},
+};
+
+TEST(TapedubDecode, DamageAtItsLimitsDecodesEveryBlock) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  std::vector<Bytes> blocks = short_tape(&tape);
+  for (const DamageCase& damage : DAMAGE) {
+    SCOPED_TRACE(damage.name);
+    write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, damage.how));
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
+  }
+}
+
+TEST(TapedubDecode, ReportsEachBlockWithTheFileItsHeaderAnnounces) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  (void)short_tape(&tape);
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, Degradation()));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tzx")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err,
+            "tapedub: 0:00.00 block 1: flag 0x00, 19 bytes, checksum ok, standard speed; Bytes: "
+            "\"decode\" CODE 32768, 48\n"
+            "tapedub: 0:00.46 5 pulses without data (noise or clicks), left out\n"
+            "tapedub: 0:00.76 block 2: flag 0xFF, 50 bytes, checksum ok, standard speed\n"
+            "tapedub: 0:01.43 1 pulses without data (noise or clicks), left out\n");
+}
+
+TEST(TapedubDecode, ABadChecksumInTheSourceIsWrittenAndSaid) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  Bytes spoilt = fixtures::rom_block(0xFF, pattern(40, 11), true);
+  fixtures::BlockTimings rom = fixtures::rom_timings(0xFF);
+  rom.pilot_pulses = 600;
+  tape.block(spoilt, rom, 300);
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, Degradation()));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.err.find("checksum bad"), std::string::npos) << result.err;
+  EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), std::vector<Bytes>{spoilt});
+}
+
+TEST(TapedubDecode, ATurboBlockKeepsItsMeasuredTimings) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  Bytes block = fixtures::rom_block(0x00, pattern(200, 7));
+  tape.block(block, {1500, 800, 500, 500, 440, 880}, 300);
+  Degradation how;
+  how.snr_db = 20;
+  how.low_pass = 6000;
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, how));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tzx")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::string tzx = fixtures::read_file(dir.path("out.tzx"));
+  libspectrum_tape* read = libspectrum_tape_alloc();
+  ASSERT_EQ(libspectrum_tape_read(read, reinterpret_cast<const libspectrum_byte*>(tzx.data()),
+                                  tzx.size(), LIBSPECTRUM_ID_TAPE_TZX, nullptr),
+            LIBSPECTRUM_ERROR_NONE);
+  libspectrum_tape_iterator it = nullptr;
+  libspectrum_tape_block* first = libspectrum_tape_iterator_init(&it, read);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(libspectrum_tape_block_type(first), LIBSPECTRUM_TAPE_BLOCK_TURBO);
+  EXPECT_NEAR(libspectrum_tape_block_pilot_length(first), 1500, 30);
+  EXPECT_NEAR(libspectrum_tape_block_bit0_length(first), 440, 20);
+  EXPECT_NEAR(libspectrum_tape_block_bit1_length(first), 880, 30);
+  const libspectrum_byte* data = libspectrum_tape_block_data(first);
+  EXPECT_EQ(Bytes(data, data + libspectrum_tape_block_data_length(first)), block);
+  libspectrum_tape_free(read);
+}
+
+TEST(TapedubDecode, ARecordingWithoutDataWritesNothing) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  tape.tone(2168, 500, 300).pause(200);
+  Degradation how;
+  how.snr_db = 10;
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, how));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tzx")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("holds no data block that could be read; nothing written"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("(a tone without data), left out"), std::string::npos) << result.err;
+  EXPECT_EQ(fixtures::read_file(dir.path("out.tzx")), "");
+}
+
+TEST(TapedubDecode, StrayPulsesKeptInATzxOnlyWhenAsked) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  tape.tone(1000, 300, 200);
+  std::vector<Bytes> blocks = short_tape(&tape);
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, Degradation()));
+  for (bool keep : {false, true}) {
+    std::vector<std::string> args = {dir.path("in.wav"), dir.path("out.tzx")};
+    if (keep) {
+      args.insert(args.begin(), "--keep-pulses");
+    }
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find(keep ? "kept as pulses" : "left out"), std::string::npos)
+        << result.err;
+    std::string tzx = fixtures::read_file(dir.path("out.tzx"));
+    // A pulse sequence block (0x13) follows the header right after the 10-byte signature.
+    ASSERT_GT(tzx.size(), 10u);
+    EXPECT_EQ(tzx[10] == 0x13, keep);
+  }
+  fixtures::RunResult refused =
+      fixtures::run(TAPEDUB, "tapedub", {"--keep-pulses", dir.path("in.wav"), dir.path("out.tap")});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "tapedub: --keep-pulses applies to TZX output only\n");
+}
+
+TEST(TapedubDecode, ACswRecordingDecodesAtItsPulses) {
+  fixtures::TempDir dir;
+  Bytes hello = {0, 'h', 'e', 'l', 'l', 'o', ' ', ' ', ' ', ' ', ' ', 5, 0, 10, 0, 5, 0};
+  Bytes tap = fixtures::concatenated(
+      {fixtures::tap_block(0x00, hello), fixtures::tap_block(0xFF, {0x00, 0x0A, 0x01, 0x00, 0xE7})});
+  write_bytes(dir.path("in.tap"), tap);
+  ASSERT_EQ(fixtures::run(TAPEDUB, "tapedub", {dir.path("in.tap"), dir.path("in.csw")}).status, 0);
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.csw"), dir.path("out.tap")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(fixtures::read_file(dir.path("out.tap")), std::string(tap.begin(), tap.end()));
+}
+
+}  // namespace
