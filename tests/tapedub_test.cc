@@ -545,6 +545,14 @@ TEST(TapedubCli, StandardOutputAndFullDisk) {
     r = run(TAPEDUB, "tapedub", {"-t", format, in, "/dev/full"});
     EXPECT_EQ(r.status, 1) << format;
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << format << r.err;
+    // Appended (`>>`) after what the file held: the sound's header, written
+    // last, cannot go back over its first bytes.
+    std::string appended = dir.path(std::string("appended.") + format);
+    fixtures::write_file(appended, {'o', 'l', 'd'});
+    r = run("/bin/sh", "sh",
+            {"-c", "exec \"$0\" -t \"$1\" \"$2\" - >>\"$3\"", TAPEDUB, format, in, appended});
+    EXPECT_EQ(r.status, 0) << format << r.err;
+    EXPECT_TRUE(fixtures::read_file(appended) == "old" + fixtures::read_file(named)) << format;
   }
 }
 
