@@ -253,6 +253,9 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     written = copy.get();
   } else {
     keep_tzx_pauses(tape);
+    if (keep_long_pulses(tape, input_format, input) != 0) {
+      return TAPEDUB_FAILED;
+    }
   }
   libspectrum_byte* bytes = nullptr;
   size_t length = 0;
