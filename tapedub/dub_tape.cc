@@ -1,4 +1,5 @@
 // The run of tapedub; see tapedub.h.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,11 +102,13 @@ int copy_descriptor(int from, int to) {
 }
 
 // The sound written to `fd`; through an unnamed temporary file when `fd`
-// cannot seek (a pipe), as the sound file's header is written last.
+// cannot seek (a pipe) or appends every write to its end (`>>`), as the
+// sound file's header is written last, over its first bytes.
 // Returns 0, 1 after a message, or -errno when copying to `fd` failed.
 int sound_to_descriptor(libspectrum_tape* tape, int fd, OutputFormat format,
                         const DubOptions& options, const char* input, const char* output) {
-  if (lseek(fd, 0, SEEK_CUR) >= 0) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0 && (flags & O_APPEND) == 0 && lseek(fd, 0, SEEK_CUR) >= 0) {
     return write_sound(tape, fd, format, options, input, output);
   }
   Owned<std::FILE, std::fclose> temporary(std::tmpfile());
@@ -267,6 +270,9 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     written = copy.get();
   } else {
     keep_tzx_pauses(tape);
+    if (keep_long_pulses(tape, input_format, input) != 0) {
+      return TAPEDUB_FAILED;
+    }
   }
   libspectrum_byte* bytes = nullptr;
   size_t length = 0;

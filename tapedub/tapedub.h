@@ -99,6 +99,14 @@ constexpr int TAPEDUB_PARTIAL = 2;
 // Returns the new tape, empty when no block could go across.
 libspectrum_tape* tap_blocks(libspectrum_tape* tape, libspectrum_id_t format, bool* partial);
 
+// Replaces every pulse sequence of `tape` that has pulses longer than a TZX
+// pulse holds (65,535 T-states) by one of the same signal whose pulses fit,
+// a long pulse split by pulses of no length. Returns 0, or 1 after a
+// message naming `input` (read as `format`) when a block would grow too
+// large.
+[[nodiscard]] int keep_long_pulses(libspectrum_tape* tape, libspectrum_id_t format,
+                                   const char* input);
+
 // The whole run after the options: reads the tape image `input` and writes
 // it to `output` ("-": standard output) in the format that its name, or
 // options.type, gives. Returns one of the exit statuses above, after the
