@@ -24,7 +24,7 @@ as_root() {
 }
 
 install_missing() {  # install_missing [extra package...]
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev libsndfile1-dev dpkg-dev "$@")
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev zlib1g-dev libsndfile1-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
@@ -114,7 +114,7 @@ i386_sysroot() {
   # others usable: the download below says whether they were enough.
   apt-get "${options[@]}" update > "$top/apt.log" 2>&1 || true
   if ! apt-get "${options[@]}" install --download-only -y --no-install-recommends \
-      libspectrum-dev libgtest-dev libbz2-dev libsndfile1-dev >> "$top/apt.log" 2>&1; then
+      libspectrum-dev libgtest-dev libbz2-dev zlib1g-dev libsndfile1-dev >> "$top/apt.log" 2>&1; then
     tail -5 "$top/apt.log" >&2
     return 1
   fi

@@ -148,6 +148,14 @@ class QuietLibrary {
 // ---------------------------------------------------------------------------
 // Reading input files.
 
+// Expands the gzip or bzip2 data of `length` bytes at `bytes` (a whole
+// stream, the first of several) into `expanded`, followed by
+// adapter::FILE_PADDING zero bytes. Returns false, with `expanded` empty,
+// for other data, data that is damaged or cut short, or that expands past
+// BZIP2_LIMIT.
+[[nodiscard]] bool expand_compressed(const unsigned char* bytes, size_t length,
+                                     std::vector<unsigned char>* expanded);
+
 // Reads the whole of `path` into `file`, refusing more than `limit` bytes
 // (see adapter::file_open). Returns 0, or libspectrum's error code after
 // printing "couldn't read" on standard error; the buffer then holds
