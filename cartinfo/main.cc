@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     return status | close_standard_output();
   }
   ExtractTarget extract{-1, "", false, {}};
-  if (extract_dir != nullptr && open_extract_target(extract_dir, argc - optind > 1, &extract) != 0) {
+  if (extract_dir != nullptr &&
+      open_extract_target(extract_dir, argc - optind > 1, &extract) != 0) {
     return 1 | close_standard_output();
   }
   if (library_startup() != 0) {

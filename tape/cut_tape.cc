@@ -76,8 +76,7 @@ bool find_tzx_cut(const unsigned char* bytes, uint64_t length, TapeCut* cut) {
       continue;
     }
     cut->whole_length = static_cast<size_t>(at);
-    cut->kind =
-        block_type_kind(static_cast<libspectrum_tape_type>(id), LIBSPECTRUM_ID_TAPE_TZX);
+    cut->kind = block_type_kind(static_cast<libspectrum_tape_type>(id), LIBSPECTRUM_ID_TAPE_TZX);
     cut->present = 1 + available;
     cut->promised = extent.size != 0 ? 1 + extent.size : 0;
     for (const ByteBlock& block : BYTE_BLOCKS) {
@@ -102,9 +101,12 @@ std::string pzx_kind(const unsigned char* tag) {
     const char* tag;
     libspectrum_tape_type type;
   } TAGS[] = {
-      {"PULS", LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE}, {"DATA", LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK},
-      {"PAUS", LIBSPECTRUM_TAPE_BLOCK_PAUSE},          {"BRWS", LIBSPECTRUM_TAPE_BLOCK_COMMENT},
-      {"STOP", LIBSPECTRUM_TAPE_BLOCK_STOP48},         {"PZXT", LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO},
+      {"PULS", LIBSPECTRUM_TAPE_BLOCK_PULSE_SEQUENCE},
+      {"DATA", LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK},
+      {"PAUS", LIBSPECTRUM_TAPE_BLOCK_PAUSE},
+      {"BRWS", LIBSPECTRUM_TAPE_BLOCK_COMMENT},
+      {"STOP", LIBSPECTRUM_TAPE_BLOCK_STOP48},
+      {"PZXT", LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO},
   };
   for (const auto& known : TAGS) {
     if (std::memcmp(tag, known.tag, 4) == 0) {
@@ -119,8 +121,7 @@ std::string pzx_kind(const unsigned char* tag) {
 // first the header block "PZXT".
 bool find_pzx_cut(const unsigned char* bytes, uint64_t length, TapeCut* cut) {
   constexpr uint64_t HEAD = 8;  // tag and length
-  if (length < HEAD || std::memcmp(bytes, "PZXT", 4) != 0 ||
-      read_le32(bytes + 4) > length - HEAD) {
+  if (length < HEAD || std::memcmp(bytes, "PZXT", 4) != 0 || read_le32(bytes + 4) > length - HEAD) {
     return false;  // no header block, or one cut short: the reader's to refuse
   }
   uint64_t at = 0;
@@ -177,8 +178,8 @@ std::string cut_words(const TapeCut& cut) {
 }
 
 LoadedTape parse_tape_up_to_cut(const adapter::File& file) {
-  bool tape_format = file.type == LIBSPECTRUM_ID_TAPE_TAP ||
-                     file.type == LIBSPECTRUM_ID_TAPE_TZX || file.type == LIBSPECTRUM_ID_TAPE_PZX;
+  bool tape_format = file.type == LIBSPECTRUM_ID_TAPE_TAP || file.type == LIBSPECTRUM_ID_TAPE_TZX ||
+                     file.type == LIBSPECTRUM_ID_TAPE_PZX;
   if (file.cut_short || !tape_format) {
     return parse_checked_tape(file);
   }

@@ -46,12 +46,12 @@ struct TzxExtent {
 
 // The block of a TAP, TZX or PZX image that the image ends inside.
 struct TapeCut {
-  size_t whole_length = 0;  // bytes of the image before it: whole blocks only
-  std::string kind;         // its kind in words, as block_type_kind gives them
-  uint64_t present = 0;     // its bytes in the image, from its TZX ID, PZX tag or TAP length on
-  uint64_t promised = 0;    // the bytes its fields give it, counted alike; 0 when the
-                            // image ends inside them
-  bool holds_bytes = false;         // a block of bytes: TAP, TZX 0x10, 0x11 and 0x14, PZX data
+  size_t whole_length = 0;   // bytes of the image before it: whole blocks only
+  std::string kind;          // its kind in words, as block_type_kind gives them
+  uint64_t present = 0;      // its bytes in the image, from its TZX ID, PZX tag or TAP length on
+  uint64_t promised = 0;     // the bytes its fields give it, counted alike; 0 when the
+                             // image ends inside them
+  bool holds_bytes = false;  // a block of bytes: TAP, TZX 0x10, 0x11 and 0x14, PZX data
   std::vector<unsigned char> data;  // then the bytes of its data there, the flag first,
   uint64_t data_promised = 0;       // and how many its length gives (0 when it ends before that)
   size_t block = 0;                 // its number, one past the last whole block as

@@ -394,9 +394,11 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   }
   if (found.files.empty()) {
     notes.print();
-    bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(), [](const BlockVerdict& v) {
-      return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
-    });
+    bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(),
+                             [](const BlockVerdict& v) {
+                               return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
+                             }) ||
+                 (loaded.cut && loaded.cut->holds_bytes);
     std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name,
                  visible_text(source).c_str(),
                  found.sampled ? ": a sampled recording holds pulses, not bytes"

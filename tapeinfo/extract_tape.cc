@@ -37,8 +37,8 @@ class Copier {
   int status() const { return status_; }
 
  private:
-  void copy(const std::string& text, const char* extension, const unsigned char* data,
-            size_t size, const std::string& what, const std::string& damage) {
+  void copy(const std::string& text, const char* extension, const unsigned char* data, size_t size,
+            const std::string& what, const std::string& damage) {
     std::string path;
     if (extract_file(&into_, text, extension, data, size, &path) != 0) {
       status_ = TAPEINFO_FAILED;
@@ -73,7 +73,8 @@ int extract_tape_files(const TapeFacts& facts, int folder_fd, const std::string&
       }
       case BlockRole::BadDataChecksum: {
         // Its header is whole and right: the bytes between flag and checksum.
-        const unsigned char* header = libspectrum_tape_block_data(facts.blocks[verdict.header_block - 1]) + 1;
+        const unsigned char* header =
+            libspectrum_tape_block_data(facts.blocks[verdict.header_block - 1]) + 1;
         copier.file(header, data + 1, length - 2, "the checksum of its data is wrong");
         break;
       }

@@ -123,8 +123,8 @@ int list_tape(std::FILE* out, const char* path, bool short_form, ExtractTarget* 
     std::fprintf(out, "Playing time: %s (%llu T-states) up to the cut\n\n",
                  play_time(times.total).c_str(), static_cast<unsigned long long>(times.total));
   } else {
-    std::fprintf(out, "Format: %s\nBlocks: %zu\nFiles: %zu\n", format.c_str(),
-                 facts.blocks.size(), files.files.size());
+    std::fprintf(out, "Format: %s\nBlocks: %zu\nFiles: %zu\n", format.c_str(), facts.blocks.size(),
+                 files.files.size());
     std::fprintf(out, "Playing time: %s (%llu T-states)\n\n", play_time(times.total).c_str(),
                  static_cast<unsigned long long>(times.total));
   }

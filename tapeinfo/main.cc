@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     return status | close_standard_output();
   }
   ExtractTarget extract{-1, "", false, {}};
-  if (extract_dir != nullptr && open_extract_target(extract_dir, argc - optind > 1, &extract) != 0) {
+  if (extract_dir != nullptr &&
+      open_extract_target(extract_dir, argc - optind > 1, &extract) != 0) {
     return TAPEINFO_FAILED | close_standard_output();
   }
   if (library_startup() != 0) {
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
   bool failed = false;
   bool bad_checksum = false;
   for (int i = optind; i < argc; ++i) {
-    int listed = list_tape(stdout, argv[i], short_form, extract_dir != nullptr ? &extract : nullptr);
+    int listed =
+        list_tape(stdout, argv[i], short_form, extract_dir != nullptr ? &extract : nullptr);
     failed = failed || listed == TAPEINFO_FAILED;
     bad_checksum = bad_checksum || listed == TAPEINFO_BAD_CHECKSUM;
   }

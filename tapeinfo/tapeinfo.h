@@ -46,8 +46,8 @@ struct TapeFacts {
   const TapeFiles* files;
   const TapeTimes* times;
   std::vector<libspectrum_tape_block*> blocks;  // in block order
-  const TapeCut* cut = nullptr;  // the block after these, cut short; null: none
-  size_t cut_header = 0;         // the header block (1-based) whose data the cut block is; 0: none
+  const TapeCut* cut = nullptr;                 // the block after these, cut short; null: none
+  size_t cut_header = 0;  // the header block (1-based) whose data the cut block is; 0: none
 };
 
 // The header block (1-based) whose file's data block is the cut one: the
