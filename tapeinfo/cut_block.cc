@@ -30,9 +30,11 @@ size_t cut_file_header(const TapeFacts& facts) {
     if (verdict.role == BlockRole::NoBytes) {
       continue;
     }
+    if (verdict.role != BlockRole::HeaderWithoutData) {
+      return 0;
+    }
     const libspectrum_byte* data = libspectrum_tape_block_data(facts.blocks[i - 1]);
-    bool announces = verdict.role == BlockRole::HeaderWithoutData && data != nullptr &&
-                     verdict.length == HEADER_BLOCK_SIZE &&
+    bool announces = data != nullptr && verdict.length == HEADER_BLOCK_SIZE &&
                      cut->data_promised == uint64_t{read_le16(data + LENGTH_AT)} + 2;
     return announces ? i : 0;
   }

@@ -63,6 +63,10 @@ int extract_tape_files(const TapeFacts& facts, int folder_fd, const std::string&
   for (size_t i = 0; i < facts.blocks.size(); ++i) {
     libspectrum_tape_block* block = facts.blocks[i];
     const BlockVerdict& verdict = facts.files->blocks[i];
+    if (verdict.role == BlockRole::NoBytes || verdict.role == BlockRole::Symbols ||
+        verdict.role == BlockRole::Pulses) {
+      continue;  // libspectrum keeps no bytes for these
+    }
     const unsigned char* data = libspectrum_tape_block_data(block);
     size_t length = data != nullptr ? libspectrum_tape_block_data_length(block) : 0;
     switch (verdict.role) {

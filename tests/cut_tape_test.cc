@@ -340,6 +340,22 @@ TEST(CutTapeCli, ExtractKeepsToTheFolder) {
       std::string::npos);
   EXPECT_TRUE(fs::is_empty(elsewhere));
   EXPECT_FALSE(fs::exists(many + "/missing.tap"));  // a tape not read gets no folder
+
+  // Blocks without bytes are passed over without a word.
+  fixtures::TzxBuilder tzx;
+  tzx.text("side A")
+      .pure_tone(2168, 10)
+      .standard(1000, fixtures::rom_block(0x00, rom_header(3, "code", 10, 32768)))
+      .pause(100)
+      .standard(1000, fixtures::rom_block(0xFF, TEN))
+      .raw(0x19, {14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  fixtures::write_file(dir.path("t.tzx"), tzx.image());
+  std::string plain = dir.path("plain");
+  fs::create_directory(plain);
+  r = run(TAPEINFO, "tapeinfo", {"-x", plain, dir.path("t.tzx")});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(fixtures::read_file(plain + "/code.bin"), std::string(TEN.begin(), TEN.end()));
 }
 
 // A copy whose write fails (a full disk) leaves nothing in the folder.
