@@ -24,7 +24,7 @@ as_root() {
 }
 
 install_missing() {  # install_missing [extra package...]
-  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev libsndfile1-dev libpng-dev dpkg-dev "$@")
+  local wanted=(cmake g++ make pkgconf libgtest-dev libspectrum-dev libbz2-dev zlib1g-dev libsndfile1-dev libpng-dev dpkg-dev "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
@@ -104,7 +104,7 @@ build_libspectrum() {
 i386_sysroot() {
   local top=$PWD/build-i386
   local sysroot=$top/sysroot apt=$top/apt
-  local packages=(libspectrum-dev libgtest-dev libbz2-dev libsndfile1-dev libpng-dev)
+  local packages=(libspectrum-dev libgtest-dev libbz2-dev zlib1g-dev libsndfile1-dev libpng-dev)
   [ -f "$sysroot/.complete" ] && [ "$(< "$sysroot/.complete")" == "${packages[*]}" ] && return 0
   rm -rf "$sysroot" "$apt"
   mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$sysroot"
@@ -348,6 +348,13 @@ case "${1:-}" in
     build/tapeinfo/tapeinfo build/samples/sample.tap
     echo "and with -s, one line per block, the TZX that cart2tape wrote:"
     build/tapeinfo/tapeinfo -s build/samples/sample-files.tzx
+    head -c 2000 build/samples/sample-files.tzx > build/samples/cut.tzx
+    echo "the same TZX cut short after 2000 bytes is listed up to the cut (status 2):"
+    build/tapeinfo/tapeinfo build/samples/cut.tzx | tail -n 13 || true
+    rm -rf build/samples/tape-files && mkdir build/samples/tape-files
+    build/tapeinfo/tapeinfo -x build/samples/tape-files build/samples/sample-files.tzx >/dev/null
+    echo "tapeinfo -x copied its files into build/samples/tape-files:"
+    ls -l build/samples/tape-files
     build/tapedub/tapedub build/samples/sample.tap build/samples/sample.wav
     build/tapedub/tapedub build/samples/sample.tap build/samples/sample.tzx
     echo "tapedub made the sound of build/samples/sample.tap, and a TZX of it, which tapeinfo lists:"

@@ -11,18 +11,9 @@
 #include "cartridge.h"
 #include "content.h"
 
-// Where -x copies files: the folder DIR, open, and with several images a
-// fresh folder for each inside it.
-struct ExtractTarget {
-  int dir_fd;                      // DIR, open as a folder
-  std::string dir;                 // DIR as given, for messages
-  bool per_image;                  // several images: a folder each
-  std::vector<std::string> taken;  // names of the folders given out so far
-};
-
 // Lists the MDR image at `path`: the summary, then its blocks when
 // `list_blocks` is set, else its files; with an `extract` target, also
-// copies its files there (see make_image_folder and extract_files).
+// copies its files there (see make_image_folder in host.h, and extract_files).
 // Returns 0; 1 when the file cannot be read or the cartridge not handled
 // (its files not catalogued, with a message), or a file not copied out;
 // 2 when a file copied out is damaged; libspectrum's error code when the
@@ -32,36 +23,15 @@ struct ExtractTarget {
 [[nodiscard]] int list_cartridge(std::FILE* out, const char* path, bool list_blocks,
                                  ExtractTarget* extract = nullptr, const ContentShown& shown = {});
 
-// Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
-// make files in, following no link as its last name when `no_follow`.
-// Returns the descriptor, or -1 with errno set.
-int open_folder(int at_fd, const char* name, bool no_follow);
-
-// The folder for the files of `image` under `target`: DIR itself for a
-// single image; with several, a new folder inside DIR named after the
-// image by safe_file_name, made by this call and never one that was there
-// (a link among them). Returns 0 with `*folder_fd` open on it (the
-// caller's to close) and `*folder` its name for messages, or 1 after a
-// message.
-[[nodiscard]] int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
-                                    std::string* folder);
-
 // Copies every file of `catalogue` into the open folder `folder_fd` (named
-// `folder` in messages) as a new file, never replacing or following
-// anything there: a file with a header as its data after the header, any
-// other whole, named by safe_file_name. A damaged file (describe_damage)
+// `folder` in messages) through extract_file (host.h): a file with a header
+// as its data after the header, any other whole, with an extension by its
+// kind (file_extension; ".prn" for a PRINT file). A damaged file (describe_damage)
 // is copied as the catalogue has it, after a warning. Returns 0, or 1 after
 // a message for each file that could not be written, ORed with 2 when a
 // damaged file was copied.
 [[nodiscard]] int extract_files(const Catalogue& catalogue, int folder_fd,
                                 const std::string& folder);
-
-// A file name for `text` (a ZX name as printed) with `extension`, safe on
-// any file system: no '/', '\\', ':', '*', '?', '"', '<', '>', '|' or control
-// character (each becomes '_'), no leading '.' or '-', never empty, and
-// not among `taken` (in any case; "-2", "-3"... are added), which it joins.
-std::string safe_file_name(const std::string& text, const char* extension,
-                           std::vector<std::string>* taken);
 
 // Prints the heading for `path` and the name, block count, free space and
 // write-protection lines of a cartridge of `blocks` blocks.

@@ -1,23 +1,8 @@
-// Copying a cartridge's files into a folder (-x), under names that are safe
-// on any file system the tools run on.
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
+// Copying a cartridge's files into a folder (-x), through the folder
+// copier of host.h.
 #include "cartinfo.h"
 
 namespace {
-
-// What may not stand in a file name here or on the file systems that a
-// folder may live on (FAT and NTFS among them).
-bool is_unsafe(char c) {
-  return std::strchr("/\\:*?\"<>|", c) != nullptr || static_cast<unsigned char>(c) < 0x20 ||
-         c == 0x7F;
-}
 
 // The extension of a file by its kind.
 const char* extension_for(const CatalogueEntry& entry) {
@@ -28,155 +13,33 @@ const char* extension_for(const CatalogueEntry& entry) {
   if (decode_file_header(&header, entry.data, entry.data_size) != 0) {
     return ".bin";
   }
-  switch (header.type) {
-    case 0:
-      return ".bas";
-    case 1:
-      return ".nar";
-    case 2:
-      return ".car";
-    case 3:
-      return is_screen_header(header) ? ".scr" : ".bin";
-    default:
-      return ".bin";
-  }
-}
-
-bool taken_already(const std::vector<std::string>& taken, const std::string& name) {
-  for (const std::string& t : taken) {
-    if (strcasecmp(t.c_str(), name.c_str()) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Writes `size` bytes to a new file `name` in the open folder `folder_fd`
-// (`path` in messages); never replaces anything, nor follows a link, and
-// leaves nothing behind when it fails.
-int write_new_file(int folder_fd, const std::string& name, const std::string& path,
-                   const unsigned char* bytes, size_t size) {
-  struct stat there {};
-  if (fstatat(folder_fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
-    errno = EEXIST;
-  } else if (errno == ENOENT) {
-    ReplacedFile file;
-    errno = file.open_in(folder_fd, name.c_str(), OutputMode::NewOnly, nullptr);
-    if (errno == 0) {
-      int error = file.write_all(bytes, size);
-      if (error == 0) {
-        error = file.commit();
-      }
-      if (error == 0) {
-        return 0;
-      }
-      file.abandon(false);
-      if (error != EEXIST) {
-        std::fprintf(stderr, "%s: couldn't write `%s': %s\n", program_name,
-                     visible_text(path.c_str()).c_str(), std::strerror(error));
-        return 1;
-      }
-      errno = EEXIST;  // made meanwhile
-    }
-  }
-  if (errno == EEXIST) {
-    std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
-                 visible_text(path.c_str()).c_str());
-  } else {
-    std::fprintf(stderr, "%s: couldn't create `%s': %s\n", program_name,
-                 visible_text(path.c_str()).c_str(), std::strerror(errno));
-  }
-  return 1;
+  return file_extension(header);
 }
 
 }  // namespace
 
-std::string safe_file_name(const std::string& text, const char* extension,
-                           std::vector<std::string>* taken) {
-  std::string base;
-  for (char c : text) {
-    base += is_unsafe(c) ? '_' : c;
-  }
-  if (base.empty()) {
-    base = "unnamed";
-  }
-  if (base[0] == '.' || base[0] == '-') {
-    base.insert(0, "_");
-  }
-  std::string name = base + extension;
-  for (unsigned n = 2; taken_already(*taken, name); ++n) {
-    name = base + "-" + std::to_string(n) + extension;
-  }
-  taken->push_back(name);
-  return name;
-}
-
 int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& folder) {
   int status = 0;
-  std::vector<std::string> taken;
+  ExtractFolder into{folder_fd, folder, {}};
   for (uint64_t i = 0; i < catalogue.count(); ++i) {
     const CatalogueEntry& entry = catalogue[i];
     std::string text = zx_name_text(entry.name);
-    std::string name = safe_file_name(text, extension_for(entry), &taken);
-    std::string path = folder + "/" + name;
     // A file with a header is its data after the header; any other, whole.
     FileHeader header{};
     bool has_header = (entry.flags & RECORD_FLAG_NON_PRINT) != 0 &&
                       decode_file_header(&header, entry.data, entry.data_size) == 0;
     size_t skip = has_header ? FILE_HEADER_SIZE : 0;
-    if (write_new_file(folder_fd, name, path, entry.data + skip,
-                       static_cast<size_t>(entry.data_size - skip)) != 0) {
+    std::string path;
+    if (extract_file(&into, text, extension_for(entry), entry.data + skip,
+                     static_cast<size_t>(entry.data_size - skip), &path) != 0) {
       status |= 1;
       continue;
     }
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
-      std::fprintf(stderr, "%s: warning: \"%s\" is damaged (%s); copied to `%s'\n", program_name,
-                   text.c_str(), damage.c_str(), visible_text(path.c_str()).c_str());
+      report_damaged_copy("\"" + text + "\"", damage, path);
       status |= 2;
     }
   }
   return status;
-}
-
-int open_folder(int at_fd, const char* name, bool no_follow) {
-#ifdef O_PATH
-  // Enough to make files in, even in a folder that may not be read.
-  constexpr int MODE = O_PATH;
-#else
-  constexpr int MODE = O_RDONLY;
-#endif
-  return openat(at_fd, name, MODE | O_DIRECTORY | O_CLOEXEC | (no_follow ? O_NOFOLLOW : 0));
-}
-
-int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
-                      std::string* folder) {
-  const char* name = ".";
-  std::string made;
-  if (target->per_image) {
-    made = safe_file_name(base_name(image), "", &target->taken);
-    name = made.c_str();
-    *folder = target->dir + "/" + made;
-    if (mkdirat(target->dir_fd, name, 0777) != 0) {
-      if (errno == EEXIST) {
-        std::fprintf(stderr, "%s: `%s' exists already; not overwritten\n", program_name,
-                     visible_text(folder->c_str()).c_str());
-      } else {
-        std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
-                     visible_text(folder->c_str()).c_str(), std::strerror(errno));
-      }
-      return 1;
-    }
-  } else {
-    *folder = target->dir;
-  }
-  // Made just now, yet opened without following a link, in case another
-  // program put one in its place.
-  *folder_fd = open_folder(target->dir_fd, name, true);
-  if (*folder_fd < 0) {
-    std::fprintf(stderr, "%s: couldn't make the folder `%s': %s\n", program_name,
-                 visible_text(folder->c_str()).c_str(), std::strerror(errno));
-    return 1;
-  }
-  return 0;
 }

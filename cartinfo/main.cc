@@ -1,11 +1,7 @@
 // cartinfo: lists the contents of ZX Microdrive cartridge images.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "cartinfo.h"
 
@@ -60,19 +56,9 @@ int main(int argc, char** argv) {
   if (status >= 0) {
     return status | close_standard_output();
   }
-  struct stat info {};
-  if (extract_dir != nullptr && (stat(extract_dir, &info) != 0 || !S_ISDIR(info.st_mode))) {
-    std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
-                 visible_text(extract_dir).c_str(),
-                 std::strerror(errno != 0 && !S_ISREG(info.st_mode) ? errno : ENOTDIR));
-    return 1 | close_standard_output();
-  }
-  // Every file of -x is made through this descriptor, so what DIR names
-  // is settled once, whatever happens to the name later.
-  ExtractTarget extract{-1, extract_dir != nullptr ? extract_dir : "", argc - optind > 1, {}};
-  if (extract_dir != nullptr && (extract.dir_fd = open_folder(AT_FDCWD, extract_dir, false)) < 0) {
-    std::fprintf(stderr, "%s: `%s' is not a folder to extract into: %s\n", program_name,
-                 visible_text(extract_dir).c_str(), std::strerror(errno));
+  ExtractTarget extract{-1, "", false, {}};
+  if (extract_dir != nullptr &&
+      open_extract_target(extract_dir, argc - optind > 1, &extract) != 0) {
     return 1 | close_standard_output();
   }
   if (library_startup() != 0) {

@@ -150,6 +150,11 @@ struct CatalogueEntry {
 // One header decides a screen: bytes (type 3) of 6912 at 16384.
 bool is_screen_header(const FileHeader& header);
 
+// The extension of a file copied out under its name, by its header's type:
+// ".bas" (program), ".nar" (number array), ".car" (character array), ".scr"
+// (a screen, see is_screen_header), else ".bin".
+const char* file_extension(const FileHeader& header);
+
 // A file in the words the listings use, after two spaces of indent and
 // before its block count: `Program: "name" LINE 10` and a line
 // `  Length: 300, includes variable length: 40`; `Bytes: "name" CODE

@@ -64,6 +64,21 @@ bool is_screen_header(const FileHeader& header) {
   return header.type == 3 && header.data_length == 6912 && header.param1 == 16384;
 }
 
+const char* file_extension(const FileHeader& header) {
+  switch (header.type) {
+    case 0:
+      return ".bas";
+    case 1:
+      return ".nar";
+    case 2:
+      return ".car";
+    case 3:
+      return is_screen_header(header) ? ".scr" : ".bin";
+    default:
+      return ".bin";
+  }
+}
+
 int catalogue_cartridge_files(libspectrum_microdrive* cartridge, CatalogueEntry** entries,
                               uint64_t* count) {
   if (entries == nullptr || count == nullptr || cartridge == nullptr) {

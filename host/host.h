@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common.h"
 
@@ -146,6 +147,14 @@ class QuietLibrary {
 
 // ---------------------------------------------------------------------------
 // Reading input files.
+
+// Expands the gzip or bzip2 data of `length` bytes at `bytes` (a whole
+// stream, the first of several) into `expanded`, followed by
+// adapter::FILE_PADDING zero bytes. Returns false, with `expanded` empty,
+// for other data, data that is damaged or cut short, or that expands past
+// BZIP2_LIMIT.
+[[nodiscard]] bool expand_compressed(const unsigned char* bytes, size_t length,
+                                     std::vector<unsigned char>* expanded);
 
 // Reads the whole of `path` into `file`, refusing more than `limit` bytes
 // (see adapter::file_open). Returns 0, or libspectrum's error code after
@@ -321,5 +330,69 @@ class ReplacedFile {
 [[nodiscard]] int replace_output_entry(int folder, const char* name, const char* path,
                                        const unsigned char* bytes, uint64_t size, OutputMode mode,
                                        const struct stat* replaced);
+
+// ---------------------------------------------------------------------------
+// Copying an image's files into a folder (-x).
+
+// Where -x copies files: the folder DIR, open, and with several images a
+// fresh folder for each inside it.
+struct ExtractTarget {
+  int dir_fd;                      // DIR, open as a folder
+  std::string dir;                 // DIR as given, for messages
+  bool per_image;                  // several images: a folder each
+  std::vector<std::string> taken;  // names of the folders given out so far
+};
+
+// Opens the folder `dir` as `target` (a folder for each image when
+// `per_image`). Returns 0 with target->dir_fd open (the caller's to close),
+// or 1 after "`DIR' is not a folder to extract into: REASON" when `dir` does
+// not exist or is no folder.
+[[nodiscard]] int open_extract_target(const char* dir, bool per_image, ExtractTarget* target);
+
+// Opens the folder `name` (relative to the folder `at_fd`, or AT_FDCWD) to
+// make files in, following no link as its last name when `no_follow`.
+// Returns the descriptor, or -1 with errno set.
+int open_folder(int at_fd, const char* name, bool no_follow);
+
+// The folder for the files of `image` under `target`: DIR itself for a
+// single image; with several, a new folder inside DIR named after the
+// image by safe_file_name, made by this call and never one that was there
+// (a link among them). Returns 0 with `*folder_fd` open on it (the
+// caller's to close) and `*folder` its name for messages, or 1 after a
+// message.
+[[nodiscard]] int make_image_folder(ExtractTarget* target, const char* image, int* folder_fd,
+                                    std::string* folder);
+
+// A file name for `text` (a ZX name as printed) with `extension`, safe on
+// any file system: no '/', '\\', ':', '*', '?', '"', '<', '>', '|' or control
+// character (each becomes '_'), no leading '.' or '-', never empty, and
+// not among `taken` (in any case; "-2", "-3"... are added), which it joins.
+std::string safe_file_name(const std::string& text, const char* extension,
+                           std::vector<std::string>* taken);
+
+// One image's folder as its files are copied in: open (not owned here),
+// its name for messages, and the names given out in it so far.
+struct ExtractFolder {
+  int fd;
+  std::string path;
+  std::vector<std::string> taken;
+};
+
+// Writes the `size` bytes at `bytes` into `folder` as a new file named
+// safe_file_name(text, extension), which joins folder->taken, so that a
+// file and its companions ("title.scr", "title.png") never meet a name
+// given out before. Never replaces anything there nor follows a link, and
+// leaves nothing behind when it fails. Returns 0, or 1 after "`PATH' exists
+// already; not overwritten", "couldn't create `PATH': REASON" or "couldn't
+// write `PATH': REASON". `*written`, when given, gets the file's path
+// for messages either way.
+[[nodiscard]] int extract_file(ExtractFolder* folder, const std::string& text,
+                               const char* extension, const unsigned char* bytes, size_t size,
+                               std::string* written = nullptr);
+
+// "<program>: warning: WHAT is damaged (DAMAGE); copied to `PATH'", where
+// `what` is the file as the listing names it ("\"title\"", "block 5").
+void report_damaged_copy(const std::string& what, const std::string& damage,
+                         const std::string& path);
 
 #endif

@@ -5,8 +5,15 @@
 #include "tape.h"
 
 std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format) {
-  bool pzx = format == LIBSPECTRUM_ID_TAPE_PZX;
   libspectrum_tape_type type = libspectrum_tape_block_type(block);
+  if (type == LIBSPECTRUM_TAPE_BLOCK_PAUSE && libspectrum_tape_block_pause_tstates(block) == 0) {
+    return format == LIBSPECTRUM_ID_TAPE_PZX ? "PZX stop" : "stop the tape";
+  }
+  return block_type_kind(type, format);
+}
+
+std::string block_type_kind(libspectrum_tape_type type, libspectrum_id_t format) {
+  bool pzx = format == LIBSPECTRUM_ID_TAPE_PZX;
   switch (type) {
     case LIBSPECTRUM_TAPE_BLOCK_ROM:
       return "standard speed data";
@@ -23,9 +30,6 @@ std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format) {
     case LIBSPECTRUM_TAPE_BLOCK_GENERALISED_DATA:
       return "generalised data";
     case LIBSPECTRUM_TAPE_BLOCK_PAUSE:
-      if (libspectrum_tape_block_pause_tstates(block) == 0) {
-        return pzx ? "PZX stop" : "stop the tape";
-      }
       return pzx ? "PZX pause" : "pause";
     case LIBSPECTRUM_TAPE_BLOCK_GROUP_START:
       return "group start";

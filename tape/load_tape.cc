@@ -8,18 +8,18 @@
 namespace {
 
 LoadedTape problem(TapeProblem what, size_t block = 0) {
-  return {nullptr, what, block};
+  return {nullptr, what, block, std::nullopt};
 }
 
 // A TZX image whose block at `offset` would be read outside the file: what
 // comes before it is parsed alone, so that a file that libspectrum refuses
 // for an earlier block, or for its header, gets libspectrum's own word, and
 // the bad block is numbered as libspectrum numbers blocks.
-LoadedTape refuse_oversized(const adapter::File& file, size_t offset) {
+LoadedTape refuse_oversized(const adapter::File& file, size_t offset, bool expanded) {
   adapter::File before = file;
   before.length = offset;
   TapePtr head(libspectrum_tape_alloc());
-  if (read_tape_image(head.get(), before) != 0) {
+  if (read_tape_image(head.get(), before, expanded) != 0) {
     return problem(TapeProblem::Reported);
   }
   size_t blocks = 0;
@@ -33,19 +33,19 @@ LoadedTape refuse_oversized(const adapter::File& file, size_t offset) {
 
 }  // namespace
 
-LoadedTape parse_checked_tape(const adapter::File& file) {
+LoadedTape parse_checked_tape(const adapter::File& file, bool expanded) {
   if (file.cut_short) {
     return problem(TapeProblem::CutShort);
   }
   size_t at = 0;
   if (find_oversized_tzx_block(file, &at)) {
-    return refuse_oversized(file, at);
+    return refuse_oversized(file, at, expanded);
   }
   if (warajevo_chain_loops(file)) {
     return problem(TapeProblem::ChainLoops);
   }
   TapePtr tape(libspectrum_tape_alloc());
-  if (read_tape_image(tape.get(), file) != 0 || repair_silent_blocks(tape.get()) != 0) {
+  if (read_tape_image(tape.get(), file, expanded) != 0 || repair_silent_blocks(tape.get()) != 0) {
     return problem(TapeProblem::Reported);
   }
   size_t block = 0;
@@ -60,7 +60,7 @@ LoadedTape parse_checked_tape(const adapter::File& file) {
     case PlayOrder::Ends:
       break;
   }
-  return {std::move(tape), TapeProblem::None, 0};
+  return {std::move(tape), TapeProblem::None, 0, std::nullopt};
 }
 
 LoadedTape load_tape(const char* path) {
@@ -69,6 +69,14 @@ LoadedTape load_tape(const char* path) {
     return problem(TapeProblem::Reported);
   }
   return parse_checked_tape(*input.get());
+}
+
+LoadedTape load_tape_up_to_cut(const char* path) {
+  adapter::ScopedFile input;
+  if (load_input_file(path, input.get(), adapter::TAPE_FILE_LIMIT) != 0) {
+    return problem(TapeProblem::Reported);
+  }
+  return parse_tape_up_to_cut(*input.get());
 }
 
 namespace {

@@ -7,41 +7,42 @@
 
 namespace {
 
-constexpr uint64_t STOP = UINT64_MAX;
-
-// Bytes that a TZX block takes after its ID, or STOP when the walk cannot go
-// on (an ID the reader does not take, or a block running past `available`).
-// A select (0x28) or archive info (0x32) block as the reader takes it: a
-// 2-byte length it does not go by, a count, then `count` entries of `lead`
-// bytes and a string (a length byte and the text).
-uint64_t listed_block_size(const unsigned char* p, uint64_t available, uint64_t lead) {
+// How much of a select (0x28) or archive info (0x32) block lies in the
+// `available` bytes after its ID, as the reader takes it: a 2-byte length
+// it does not go by, a count, then `count` entries of `lead` bytes and a
+// string (a length byte and the text).
+TzxExtent listed_block_extent(const unsigned char* p, uint64_t available, uint64_t lead) {
+  // Cut short: what its length field promises, where the image holds it.
+  TzxExtent cut{TzxExtent::Cut, available >= 2 ? 2 + uint64_t{read_le16(p)} : 0};
   if (available < 3) {
-    return STOP;
+    return cut;
   }
   uint64_t size = 3;
   for (unsigned entry = 0; entry < p[2]; ++entry) {
     if (available - size < lead + 1) {
-      return STOP;
+      return cut;
     }
     size += lead + 1 + p[size + lead];
     if (size > available) {
-      return STOP;
+      return cut;
     }
   }
-  return size;
+  return {TzxExtent::Whole, size};
 }
 
-uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available) {
+}  // namespace
+
+TzxExtent tzx_block_extent(unsigned id, const unsigned char* p, uint64_t available) {
   // These the reader takes otherwise than their length fields say.
   switch (id) {
     case 0x28:
-      return listed_block_size(p, available, 2);
+      return listed_block_extent(p, available, 2);
     case 0x32:
-      return listed_block_size(p, available, 1);
+      return listed_block_extent(p, available, 1);
     case 0x2A:
-      return available >= 4 ? 4 : STOP;
+      return {available >= 4 ? TzxExtent::Whole : TzxExtent::Cut, 4};
     case 0x2B:
-      return available >= 5 ? 5 : STOP;
+      return {available >= 5 ? TzxExtent::Whole : TzxExtent::Cut, 5};
     default:
       break;
   }
@@ -64,7 +65,9 @@ uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available)
       continue;
     }
     if (available < shape.fixed) {
-      return STOP;
+      // The length field ends the fixed part, so the image does not hold
+      // it: only a block without one has a known size.
+      return {TzxExtent::Cut, shape.width == 0 ? shape.fixed : 0};
     }
     uint64_t count = 0;
     if (shape.width == 1) {
@@ -77,10 +80,12 @@ uint64_t tzx_block_size(unsigned id, const unsigned char* p, uint64_t available)
       count = read_le32(p + shape.at);
     }
     uint64_t size = shape.fixed + count * shape.unit;
-    return size <= available ? size : STOP;
+    return {size <= available ? TzxExtent::Whole : TzxExtent::Cut, size};
   }
-  return STOP;
+  return {TzxExtent::Unknown, 0};
 }
+
+namespace {
 
 // What the parts of a generalised-data block add up to, after its length
 // field: the pause and the counts, the two symbol tables (when used) and the
@@ -159,11 +164,11 @@ bool find_oversized_tzx_block(const adapter::File& file, size_t* offset) {
       *offset = static_cast<size_t>(at);
       return true;
     }
-    uint64_t size = tzx_block_size(id, body, available);
-    if (size == STOP) {
+    TzxExtent extent = tzx_block_extent(id, body, available);
+    if (extent.kind != TzxExtent::Whole) {
       return false;  // the reader stops here with an error of its own
     }
-    at += 1 + size;
+    at += 1 + extent.size;
   }
   return false;
 }

@@ -25,12 +25,19 @@ constexpr size_t TAPE_HEADER_SIZE = 17;
 // still the caller's to free, even where libspectrum 1.5.0 would have freed
 // it), and memory that libspectrum allocated during the call and then lost
 // (it drops a block on some error paths) is given back, so nothing leaks.
-[[nodiscard]] int read_tape_image(libspectrum_tape* tape, const adapter::File& file);
+// `expanded`: the bytes are a compressed image's, expanded; libspectrum is
+// not told the file's name, lest its extension have them expanded again.
+[[nodiscard]] int read_tape_image(libspectrum_tape* tape, const adapter::File& file,
+                                  bool expanded = false);
 
 // A block's kind in words, as tapeinfo lists it: "standard speed data",
 // "pure tone", "PZX data"... A block of a tape read from `format` (PZX
 // names some kinds its own way).
 std::string block_kind(libspectrum_tape_block* block, libspectrum_id_t format);
+
+// The same for a block of `type` known by its type alone: a pause is
+// "pause" ("PZX pause"), whatever its length.
+std::string block_type_kind(libspectrum_tape_type type, libspectrum_id_t format);
 
 namespace adapter {
 

@@ -8,6 +8,9 @@
 #include <libspectrum.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tape.h"
 
@@ -24,6 +27,47 @@
 // block. The walk goes no further than the reader would, but it cannot
 // tell whether the reader accepts every block before this one.
 [[nodiscard]] bool find_oversized_tzx_block(const adapter::File& file, size_t* offset);
+
+// How a TZX block lies in the image, as libspectrum's reader takes it.
+struct TzxExtent {
+  enum Kind {
+    Whole,    // `size` bytes after its ID, all in the image
+    Cut,      // the image ends inside it; its fields promise `size` bytes
+              // after its ID, or 0 when it ends inside them
+    Unknown,  // an ID the reader does not take
+  } kind;
+  uint64_t size;
+};
+
+// The extent of the TZX block of `id` whose bytes after the ID start at
+// `body`, with `available` bytes of the image there.
+[[nodiscard]] TzxExtent tzx_block_extent(unsigned id, const unsigned char* body,
+                                         uint64_t available);
+
+// The block of a TAP, TZX or PZX image that the image ends inside.
+struct TapeCut {
+  size_t whole_length = 0;   // bytes of the image before it: whole blocks only
+  std::string kind;          // its kind in words, as block_type_kind gives them
+  uint64_t present = 0;      // its bytes in the image, from its TZX ID, PZX tag or TAP length on
+  uint64_t promised = 0;     // the bytes its fields give it, counted alike; 0 when the
+                             // image ends inside them
+  bool holds_bytes = false;  // a block of bytes: TAP, TZX 0x10, 0x11 and 0x14, PZX data
+  std::vector<unsigned char> data;  // then the bytes of its data there, the flag first,
+  uint64_t data_promised = 0;       // and how many its length gives (0 when it ends before that)
+  size_t block = 0;                 // its number, one past the last whole block as
+                                    // libspectrum counts them (see parse_tape_up_to_cut)
+};
+
+// Finds the block that the uncompressed TAP, TZX or PZX image in `file`
+// ends inside. Returns true with it in `cut` (all but `block`); false when
+// every block is whole, the image is of another format, or the walk meets
+// what the reader refuses anyway (a TZX block of an ID it does not take, a
+// TZX header or a PZX header block that is cut short), which is left to it.
+// A TAP, which has no signature, counts as cut only when a whole block
+// before the cut passes its checksum, or, with none whole, when the cut one
+// starts with the flag 0x00 or 0xFF: other machines' tapes named .tap are
+// refused as before.
+[[nodiscard]] bool find_tape_cut(const adapter::File& file, TapeCut* cut);
 
 // Puts right the blocks that libspectrum parses but plays wrongly, keeping
 // the block count (and so every jump) as it was, then rewinds the tape:

@@ -2,12 +2,12 @@
 #include "allocators.h"
 #include "tape.h"
 
-int read_tape_image(libspectrum_tape* tape, const adapter::File& file) {
+int read_tape_image(libspectrum_tape* tape, const adapter::File& file, bool expanded) {
   CurrentFile reading(file.name);
   unsigned long reports = library_report_count();
   begin_watch(tape);
-  libspectrum_error error =
-      libspectrum_tape_read(tape, file.bytes, file.length, file.type, file.name);
+  libspectrum_error error = libspectrum_tape_read(tape, file.bytes, file.length, file.type,
+                                                  expanded ? nullptr : file.name);
   if (kept_was_freed() && error == LIBSPECTRUM_ERROR_NONE) {
     error = LIBSPECTRUM_ERROR_LOGIC;  // a reader let go of the tape, so it failed
   }

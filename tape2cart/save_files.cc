@@ -376,7 +376,7 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
                  visible_text(target).c_str(), visible_text(source).c_str());
     return TAPE2CART_FAILED;
   }
-  LoadedTape loaded = load_tape(source);
+  LoadedTape loaded = load_tape_up_to_cut(source);
   if (loaded.problem != TapeProblem::None) {
     report_tape_problem(source, loaded);
     return TAPE2CART_FAILED;
@@ -385,11 +385,20 @@ int save_tape_files(const char* source, const char* target, const Tape2cartReque
   loaded.tape.reset();
   Notes notes;
   bool left_out = note_left_out(found, request, source, &notes);
+  if (loaded.cut) {
+    // The files before the cut are saved; the one it is in, if any, is not.
+    notes.add(loaded.cut->block, source,
+              "block " + std::to_string(loaded.cut->block) + ": cut short, " +
+                  cut_words(*loaded.cut) + "; left out");
+    left_out = true;
+  }
   if (found.files.empty()) {
     notes.print();
-    bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(), [](const BlockVerdict& v) {
-      return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
-    });
+    bool bytes = std::any_of(found.blocks.begin(), found.blocks.end(),
+                             [](const BlockVerdict& v) {
+                               return v.role != BlockRole::NoBytes && v.role != BlockRole::Pulses;
+                             }) ||
+                 (loaded.cut && loaded.cut->holds_bytes);
     std::fprintf(stderr, "%s: `%s' holds no ROM file%s; nothing written\n", program_name,
                  visible_text(source).c_str(),
                  found.sampled ? ": a sampled recording holds pulses, not bytes"

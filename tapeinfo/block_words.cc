@@ -37,16 +37,6 @@ std::string quoted(const char* text) {
   return shown + "\"";
 }
 
-// A file's name as zx_name_text gives it (a '\' already "\\") between
-// double quotes, a '"' in it written '\"' as in the header's line.
-std::string quoted_name(const std::string& name) {
-  std::string shown = "\"";
-  for (char c : visible_text(name.c_str())) {
-    shown += c == '"' ? "\\\"" : std::string(1, c);
-  }
-  return shown + "\"";
-}
-
 bool is_byte_block(libspectrum_tape_type type) {
   return type == LIBSPECTRUM_TAPE_BLOCK_ROM || type == LIBSPECTRUM_TAPE_BLOCK_TURBO ||
          type == LIBSPECTRUM_TAPE_BLOCK_PURE_DATA || type == LIBSPECTRUM_TAPE_BLOCK_DATA_BLOCK;
@@ -118,7 +108,9 @@ void add_bytes(std::vector<std::string>* lines, const TapeFacts& facts, size_t i
       break;
     }
     case BlockRole::HeaderWithoutData:
-      lines->push_back("No data block of its length follows");
+      lines->push_back(index + 1 == facts.cut_header
+                           ? "Its data follows in block " + number(facts.cut->block) + ", cut short"
+                           : "No data block of its length follows");
       break;
     case BlockRole::DamagedFileHeader:
       for (size_t later_block = index + 1; later_block < facts.files->blocks.size();
@@ -242,6 +234,14 @@ void add_hardware(std::vector<std::string>* lines, libspectrum_tape_block* block
 }
 
 }  // namespace
+
+std::string quoted_name(const std::string& name) {
+  std::string shown = "\"";
+  for (char c : visible_text(name.c_str())) {
+    shown += c == '"' ? "\\\"" : std::string(1, c);
+  }
+  return shown + "\"";
+}
 
 bool checksum_bad(libspectrum_tape_block* block) {
   if (!is_byte_block(libspectrum_tape_block_type(block)) || !whole_bytes(block)) {

@@ -1,4 +1,6 @@
 // One operand's listing; see tapeinfo.h.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,18 +49,31 @@ std::string format_name(const adapter::File& file) {
   return name;
 }
 
-void print_block(std::FILE* out, const TapeFacts& facts, size_t index, bool short_form) {
-  std::fprintf(out, "Block %zu: %s", index + 1,
-               block_kind(facts.blocks[index], facts.format).c_str());
-  for (const std::string& line : block_lines(facts, index)) {
+void print_paragraph(std::FILE* out, size_t number, const std::string& kind,
+                     const std::vector<std::string>& lines, bool short_form) {
+  std::fprintf(out, "Block %zu: %s", number, kind.c_str());
+  for (const std::string& line : lines) {
     std::fprintf(out, short_form ? "; %s" : "\n  %s", line.c_str());
   }
   std::fputs(short_form ? "\n" : "\n\n", out);
 }
 
+// Copies the tape's files into the image's folder under `extract`.
+int extract_tape(ExtractTarget* extract, const char* path, const TapeFacts& facts) {
+  int folder_fd = -1;
+  std::string folder;
+  if (make_image_folder(extract, path, &folder_fd, &folder) != 0) {
+    return TAPEINFO_FAILED;
+  }
+  int status = extract_tape_files(facts, folder_fd, folder);
+  (void)close(folder_fd);  // only read through; nothing to lose
+  return status;
+}
+
 }  // namespace
 
-int list_tape(std::FILE* out, const char* path, bool short_form, const ContentShown& shown) {
+int list_tape(std::FILE* out, const char* path, bool short_form, const ContentShown& shown,
+              ExtractTarget* extract) {
   LoadedTape loaded;
   std::string format;
   libspectrum_id_t type = LIBSPECTRUM_ID_UNKNOWN;
@@ -69,7 +84,7 @@ int list_tape(std::FILE* out, const char* path, bool short_form, const ContentSh
     }
     format = format_name(*input.get());
     type = input.get()->type;
-    loaded = parse_checked_tape(*input.get());
+    loaded = parse_tape_up_to_cut(*input.get());
   }
   if (loaded.problem != TapeProblem::None) {
     report_tape_problem(path, loaded);
@@ -93,18 +108,43 @@ int list_tape(std::FILE* out, const char* path, bool short_form, const ContentSh
        block = libspectrum_tape_iterator_next(&it)) {
     facts.blocks.push_back(block);
   }
+  int status = TAPEINFO_LISTED;
+  if (loaded.cut) {
+    facts.cut = &*loaded.cut;
+    facts.cut_header = cut_file_header(facts);
+    std::fprintf(stderr, "%s: `%s' is damaged: block %zu is cut short, %s\n", program_name,
+                 visible_text(path).c_str(), facts.cut->block, cut_words(*facts.cut).c_str());
+    status = TAPEINFO_BAD_CHECKSUM;
+  }
 
   std::fprintf(out, "\n\nListing of `%s':\n\n", visible_text(path).c_str());
-  std::fprintf(out, "Format: %s\nBlocks: %zu\nFiles: %zu\n", format.c_str(), facts.blocks.size(),
-               files.files.size());
-  std::fprintf(out, "Playing time: %s (%llu T-states)\n\n", play_time(times.total).c_str(),
-               static_cast<unsigned long long>(times.total));
-  int status = TAPEINFO_LISTED;
+  if (facts.cut != nullptr) {
+    std::fprintf(out, "Format: %s\nBlocks: %zu, the last cut short\nFiles: %zu\n", format.c_str(),
+                 facts.cut->block, files.files.size());
+    std::fprintf(out, "Playing time: %s (%llu T-states) up to the cut\n\n",
+                 play_time(times.total).c_str(), static_cast<unsigned long long>(times.total));
+  } else {
+    std::fprintf(out, "Format: %s\nBlocks: %zu\nFiles: %zu\n", format.c_str(), facts.blocks.size(),
+                 files.files.size());
+    std::fprintf(out, "Playing time: %s (%llu T-states)\n\n", play_time(times.total).c_str(),
+                 static_cast<unsigned long long>(times.total));
+  }
   for (size_t i = 0; i < facts.blocks.size(); ++i) {
-    print_block(out, facts, i, short_form);
+    print_paragraph(out, i + 1, block_kind(facts.blocks[i], facts.format), block_lines(facts, i),
+                    short_form);
     print_block_contents(out, facts, i, shown);
     if (checksum_bad(facts.blocks[i])) {
       status = TAPEINFO_BAD_CHECKSUM;
+    }
+  }
+  if (facts.cut != nullptr) {
+    print_paragraph(out, facts.cut->block, facts.cut->kind, cut_block_lines(facts), short_form);
+  }
+  if (extract != nullptr) {
+    // A file not copied outweighs damage; damage outweighs nothing.
+    int copied = extract_tape(extract, path, facts);
+    if (copied != TAPEINFO_LISTED) {
+      status = copied;
     }
   }
   return status;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "content.h"
+#include "host.h"
+#include "tape_check.h"
 #include "tape_files.h"
 
 // When and how long one block plays, as the edge walk plays it.
@@ -45,18 +47,37 @@ struct TapeFacts {
   const TapeFiles* files;
   const TapeTimes* times;
   std::vector<libspectrum_tape_block*> blocks;  // in block order
+  const TapeCut* cut = nullptr;                 // the block after these, cut short; null: none
+  size_t cut_header = 0;  // the header block (1-based) whose data the cut block is; 0: none
 };
+
+// The header block (1-based) whose file's data block is the cut one: the
+// last block of bytes before it is a header of a right checksum with no data
+// yet, and the cut block holds the flag 0xFF and promises the data length
+// the header gives. 0 when there is none (or no cut).
+size_t cut_file_header(const TapeFacts& facts);
+
+// The lines that describe the cut block (facts.cut) after its first, as
+// block_lines: how much of it the image holds, its data, and its file.
+std::vector<std::string> cut_block_lines(const TapeFacts& facts);
 
 // The lines that describe block `index` (0-based) after its first, without
 // indent or newline: times, bytes, checksum, the file it carries, timings,
 // texts, counts.
 std::vector<std::string> block_lines(const TapeFacts& facts, size_t index);
 
+// A file's name as zx_name_text gives it (a '\' already "\\") between
+// double quotes, a '"' in it written '\"' as in the header's line, and
+// every byte that could steer a terminal made '?'.
+std::string quoted_name(const std::string& name);
+
 // True when block `index` carries whole bytes whose checksum is wrong.
 bool checksum_bad(libspectrum_tape_block* block);
 
 // Exit statuses, as cartinfo's: listed with every checksum right, some
-// operand not listed, every operand listed but a checksum wrong.
+// operand not listed (or, with -x, a file not copied out), every operand
+// listed but damaged: a checksum wrong, a tape cut short, or a damaged file
+// copied out.
 constexpr int TAPEINFO_LISTED = 0;
 constexpr int TAPEINFO_FAILED = 1;
 constexpr int TAPEINFO_BAD_CHECKSUM = 2;
@@ -70,9 +91,24 @@ void print_block_contents(std::FILE* out, const TapeFacts& facts, size_t index,
 
 // Lists the tape at `path` on `out`: the heading, the summary and a
 // paragraph per block, or with `short_form` a line per block, each followed
-// by what `shown` asks for. Returns one of the statuses above, after a
-// message when the tape is not listed.
+// by what `shown` asks for; a TAP, TZX or PZX image cut short is listed up
+// to the cut, and the cut block after a message. With an `extract` target,
+// also copies its files there (see make_image_folder in host.h, and
+// extract_tape_files). Returns one of the statuses above, after a message
+// when the tape is not listed.
 [[nodiscard]] int list_tape(std::FILE* out, const char* path, bool short_form,
-                            const ContentShown& shown = {});
+                            const ContentShown& shown = {}, ExtractTarget* extract = nullptr);
+
+// Copies the files of the tape that `facts` describe into the open folder
+// `folder_fd` (named `folder` in messages) through extract_file (host.h):
+// every ROM file as its data, named after it with an extension by its kind
+// (file_extension), and every other block of bytes whole as "block-N.bin".
+// A damaged file (its data's checksum wrong, its data missing or cut short)
+// and a block whose checksum is wrong or that is cut short are copied after
+// a warning. Returns TAPEINFO_LISTED, TAPEINFO_FAILED after a message when a
+// file could not be written, else TAPEINFO_BAD_CHECKSUM when a damaged one
+// was copied.
+[[nodiscard]] int extract_tape_files(const TapeFacts& facts, int folder_fd,
+                                     const std::string& folder);
 
 #endif

@@ -1125,6 +1125,15 @@ tape2cart: \`sampled.tzx' holds no ROM file: a sampled recording holds pulses, n
   run cartinfo games.mdr
   [ "$(grep -c '"loader"' <<< "$out")" -eq 1 ] || fail "listing '$out'"
 
+  claim "A TAP, TZX or PZX image whose last block is cut short: the files before it are saved"
+  head -c $(($(stat -c %s four.tap) - 3)) four.tap > cut.tap
+  run tape2cart cut.tap cut.mdr
+  want_status 2
+  want_err "tape2cart: \`cut.tap' block 7: the header of \"chars\", without its data after it; left out
+tape2cart: \`cut.tap' block 8: cut short, the image holds 6 of its 9 bytes; left out"
+  run cartinfo cut.mdr
+  [ "$(grep -c '^  [A-Z].*: "' <<< "$out")" -eq 3 ] || fail "listing '$out'"
+
   claim "tape2cart: \`CART' is the tape \`TAPE' itself; not replaced"
   cp sample.tap self.tap
   ln -s self.tap self-link.mdr
@@ -1273,6 +1282,41 @@ tapeinfo_claims() {
     [ "$format" == "${operand#*:}" ] || fail "${operand%%:*}: format '$format'"
   done
 
+  claim "A TAP, TZX or PZX image whose last block is cut short (a download that stopped, a copy that ran out of room) is listed up to the damage"
+  head -c $(($(stat -c %s files.tap) - 100)) files.tap > cut.tap
+  bzip2 -c cut.tap > cut.tap.bz2
+  for operand in cut.tap cut.tap.bz2; do
+    run tapeinfo "$operand"
+    want_status 2
+    want_err "tapeinfo: \`$operand' is damaged: block 10 is cut short, the image holds 6816 of its 6916 bytes"
+    grep -qx 'Blocks: 10, the last cut short' <<< "$out" &&
+      [ "$(paragraph 10)" == 'Block 10: standard speed data|  Cut short: the image holds 6816 of its 6916 bytes|  Data: 6814 of 6914 bytes, flag 0xFF|  The data of "scr", whose header is block 9' ] &&
+      [[ "$(paragraph 9)" == *'|  Its data follows in block 10, cut short|'* ]] || fail "$operand: listing '$out'"
+  done
+  claim "it counts as cut short only when a whole block before the cut passes its checksum or, with no block whole, when the cut block starts with the flag 0x00 or 0xFF; any other is refused as before."
+  printf '\x10\x00\x16\x16\x16' > oric.tap
+  run tapeinfo oric.tap
+  want_status 1
+  want_out ""
+  edgedump cut.tap - > /dev/null 2>&1 && fail "edgedump played a cut tape"
+
+  claim "Every ROM file (see Files) is copied as its data (without flag and checksum), under its name made safe as cartinfo makes a cartridge file's name safe, with an extension by its kind:"
+  mkdir out
+  run tapeinfo -x out files.tap
+  want_status 0
+  [ "$(cd out && echo *)" == "chars.car code.bin nums.nar prog.bas scr.scr" ] && [ "$(bytes out/code.bin 0 2)" == "aa bb" ] ||
+    fail "files '$(ls out)'"
+  claim "A damaged file is copied as far as it goes, after tapeinfo: warning: \"NAME\" is damaged (REASON); copied to \`FILE', and the exit status is 2"
+  mkdir cut
+  run tapeinfo -x cut cut.tap
+  want_status 2
+  [[ $err == *"tapeinfo: warning: \"scr\" is damaged (its data is cut short); copied to \`cut/scr.scr'" ]] &&
+    [ "$(stat -c %s cut/scr.scr)" -eq 6813 ] || fail "message '$err'"
+  claim "No file is ever written over, nor through a link: a name that is taken gives \`FILE' exists already; not overwritten"
+  run tapeinfo -x out files.tap
+  want_status 1
+  [[ $err == "tapeinfo: \`out/prog.bas' exists already; not overwritten"* ]] || fail "message '$err'"
+
   claim "a TZX glue block (ID 0x5A), which only joins two images, is no block and is not counted."
   run tapeinfo control.tzx
   want_status 0
@@ -1400,7 +1444,7 @@ tapeinfo_claims() {
   run bash -c "edgedump game.tap - | awk '{ t += \$1 } END { printf \"%.0f\\n\", t }'"
   want_out 31918872
 
-  claim "0 when every operand was listed and every checksum is right, and after -h or -V; 2 when every operand was listed but some block's checksum is bad; 1 when an operand could not be read or parsed (the others are still listed)"
+  claim "0 when every operand was listed and every checksum is right, and after -h or -V; 2 when every operand was listed but some block's checksum is bad, a tape is cut short (see Tapes cut short), or, with -x, a damaged file was copied; 1 when an operand could not be read or parsed (the others are still listed)"
   printf 'junk' > junk.tap
   local operands
   for operands in "sample.tap files.tap:0" "sample.tap damaged.tap files.tap:2" "damaged.tap missing.tap sample.tap:1" "junk.tap sample.tap:1"; do
