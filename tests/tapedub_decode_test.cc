@@ -115,7 +115,7 @@ TEST(TapedubDecode, ReportsEachBlockWithTheFileItsHeaderAnnounces) {
   EXPECT_EQ(result.err,
             "tapedub: 0:00.00 block 1: flag 0x00, 19 bytes, checksum ok, standard speed; Bytes: "
             "\"decode\" CODE 32768, 48\n"
-            "tapedub: 0:00.46 5 pulses without data (noise or clicks), left out\n"
+            "tapedub: 0:00.46 3 pulses without data (noise or clicks), left out\n"
             "tapedub: 0:00.76 block 2: flag 0xFF, 50 bytes, checksum ok, standard speed\n"
             "tapedub: 0:01.43 1 pulses without data (noise or clicks), left out\n");
 }
