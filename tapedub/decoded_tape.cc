@@ -110,9 +110,16 @@ void DecodedTape::settle(double safe_before) {
       if (reading.block.end - reading.block.start < longest / 2) {
         continue;
       }
+      // A right checksum first; among right ones the most bytes (one right
+      // by chance is most often a reading cut short by a slip); then the
+      // first decoder.
       bool better = chosen == count;
-      if (!better && reading.block.checksum_ok != cluster[chosen].block.checksum_ok) {
+      const DecodedBlock& best = cluster[chosen == count ? 0 : chosen].block;
+      if (!better && reading.block.checksum_ok != best.checksum_ok) {
         better = reading.block.checksum_ok;
+      } else if (!better && reading.block.checksum_ok &&
+                 reading.block.bytes.size() != best.bytes.size()) {
+        better = reading.block.bytes.size() > best.bytes.size();
       } else if (!better) {
         better = reading.decoder < cluster[chosen].decoder;
       }
