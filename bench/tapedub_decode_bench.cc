@@ -1,7 +1,9 @@
 // Measures tapedub's decoding of recordings, rendered by the tests' generator
 // (tests/fixtures/recording_builder) from a tape of ROM and turbo blocks:
 //   - per condition, the share of blocks that come out byte for byte, checksum
-//     right, in the TAP that tapedub writes (over a few seeds);
+//     right, in the TAP that tapedub writes (over 10 seeds: 50 blocks), and
+//     per kind of block; for dropouts, how many blocks had one in their
+//     data, and the share right of those that had none;
 //   - the speed of decoding, as seconds of recording decoded per second of
 //     CPU time (user + system) of the whole process (goal: at least 200);
 //   - the peak resident set of decoding a recording 1 and 8 times as long
@@ -12,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -130,8 +133,8 @@ std::vector<Bytes> tape_blocks(fixtures::PulseTape* tape, int copies) {
   return blocks;
 }
 
-// The source blocks found whole in the TAP at `path`.
-size_t blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
+// Which of the source blocks are found whole in the TAP at `path`.
+std::vector<bool> blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
   Bytes tap = read_file(path);
   std::vector<Bytes> written;
   for (size_t at = 0; at + 2 <= tap.size();) {
@@ -143,12 +146,12 @@ size_t blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
                          tap.begin() + static_cast<long>(at + 2 + length));
     at += 2 + length;
   }
-  size_t found = 0;
+  std::vector<bool> found(blocks.size(), false);
   size_t next = 0;
-  for (const Bytes& block : blocks) {
+  for (size_t b = 0; b < blocks.size(); ++b) {
     for (size_t i = next; i < written.size(); ++i) {
-      if (written[i] == block) {
-        ++found;
+      if (written[i] == blocks[b]) {
+        found[b] = true;
         next = i + 1;
         break;
       }
@@ -160,12 +163,43 @@ size_t blocks_found(const std::string& path, const std::vector<Bytes>& blocks) {
 struct Condition {
   const char* name;
   Degradation how;
+  bool dropouts = false;  // a dropout every 5 s or so, at random
 };
+
+// Dropouts at random times, on average one every 5 s of `seconds`.
+std::vector<double> random_dropouts(double seconds, uint32_t seed) {
+  std::vector<double> at;
+  uint32_t x = seed * 2654435761u + 1;
+  for (double t = 0;;) {
+    x = x * 1103515245u + 12345u;
+    t += 0.5 + 9.0 * static_cast<double>(x >> 8) / static_cast<double>(1u << 24);
+    if (t >= seconds) {
+      return at;
+    }
+    at.push_back(t);
+  }
+}
+
+// True when a dropout falls on the data of block `block` (its sync and
+// bits), which it may spoil; one in its pilot or pause does no harm.
+bool touched(const Degradation& how, const fixtures::PulseTape& tape,
+             const std::vector<double>& pulse_seconds, size_t block) {
+  double from = pulse_seconds[tape.data[block].first];
+  double to = pulse_seconds[std::min(tape.data[block].second, pulse_seconds.size() - 1)];
+  for (double at : how.dropouts) {
+    if (at < to && at + how.dropout_ms / 1000 + 0.002 > from) {
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr const char* KINDS[] = {"header", "1 KiB", "300 B", "turbo", "fast turbo"};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seeds = argc > 1 ? std::atoi(argv[1]) : 3;
+  int seeds = argc > 1 ? std::atoi(argv[1]) : 10;
   std::string dir = argc > 2 ? argv[2] : "/tmp";
   std::string wav = dir + "/tapedub_decode_bench.wav";
   std::string tap = dir + "/tapedub_decode_bench.tap";
@@ -185,7 +219,7 @@ int main(int argc, char** argv) {
        with([](Degradation* d) { d->snr_db = 10, d->speed = 1.1, d->wow = 0.01; })},
       {"SNR 8 dB", with([](Degradation* d) { d->snr_db = 8; })},
       {"SNR 6 dB", with([](Degradation* d) { d->snr_db = 6; })},
-      {"SNR 6 dB, speed +-10%, wow 1%",
+      {"SNR 6 dB, speed 0.9 to 1.1, wow 1%",
        with([](Degradation* d) { d->snr_db = 6, d->speed = 0.9, d->speed_end = 1.1, d->wow = 0.01; })},
       {"wow/flutter 2%", with([](Degradation* d) { d->wow = 0.02; })},
       {"low-pass 4 kHz, SNR 12 dB", with([](Degradation* d) { d->low_pass = 4000, d->snr_db = 12; })},
@@ -195,33 +229,62 @@ int main(int argc, char** argv) {
       {"11025 Hz 8 bits, SNR 15 dB",
        with([](Degradation* d) { d->rate = 11025, d->bits = 8, d->snr_db = 15, d->low_pass = 4000; })},
       {"48000 Hz, speed ramp 0.9 to 1.1", with([](Degradation* d) { d->rate = 48000, d->speed = 0.9, d->speed_end = 1.1; })},
-      {"dropouts every 2 s, SNR 20 dB", with([](Degradation* d) {
-         d->snr_db = 20;
-         for (double t = 1; t < 100; t += 2) {
-           d->dropouts.push_back(t);
-         }
-       })},
+      {"4 ms dropouts to 10%, SNR 20 dB", with([](Degradation* d) { d->snr_db = 20; }), true},
+      {"2 ms dropouts to 30%, SNR 20 dB",
+       with([](Degradation* d) { d->snr_db = 20, d->dropout_ms = 2, d->dropout_depth = 0.3; }), true},
   };
 
-  std::printf("%-36s %8s %8s\n", "condition", "blocks", "right");
+  std::printf("%-36s %6s %7s", "condition", "blocks", "right");
+  for (const char* kind : KINDS) {
+    std::printf(" %10s", kind);
+  }
+  std::printf("  %s\n", "dropouts: blocks touched, right of the others");
   for (Condition& condition : conditions) {
     if (seeds == 0) {
       break;
     }
     size_t total = 0;
     size_t right = 0;
+    size_t kind_right[5] = {0, 0, 0, 0, 0};
+    size_t kind_total[5] = {0, 0, 0, 0, 0};
+    size_t hit = 0, clear = 0, clear_right = 0;
     for (int seed = 1; seed <= seeds; ++seed) {
       fixtures::PulseTape tape;
       std::vector<Bytes> blocks = tape_blocks(&tape, 1);
       condition.how.seed = static_cast<uint32_t>(seed);
-      write_file(wav, fixtures::render_recording(tape, condition.how));
+      if (condition.dropouts) {
+        condition.how.dropouts =
+            random_dropouts(fixtures::tape_seconds(tape), static_cast<uint32_t>(seed));
+      }
+      std::vector<double> pulse_seconds;
+      write_file(wav, fixtures::render_recording(tape, condition.how, &pulse_seconds));
       std::remove(tap.c_str());
       (void)run_tapedub(wav, tap);
-      total += blocks.size();
-      right += blocks_found(tap, blocks);
+      std::vector<bool> found = blocks_found(tap, blocks);
+      for (size_t b = 0; b < blocks.size(); ++b) {
+        ++total;
+        ++kind_total[b % 5];
+        right += found[b] ? 1u : 0u;
+        kind_right[b % 5] += found[b] ? 1u : 0u;
+        if (condition.dropouts) {
+          if (touched(condition.how, tape, pulse_seconds, b)) {
+            ++hit;
+          } else {
+            ++clear;
+            clear_right += found[b] ? 1u : 0u;
+          }
+        }
+      }
     }
-    std::printf("%-36s %8zu %7.1f%%\n", condition.name, total,
+    std::printf("%-36s %6zu %6.1f%%", condition.name, total,
                 100.0 * static_cast<double>(right) / static_cast<double>(total));
+    for (size_t k = 0; k < 5; ++k) {
+      std::printf(" %4zu of %2zu", kind_right[k], kind_total[k]);
+    }
+    if (condition.dropouts) {
+      std::printf("  %zu touched, %zu of %zu others", hit, clear_right, clear);
+    }
+    std::printf("\n");
   }
 
   // Speed and memory: 1 and 8 copies of the tape, SNR 20 dB at 44,100 Hz.

@@ -24,6 +24,7 @@ enum class Rule {
   Tracked,  // pairs against estimates that follow the bits read
   Fixed,    // pairs against the two lengths of the whole block
   Single,   // each pulse alone; the surer of a pair decides
+  Path,     // the best path through the pulses, repairing slipped edges
 };
 
 struct Lengths {
@@ -35,6 +36,7 @@ struct Reading {
   std::vector<unsigned char> bytes;
   double bit0_sum = 0, bit1_sum = 0;
   size_t zeros = 0, ones = 0;
+  size_t used = 0;  // the pulses that its whole bytes took
 };
 
 bool near(double value, double to, double spread) {
@@ -158,8 +160,192 @@ Reading read_bits(const std::vector<double>& pulses, Rule rule, Lengths start) {
     byte = static_cast<unsigned char>(byte << 1 | (one ? 1 : 0));
     if (++bits == 8) {
       reading.bytes.push_back(byte);
+      reading.used = i + 2;
       bits = 0;
       byte = 0;
+    }
+  }
+  return reading;
+}
+
+// Where the pulses stop looking like bits: the first of 16 pulses of which
+// fewer than 12 are as long as a 0 or a 1 could be. A reading that ends well
+// before it stopped on a slip, and its checksum, right by chance one time
+// in 256, is no proof.
+size_t end_of_bits(const std::vector<double>& pulses, Lengths lengths) {
+  auto bit_like = [&](double pulse) {
+    return pulse > 0.6 * lengths.bit0 && pulse < 1.5 * lengths.bit1 ? 1 : 0;
+  };
+  int like = 0;
+  for (size_t i = 0; i < pulses.size(); ++i) {
+    like += bit_like(pulses[i]);
+    if (i >= 16) {
+      like -= bit_like(pulses[i - 16]);
+    }
+    if (i >= 15 && like < 12) {
+      return i - 15;
+    }
+  }
+  return pulses.size();
+}
+
+// The best path through the pulses: a dynamic program that reads them as
+// bits, each bit two half-periods of its length, where noise may have
+// added a pair of edges (a half-period cut in three) or taken a pair away
+// (three half-periods as one, across two bits). Each way costs the squared
+// error of its half-periods against the lengths, in units of half the gap
+// between a 0 and a 1, and each repair costs REPAIR more, so that the bits
+// are decided by whole periods, and a slip of the edges costs one bit, not
+// the rest of the block. Read twice: the second time against lengths that
+// follow the speed of the tape along the block, as the first reading gives it.
+constexpr double REPAIR = 6;
+// A bit this costly is no bit; a block ends where three of eight are.
+constexpr double NO_BIT = 12;
+
+struct Step {
+  double cost = INFINITY;
+  uint32_t from = 0;     // the pulse where the step starts
+  uint8_t bits = 0;      // 1 or 2
+  uint8_t values = 0;    // the bits, the first in bit 1
+  bool repaired = false;
+};
+
+void path_steps(const std::vector<double>& p, const std::vector<double>& scale, Lengths lengths,
+                std::vector<Step>* steps) {
+  size_t n = p.size();
+  steps->assign(n + 1, Step());
+  (*steps)[0].cost = 0;
+  double unit = (lengths.bit1 - lengths.bit0) / 2;
+  auto err = [&](double measured, double expected, size_t at) {
+    double e = (measured - expected * scale[at]) / (unit * scale[at]);
+    return e * e;
+  };
+  auto offer = [&](size_t to, double cost, size_t from, int bits, int values, bool repaired) {
+    Step& step = (*steps)[to];
+    if (cost < step.cost) {
+      step = {cost, static_cast<uint32_t>(from), static_cast<uint8_t>(bits),
+              static_cast<uint8_t>(values), repaired};
+    }
+  };
+  const double length[2] = {lengths.bit0, lengths.bit1};
+  for (size_t i = 0; i < n; ++i) {
+    double here = (*steps)[i].cost;
+    if (!std::isfinite(here)) {
+      continue;
+    }
+    for (int v = 0; v < 2; ++v) {
+      double l = length[v];
+      if (i + 2 <= n) {
+        offer(i + 2, here + err(p[i], l, i) + err(p[i + 1], l, i), i, 1, v, false);
+      }
+      if (i + 4 <= n) {
+        double cut_first = err(p[i] + p[i + 1] + p[i + 2], l, i) + err(p[i + 3], l, i);
+        double cut_second = err(p[i], l, i) + err(p[i + 1] + p[i + 2] + p[i + 3], l, i);
+        offer(i + 4, here + REPAIR + std::fmin(cut_first, cut_second), i, 1, v, true);
+      }
+      if (i + 2 <= n) {
+        for (int w = 0; w < 2; ++w) {
+          double m = length[w];
+          double late = err(p[i], l, i) + err(p[i + 1], l + 2 * m, i) / 3;
+          double early = err(p[i], 2 * l + m, i) / 3 + err(p[i + 1], m, i);
+          offer(i + 2, here + REPAIR + std::fmin(late, early), i, 2, v << 1 | w, true);
+        }
+      }
+    }
+  }
+}
+
+// The steps of the best path, in order, through the first `n` pulses.
+std::vector<Step> best_path(const std::vector<Step>& steps, size_t n) {
+  size_t end = n;
+  while (end > 0 && !std::isfinite(steps[end].cost)) {
+    --end;
+  }
+  std::vector<Step> path;
+  while (end > 0) {
+    path.push_back(steps[end]);
+    end = steps[end].from;
+  }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+Reading read_path(const std::vector<double>& pulses, Lengths start) {
+  Reading reading;
+  size_t n = pulses.size();
+  if (n < 2 || start.bit1 <= start.bit0) {
+    return reading;
+  }
+  std::vector<double> scale(n, 1.0);
+  std::vector<Step> steps;
+  std::vector<Step> path;
+  for (int pass = 0; pass < 2; ++pass) {
+    path_steps(pulses, scale, start, &steps);
+    path = best_path(steps, n);
+    if (pass == 1) {
+      break;
+    }
+    // The speed along the block: each plain bit's period against its
+    // length, smoothed over some 30 bits each way.
+    std::vector<double> ratio(n, 0);
+    std::vector<double> weight(n, 0);
+    for (const Step& step : path) {
+      if (!step.repaired && step.cost - steps[step.from].cost < 2) {
+        double expected = 2 * ((step.values & 1) != 0 ? start.bit1 : start.bit0);
+        ratio[step.from] = (pulses[step.from] + pulses[step.from + 1]) / expected;
+        weight[step.from] = 1;
+      }
+    }
+    constexpr double KEEP = 1 - 1.0 / 60;
+    std::vector<double> forward(n), forward_w(n);
+    double r = 0, w = 0;
+    for (size_t i = 0; i < n; ++i) {
+      r = KEEP * r + ratio[i];
+      w = KEEP * w + weight[i];
+      forward[i] = r;
+      forward_w[i] = w;
+    }
+    r = 0, w = 0;
+    for (size_t i = n; i-- > 0;) {
+      double total_w = forward_w[i] + w;
+      if (total_w > 0.5) {
+        scale[i] = (forward[i] + r) / total_w;
+      }
+      r = KEEP * r + ratio[i];
+      w = KEEP * w + weight[i];
+    }
+  }
+  // The bits, until three of eight are no bits.
+  std::vector<bool> bad(path.size());
+  for (size_t k = 0; k < path.size(); ++k) {
+    double cost = path[k].cost - steps[path[k].from].cost;
+    bad[k] = cost > NO_BIT;
+  }
+  unsigned char byte = 0;
+  int bits = 0;
+  for (size_t k = 0; k < path.size(); ++k) {
+    int wrong = 0;
+    for (size_t j = k; j < path.size() && j < k + 8; ++j) {
+      wrong += bad[j] ? 1 : 0;
+    }
+    if (wrong >= 3) {
+      break;
+    }
+    const Step& step = path[k];
+    for (int b = step.bits - 1; b >= 0; --b) {
+      bool one = (step.values >> b & 1) != 0;
+      if (step.bits == 1 && !step.repaired) {
+        double half = (pulses[step.from] + pulses[step.from + 1]) / 2;
+        (one ? reading.bit1_sum : reading.bit0_sum) += half;
+        ++(one ? reading.ones : reading.zeros);
+      }
+      byte = static_cast<unsigned char>(byte << 1 | (one ? 1 : 0));
+      if (++bits == 8) {
+        reading.bytes.push_back(byte);
+        reading.used = k + 1 < path.size() ? path[k + 1].from : pulses.size();
+        bits = 0;
+        byte = 0;
+      }
     }
   }
   return reading;
@@ -179,13 +365,15 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   // Each way of reading, in the order tried: from where the sync ends (or
   // one pulse sooner or later, when a sync pulse was split or lost), the
   // pulses as they are or with clicks merged away, and by each rule.
+  // The first reading is kept when right; otherwise every way is tried, and
+  // of the right readings the longest kept (see DecodedTape::settle).
   Reading best;
   bool found = false;
   bool right = false;
   Lengths chosen{};
   for (int shift : {0, -1, 1}) {
     size_t first = static_cast<size_t>(2 + shift);
-    if (first >= count) {
+    if (first >= count || (right && best.bytes.size() * 16 + first >= count)) {
       continue;
     }
     std::vector<double> raw(all.begin() + static_cast<std::ptrdiff_t>(first),
@@ -194,29 +382,31 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
     Lengths rom{ROM_BIT0 * pilot / ROM_PILOT, ROM_BIT1 * pilot / ROM_PILOT};
     std::vector<double> merged = without_glitches(raw, whole.bit0);
     for (const std::vector<double>* pulses : {&raw, &merged}) {
-      for (Rule rule : {Rule::Tracked, Rule::Fixed, Rule::Single}) {
+      size_t bits_end = end_of_bits(*pulses, whole);
+      for (Rule rule : {Rule::Tracked, Rule::Path, Rule::Fixed, Rule::Single}) {
         bool rom_bits = near(whole.bit0, rom.bit0, ROM_BIT_SPREAD) ||
                         near(whole.bit1, rom.bit1, ROM_BIT_SPREAD);
         Lengths start = rule == Rule::Tracked && rom_sync && rom_bits ? rom : whole;
-        Reading reading = read_bits(*pulses, rule, start);
+        Reading reading =
+            rule == Rule::Path ? read_path(*pulses, start) : read_bits(*pulses, rule, start);
         if (!found) {
           best = reading;
           chosen = whole;
           found = true;
         }
-        if (checksum_right(reading.bytes)) {
+        if (checksum_right(reading.bytes) && reading.used + 48 >= bits_end &&
+            (!right || reading.bytes.size() > best.bytes.size())) {
           best = reading;
           chosen = whole;
           right = true;
-          break;
+          if (shift == 0 && pulses == &raw && rule == Rule::Tracked) {
+            break;
+          }
         }
       }
-      if (right) {
+      if (right && shift == 0 && pulses == &raw && best.used + 48 >= bits_end) {
         break;
       }
-    }
-    if (right) {
-      break;
     }
   }
   if (best.bytes.empty()) {

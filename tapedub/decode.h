@@ -184,7 +184,11 @@ class DecodedTape {
   // Settles everything; the recording ends at `end`.
   void finish(double end);
 
-  libspectrum_tape* tape() { return tape_.get(); }
+  // The tape of the blocks made.
+  libspectrum_tape* tape();
+  // Or the blocks made, handed over to the caller (who frees them or puts
+  // them on a tape); then the tape has none.
+  std::vector<libspectrum_tape_block*> take_blocks();
   size_t blocks() const { return blocks_; }
   size_t bad_blocks() const { return bad_; }
 
@@ -210,6 +214,7 @@ class DecodedTape {
   std::vector<Sink> sinks_;
   std::vector<Reading> pending_;
   std::deque<StrayPulses> strays_;
+  std::vector<libspectrum_tape_block*> made_;     // blocks made, not yet on the tape
   libspectrum_tape_block* last_block_ = nullptr;  // whose pause waits for what follows
   double last_end_ = 0;
   size_t blocks_ = 0;
@@ -235,6 +240,17 @@ std::vector<ConditionerSettings> decoder_settings();
 // True when `tape` holds a sampled block (CSW, TZX direct recording, WAV
 // as libspectrum reads it).
 bool holds_recording(libspectrum_tape* tape);
+
+// Replaces each run of sampled blocks of `tape` that also holds other
+// blocks with the blocks decoded from it, leaving the others as they are;
+// `*bad` counts the blocks decoded with a bad checksum. Returns non-zero,
+// having said why, when the tape cannot be walked.
+[[nodiscard]] int decode_sampled_blocks(libspectrum_tape* tape, const char* input,
+                                        const DubOptions& options, size_t* bad);
+
+// True when `tape` holds other blocks than sampled ones (and the blocks
+// that carry no signal: groups, texts, archive information...).
+bool holds_other_blocks(libspectrum_tape* tape);
 
 // Decodes the pulses of the whole `tape` into `output`; returns the exit
 // status.

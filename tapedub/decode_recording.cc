@@ -273,3 +273,135 @@ int decode_tape_input(libspectrum_tape* tape, const char* input, const char* out
   decoded.finish(now);
   return write_decoded(&decoded, input, output, to_standard_output, format);
 }
+
+namespace {
+
+bool sampled(libspectrum_tape_block* block) {
+  libspectrum_tape_type type = libspectrum_tape_block_type(block);
+  return type == LIBSPECTRUM_TAPE_BLOCK_RAW_DATA || type == LIBSPECTRUM_TAPE_BLOCK_RLE_PULSE;
+}
+
+// Blocks that carry no signal of their own.
+bool silent(libspectrum_tape_block* block) {
+  switch (libspectrum_tape_block_type(block)) {
+    case LIBSPECTRUM_TAPE_BLOCK_GROUP_START:
+    case LIBSPECTRUM_TAPE_BLOCK_GROUP_END:
+    case LIBSPECTRUM_TAPE_BLOCK_COMMENT:
+    case LIBSPECTRUM_TAPE_BLOCK_MESSAGE:
+    case LIBSPECTRUM_TAPE_BLOCK_ARCHIVE_INFO:
+    case LIBSPECTRUM_TAPE_BLOCK_HARDWARE:
+    case LIBSPECTRUM_TAPE_BLOCK_CUSTOM:
+    case LIBSPECTRUM_TAPE_BLOCK_CONCAT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A run of sampled blocks, from block `first` to `last`, and what it decoded to.
+struct SampledRun {
+  size_t first = 0;
+  size_t last = 0;
+  std::vector<libspectrum_tape_block*> blocks;
+};
+
+}  // namespace
+
+bool holds_other_blocks(libspectrum_tape* tape) {
+  libspectrum_tape_iterator it = nullptr;
+  for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
+       block = libspectrum_tape_iterator_next(&it)) {
+    if (!sampled(block) && !silent(block)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOptions& options,
+                          size_t* bad) {
+  std::vector<SampledRun> runs;
+  size_t index = 0;
+  libspectrum_tape_iterator it = nullptr;
+  for (auto* block = libspectrum_tape_iterator_init(&it, tape); block != nullptr;
+       block = libspectrum_tape_iterator_next(&it), ++index) {
+    if (!sampled(block)) {
+      continue;
+    }
+    if (!runs.empty() && runs.back().last + 1 == index) {
+      runs.back().last = index;
+    } else {
+      runs.push_back({index, index, {}});
+    }
+  }
+  const adapter::EdgeFlags flags = adapter::edge_flags();
+  const int block_end = LIBSPECTRUM_TAPE_FLAGS_BLOCK;
+  int status = 0;
+  for (SampledRun& run : runs) {
+    DecodedTape decoded(false, options.keep_pulses, 1);
+    BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+    adapter::EdgeRecord record{};
+    double now = 0;
+    CurrentFile playing(input);
+    QuietLibrary quiet;
+    if (libspectrum_tape_nth_block(tape, static_cast<int>(run.first)) != LIBSPECTRUM_ERROR_NONE) {
+      status = 1;
+      break;
+    }
+    size_t at = run.first;
+    while (at <= run.last) {
+      if (adapter::tape_get_next_edge(&record, tape, flags) != 0) {
+        std::fprintf(stderr, "%s: `%s' is damaged: the walk failed in block %zu\n", program_name,
+                     visible_text(input).c_str(), at + 1);
+        status = 1;
+        break;
+      }
+      now += record.duration;
+      if (record.edge != 0) {
+        decoder.edge(now);
+      }
+      if ((record.flags & static_cast<uint32_t>(flags.tape_end)) != 0) {
+        break;
+      }
+      if ((record.flags & static_cast<uint32_t>(block_end)) != 0) {
+        int position = -1;
+        (void)libspectrum_tape_position(&position, tape);
+        // The walk went on to another block, or jumped back.
+        if (position < 0 || static_cast<size_t>(position) != at + 1) {
+          break;
+        }
+        at = static_cast<size_t>(position);
+      }
+    }
+    decoder.finish(now);
+    decoded.finish(now);
+    *bad += decoded.bad_blocks();
+    run.blocks = decoded.take_blocks();
+    if (status != 0) {
+      break;
+    }
+  }
+  // The runs replaced, the last first, so that the earlier ones keep their places.
+  for (size_t r = runs.size(); r-- > 0;) {
+    SampledRun& run = runs[r];
+    if (status == 0) {
+      for (size_t i = run.last + 1; i-- > run.first;) {
+        libspectrum_tape_iterator node = nullptr;
+        (void)libspectrum_tape_iterator_init(&node, tape);
+        for (size_t k = 0; k < i; ++k) {
+          (void)libspectrum_tape_iterator_next(&node);
+        }
+        libspectrum_tape_remove_block(tape, node);
+      }
+      for (size_t k = 0; k < run.blocks.size(); ++k) {
+        (void)libspectrum_tape_insert_block(tape, run.blocks[k], run.first + k);
+      }
+    } else {
+      for (libspectrum_tape_block* block : run.blocks) {
+        libspectrum_tape_block_free(block);
+      }
+    }
+  }
+  (void)libspectrum_tape_nth_block(tape, 0);
+  return status;
+}

@@ -50,7 +50,23 @@ DecodedTape::DecodedTape(bool tap, bool keep_pulses, size_t decoders)
   }
 }
 
-DecodedTape::~DecodedTape() = default;
+DecodedTape::~DecodedTape() {
+  for (libspectrum_tape_block* block : made_) {
+    libspectrum_tape_block_free(block);
+  }
+}
+
+libspectrum_tape* DecodedTape::tape() {
+  for (libspectrum_tape_block* block : made_) {
+    libspectrum_tape_append_block(tape_.get(), block);
+  }
+  made_.clear();
+  return tape_.get();
+}
+
+std::vector<libspectrum_tape_block*> DecodedTape::take_blocks() {
+  return std::move(made_);
+}
 
 void DecodedTape::Sink::block(DecodedBlock&& block) {
   owner->pending_.push_back({decoder, std::move(block)});
@@ -110,9 +126,16 @@ void DecodedTape::settle(double safe_before) {
       if (reading.block.end - reading.block.start < longest / 2) {
         continue;
       }
+      // A right checksum first; among right ones the most bytes (one right
+      // by chance is most often a reading cut short by a slip); then the
+      // first decoder.
       bool better = chosen == count;
-      if (!better && reading.block.checksum_ok != cluster[chosen].block.checksum_ok) {
+      const DecodedBlock& best = cluster[chosen == count ? 0 : chosen].block;
+      if (!better && reading.block.checksum_ok != best.checksum_ok) {
         better = reading.block.checksum_ok;
+      } else if (!better && reading.block.checksum_ok &&
+                 reading.block.bytes.size() != best.bytes.size()) {
+        better = reading.block.bytes.size() > best.bytes.size();
       } else if (!better) {
         better = reading.decoder < cluster[chosen].decoder;
       }
@@ -203,7 +226,7 @@ void DecodedTape::append_block(DecodedBlock&& block) {
     (void)libspectrum_tape_block_set_bit1_length(made, word_of(block.bit1));
     (void)libspectrum_tape_block_set_bits_in_last_byte(made, 8);
   }
-  libspectrum_tape_append_block(tape_.get(), made);
+  made_.push_back(made);
   last_block_ = made;
   last_end_ = block.end;
 }
@@ -223,7 +246,7 @@ void DecodedTape::append_stray(StrayPulses&& stray) {
       libspectrum_tape_block* made = libspectrum_tape_block_alloc(LIBSPECTRUM_TAPE_BLOCK_PULSES);
       (void)libspectrum_tape_block_set_count(made, count);
       (void)libspectrum_tape_block_set_pulse_lengths(made, lengths);
-      libspectrum_tape_append_block(tape_.get(), made);
+      made_.push_back(made);
     }
     std::fprintf(stderr, "%s: %s %zu pulses without data (%s), kept as pulses\n", program_name,
                  play_time(stray.start).c_str(), stray.count, what.c_str());

@@ -207,12 +207,16 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     return TAPEDUB_FAILED;
   }
 
+  if (options.keep_pulses && options.no_decode) {
+    std::fprintf(stderr, "%s: --keep-pulses and --no-decode cannot go together\n", program_name);
+    return TAPEDUB_FAILED;
+  }
   if (options.keep_pulses && format != OutputFormat::Tzx) {
     std::fprintf(stderr, "%s: --keep-pulses applies to TZX output only\n", program_name);
     return TAPEDUB_FAILED;
   }
   // A recording into a tape of bytes is decoded.
-  bool decoding = format == OutputFormat::Tzx || format == OutputFormat::Tap;
+  bool decoding = !options.no_decode && (format == OutputFormat::Tzx || format == OutputFormat::Tap);
   if (decoding) {
     int decoded = decode_sound_input(input, output, to_standard_output, format, options);
     if (decoded >= 0) {
@@ -236,8 +240,17 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
     return TAPEDUB_FAILED;
   }
   libspectrum_tape* tape = loaded.tape.get();
+  // A tape of sampled blocks alone is decoded whole; in a tape that also
+  // holds other blocks, only the sampled ones are, and the others go
+  // across as they are.
+  size_t bad_checksums = 0;
   if (decoding && holds_recording(tape)) {
-    return decode_tape_input(tape, input, output, to_standard_output, format, options);
+    if (!holds_other_blocks(tape)) {
+      return decode_tape_input(tape, input, output, to_standard_output, format, options);
+    }
+    if (decode_sampled_blocks(tape, input, options, &bad_checksums) != 0) {
+      return TAPEDUB_FAILED;
+    }
   }
 
   if (sound) {
@@ -266,9 +279,10 @@ int dub_tape(const char* input, const char* output, const DubOptions& options) {
                    program_name, visible_text(input).c_str());
       return TAPEDUB_FAILED;
     }
-    status = partial ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
+    status = partial || bad_checksums > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
     written = copy.get();
   } else {
+    status = bad_checksums > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
     keep_tzx_pauses(tape);
     if (keep_long_pulses(tape, input_format, input) != 0) {
       return TAPEDUB_FAILED;

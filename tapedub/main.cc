@@ -12,7 +12,7 @@ namespace {
 
 void print_help() {
   std::printf(
-      "Usage: %s [OPTION]... <tape file> <output file>\nCopies a tape image (TAP, TZX, PZX, CSW, WAV and the other formats libspectrum\nreads) into another format: TAP, TZX or CSW, or sound that a real Spectrum\nloads, WAV or FLAC. The output's format follows its name (.tap, .tzx, .csw,\n.wav, .flac) or -t; '-' writes to standard output. A recording (a sound\nfile, a CSW, a TZX direct recording) written as TZX or TAP is decoded into\nits data blocks, with a line on standard error for each block.\n\nOptions:\n  -t, --type=FORMAT  Write FORMAT: tap, tzx, csw, wav or flac.\n  -r, --rate=HZ      Samples a second of CSW, WAV and FLAC (8000 to 192000;\n                     44100 if not given).\n  -b, --bits=BITS    Bits a sample of WAV and FLAC: 8 or 16 (16 if not given).\n      --invert       Write the sound or CSW in the other polarity.\n      --keep-pulses  Decoding into TZX, keep what holds no data as pulses.\n  -h, --help         Display this help and exit.\n  -V, --version      Output version information and exit.\n\nExit status: 0 when the whole tape was written, 2 when a TAP was written\nwithout some blocks (or with blocks cut) or a decoded block's checksum is\nbad, 1 on failure.\n\n",
+      "Usage: %s [OPTION]... <tape file> <output file>\nCopies a tape image (TAP, TZX, PZX, CSW, WAV and the other formats libspectrum\nreads) into another format: TAP, TZX or CSW, or sound that a real Spectrum\nloads, WAV or FLAC. The output's format follows its name (.tap, .tzx, .csw,\n.wav, .flac) or -t; '-' writes to standard output. A recording (a sound\nfile, a CSW, a TZX direct recording) written as TZX or TAP is decoded into\nits data blocks, with a line on standard error for each block.\n\nOptions:\n  -t, --type=FORMAT  Write FORMAT: tap, tzx, csw, wav or flac.\n  -r, --rate=HZ      Samples a second of CSW, WAV and FLAC (8000 to 192000;\n                     44100 if not given).\n  -b, --bits=BITS    Bits a sample of WAV and FLAC: 8 or 16 (16 if not given).\n      --invert       Write the sound or CSW in the other polarity.\n      --keep-pulses  Decoding into TZX, keep what holds no data as pulses.\n      --no-decode    Copy a recording's signal as it is (a CSW or direct\n                     recording into TZX as direct recording); do not decode.\n  -h, --help         Display this help and exit.\n  -V, --version      Output version information and exit.\n\nExit status: 0 when the whole tape was written, 2 when a TAP was written\nwithout some blocks (or with blocks cut) or a decoded block's checksum is\nbad, 1 on failure.\n\n",
       program_name);
   print_help_tail("tapedub");
 }
@@ -69,6 +69,9 @@ bool take_option(int c, DubOptions* options) {
     case 'k':
       options->keep_pulses = true;
       return true;
+    case 'n':
+      options->no_decode = true;
+      return true;
     default:
       report_bad_option(c);
       return false;
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
                              {"rate", required_argument, nullptr, 'r'},
                              {"bits", required_argument, nullptr, 'b'},
                              {"invert", no_argument, nullptr, 'i'},
-                             {"keep-pulses", no_argument, nullptr, 'k'}},
+                             {"keep-pulses", no_argument, nullptr, 'k'},
+                             {"no-decode", no_argument, nullptr, 'n'}},
                             print_help, [&](int c) { return take_option(c, &options); });
   if (status == -1 && argc - optind != 2) {
     status = usage_error("[OPTION]... <tape file> <output file>");

@@ -27,6 +27,7 @@ struct DubOptions {
   unsigned bits = 16;                         // -b, bits a sample (sound only)
   bool invert = false;                        // --invert
   bool keep_pulses = false;                   // --keep-pulses
+  bool no_decode = false;                     // --no-decode
   bool rate_given = false;
   bool bits_given = false;
 };

@@ -190,7 +190,7 @@ expect "tapeinfo -- game.tzx -" "-dash.tap"
 # and the sizes after -b in every spelling, nothing after -r.
 all_files="-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|msx.tsx|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
 expect "tapedub " "$tape_images"
-expect "tapedub -" "--bits=|--help|--invert|--keep-pulses|--rate=|--type=|--version|-V|-b|-h|-r|-t"
+expect "tapedub -" "--bits=|--help|--invert|--keep-pulses|--no-decode|--rate=|--type=|--version|-V|-b|-h|-r|-t"
 expect "tapedub --inv" "--invert"
 expect "tapedub -t " "csw|flac|tap|tzx|wav"
 expect "tapedub --type=w" "wav"

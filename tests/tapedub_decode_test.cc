@@ -90,6 +90,11 @@ const DamageCase DAMAGE[] = {
     {"SNR 10 dB, 10% fast, wow 1%, low-pass 5 kHz",
      damaged([](Degradation* d) { d->snr_db = 10, d->speed = 1.1, d->wow = 0.01, d->low_pass = 5000; })},
     {"a click in the pilot", damaged([](Degradation* d) { d->clicks = {0.05}; })},
+    {"SNR 6 dB, low-pass 5 kHz", damaged([](Degradation* d) { d->snr_db = 6, d->low_pass = 5000; })},
+    {"a 4 ms dropout to 10% in a pilot, one between the blocks",
+     damaged([](Degradation* d) { d->dropouts = {0.1, 0.55}; })},
+    {"8 bits, SNR 10 dB, 10% slow, wow 1%",
+     damaged([](Degradation* d) { d->bits = 8, d->snr_db = 10, d->speed = 0.9, d->wow = 0.01; })},
 };
 
 TEST(TapedubDecode, DamageAtItsLimitsDecodesEveryBlock) {
@@ -115,7 +120,7 @@ TEST(TapedubDecode, ReportsEachBlockWithTheFileItsHeaderAnnounces) {
   EXPECT_EQ(result.err,
             "tapedub: 0:00.00 block 1: flag 0x00, 19 bytes, checksum ok, standard speed; Bytes: "
             "\"decode\" CODE 32768, 48\n"
-            "tapedub: 0:00.46 5 pulses without data (noise or clicks), left out\n"
+            "tapedub: 0:00.46 3 pulses without data (noise or clicks), left out\n"
             "tapedub: 0:00.76 block 2: flag 0xFF, 50 bytes, checksum ok, standard speed\n"
             "tapedub: 0:01.43 1 pulses without data (noise or clicks), left out\n");
 }
@@ -214,6 +219,94 @@ TEST(TapedubDecode, ACswRecordingDecodesAtItsPulses) {
   fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.csw"), dir.path("out.tap")});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(fixtures::read_file(dir.path("out.tap")), std::string(tap.begin(), tap.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// A TZX of a standard-speed block and a direct recording (0x15) of `tape`
+// at 79 T-states a sample.
+Bytes mixed_tzx(const Bytes& standard, const fixtures::PulseTape& tape) {
+  Bytes tzx = {'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A, 1, 20, 0x10, 0xE8, 0x03};
+  fixtures::le16(tzx, static_cast<uint32_t>(standard.size()));
+  tzx.insert(tzx.end(), standard.begin(), standard.end());
+  std::vector<bool> samples;
+  bool level = false;
+  uint64_t at = 0;
+  for (uint32_t pulse : tape.pulses) {
+    at += pulse;
+    while (samples.size() * 79 < at) {
+      samples.push_back(level);
+    }
+    level = !level;
+  }
+  size_t bytes = (samples.size() + 7) / 8;
+  Bytes data(bytes, 0);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    data[i / 8] = static_cast<uint8_t>(data[i / 8] | (samples[i] ? 0x80 >> (i % 8) : 0));
+  }
+  Bytes head = {0x15, 79, 0, 0xE8, 0x03, static_cast<uint8_t>(samples.size() % 8 == 0 ? 8 : samples.size() % 8),
+                static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8), static_cast<uint8_t>(bytes >> 16)};
+  tzx.insert(tzx.end(), head.begin(), head.end());
+  tzx.insert(tzx.end(), data.begin(), data.end());
+  return tzx;
+}
+
+std::vector<libspectrum_tape_type> block_types(const std::string& tzx) {
+  std::vector<libspectrum_tape_type> types;
+  libspectrum_tape* read = libspectrum_tape_alloc();
+  if (libspectrum_tape_read(read, reinterpret_cast<const libspectrum_byte*>(tzx.data()), tzx.size(),
+                            LIBSPECTRUM_ID_TAPE_TZX, nullptr) == LIBSPECTRUM_ERROR_NONE) {
+    libspectrum_tape_iterator it = nullptr;
+    for (auto* block = libspectrum_tape_iterator_init(&it, read); block != nullptr;
+         block = libspectrum_tape_iterator_next(&it)) {
+      types.push_back(libspectrum_tape_block_type(block));
+    }
+  }
+  libspectrum_tape_free(read);
+  return types;
+}
+
+TEST(TapedubDecode, OnlyTheDirectRecordingOfAMixedTzxIsDecodedAndNoDecodeKeepsIt) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  std::vector<Bytes> recorded = short_tape(&tape);
+  Bytes standard = fixtures::rom_block(0xFF, pattern(30, 5));
+  write_bytes(dir.path("in.tzx"), mixed_tzx(standard, tape));
+  const auto ROM = LIBSPECTRUM_TAPE_BLOCK_ROM;
+  const auto RAW = LIBSPECTRUM_TAPE_BLOCK_RAW_DATA;
+  struct {
+    std::vector<std::string> args;
+    std::vector<libspectrum_tape_type> types;  // of a TZX written
+  } cases[] = {
+      {{"out.tzx"}, {ROM, ROM, ROM}},
+      {{"out.tap"}, {}},
+      {{"--no-decode", "out.tzx"}, {ROM, RAW}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args;
+    for (size_t i = 0; i + 1 < c.args.size(); ++i) {
+      args.push_back(c.args[i]);
+    }
+    args.push_back(dir.path("in.tzx"));
+    args.push_back(dir.path(c.args.back()));
+    SCOPED_TRACE(args.front());
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::string out = fixtures::read_file(dir.path(c.args.back()));
+    if (c.types.empty()) {
+      std::vector<Bytes> all = {standard};
+      all.insert(all.end(), recorded.begin(), recorded.end());
+      EXPECT_EQ(tap_blocks(out), all) << result.err;
+    } else {
+      EXPECT_EQ(block_types(out), c.types) << result.err;
+    }
+  }
+  fixtures::RunResult both =
+      fixtures::run(TAPEDUB, "tapedub", {"--no-decode", "--keep-pulses", dir.path("in.tzx"), dir.path("x.tzx")});
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err, "tapedub: --keep-pulses and --no-decode cannot go together\n");
 }
 
 }  // namespace
