@@ -35,6 +35,10 @@ int extract_files(const Catalogue& catalogue, int folder_fd, const std::string& 
       status |= 1;
       continue;
     }
+    if (extract_screen_picture(&into, path, entry.data + skip,
+                               static_cast<size_t>(entry.data_size - skip)) != 0) {
+      status |= 1;
+    }
     std::string damage = describe_damage(entry);
     if (!damage.empty()) {
       report_damaged_copy("\"" + text + "\"", damage, path);

@@ -390,6 +390,14 @@ struct ExtractFolder {
                                const char* extension, const unsigned char* bytes, size_t size,
                                std::string* written = nullptr);
 
+// When `size` is that of a screen (6,912 bytes of bitmap and attributes),
+// writes its picture into `folder` as a PNG file named after the file
+// `written` (its path, as extract_file gives it) that holds them:
+// "title.scr" gets "title.png" beside it. Returns 0 (also for data of any
+// other size), or 1 after a message.
+[[nodiscard]] int extract_screen_picture(ExtractFolder* folder, const std::string& written,
+                                         const unsigned char* data, size_t size);
+
 // "<program>: warning: WHAT is damaged (DAMAGE); copied to `PATH'", where
 // `what` is the file as the listing names it ("\"title\"", "block 5").
 void report_damaged_copy(const std::string& what, const std::string& damage,

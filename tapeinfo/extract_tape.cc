@@ -25,30 +25,46 @@ class Copier {
     FileHeader decoded{};
     (void)decode_file_header(&decoded, microdrive, sizeof microdrive);
     std::string text = zx_name_text(header + 1);
-    copy(text, file_extension(decoded), data, size, "\"" + text + "\"", damage);
+    std::string path;
+    if (copy(text, file_extension(decoded), data, size, "\"" + text + "\"", damage, &path)) {
+      picture(path, data, size);
+    }
   }
 
   // Block `number` (1-based) as its bytes.
   void block(size_t number, const unsigned char* data, size_t size, const std::string& damage) {
     std::string text = "block-" + std::to_string(number);
-    copy(text, ".bin", data, size, "block " + std::to_string(number), damage);
+    std::string path;
+    if (copy(text, ".bin", data, size, "block " + std::to_string(number), damage, &path) &&
+        size >= 2) {
+      picture(path, data + 1, size - 2);  // between the flag and the checksum
+    }
   }
 
   int status() const { return status_; }
 
  private:
-  void copy(const std::string& text, const char* extension, const unsigned char* data, size_t size,
-            const std::string& what, const std::string& damage) {
-    std::string path;
-    if (extract_file(&into_, text, extension, data, size, &path) != 0) {
+  // Returns whether the file was written, and its path in `*path`.
+  bool copy(const std::string& text, const char* extension, const unsigned char* data, size_t size,
+            const std::string& what, const std::string& damage, std::string* path) {
+    if (extract_file(&into_, text, extension, data, size, path) != 0) {
       status_ = TAPEINFO_FAILED;
-      return;
+      return false;
     }
     if (!damage.empty()) {
-      report_damaged_copy(what, damage, path);
+      report_damaged_copy(what, damage, *path);
       if (status_ == TAPEINFO_LISTED) {
         status_ = TAPEINFO_BAD_CHECKSUM;
       }
+    }
+    return true;
+  }
+
+  // The picture of a screen's `size` bytes at `data`, beside its file at
+  // `path`.
+  void picture(const std::string& path, const unsigned char* data, size_t size) {
+    if (extract_screen_picture(&into_, path, data, size) != 0) {
+      status_ = TAPEINFO_FAILED;
     }
   }
 

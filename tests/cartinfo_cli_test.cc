@@ -6,6 +6,7 @@
 #include <libspectrum.h>
 
 #include "cartinfo.h"
+#include "content.h"
 #include "fixtures/cli_cases.h"
 #include "fixtures/mdr_builder.h"
 #include "fixtures/test_util.h"
@@ -286,7 +287,8 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
     const char* name;
     size_t size;
   } files[] = {{"loader.bas", 300}, {"game code.bin", 1500}, {"title.scr", 6912},
-               {"names.car", 53},   {"scores.nar", 26},      {"notes.prn", 17}};
+               {"names.car", 53},   {"scores.nar", 26},      {"notes.prn", 17},
+               {"title.png", 0}};  // the screen's picture beside it
   size_t found = 0;
   for (const auto& entry : std::filesystem::directory_iterator(out)) {
     (void)entry;
@@ -294,9 +296,16 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
   }
   EXPECT_EQ(found, std::size(files));
   for (const Expected& f : files) {
-    EXPECT_EQ(fixtures::read_file(out + "/" + f.name).size(), f.size) << f.name;
+    if (f.size != 0) {
+      EXPECT_EQ(fixtures::read_file(out + "/" + f.name).size(), f.size) << f.name;
+    }
   }
   EXPECT_EQ(fixtures::read_file(out + "/notes.prn"), "Hello Microdrive\r");
+  std::string screen = fixtures::read_file(out + "/title.scr");
+  std::vector<unsigned char> png;
+  std::string error;
+  ASSERT_EQ(screen_picture(reinterpret_cast<const unsigned char*>(screen.data()), &png, &error), 0);
+  EXPECT_EQ(fixtures::read_file(out + "/title.png"), std::string(png.begin(), png.end()));
 
   // Again: every file is there already, and none is replaced.
   fixtures::write_file(out + "/loader.bas", {'o', 'l', 'd'});

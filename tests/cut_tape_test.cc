@@ -228,16 +228,25 @@ TEST(CutTapeCli, Tape2cartSavesWhatIsWholeAndEdgedumpRefuses) {
   EXPECT_FALSE(std::filesystem::exists(dir.path("pulses.txt")));
 }
 
+// The PNG file of a screen's bytes.
+std::string picture(const Bytes& screen) {
+  std::vector<unsigned char> png;
+  std::string error;
+  EXPECT_EQ(screen_picture(screen.data(), &png, &error), 0) << error;
+  return std::string(png.begin(), png.end());
+}
+
 // A tape of every kind of thing -x copies, and how each is named.
 Bytes extract_tape() {
   Bytes screen(6912, 0x38);
+  Bytes headerless_screen(6912, 0x07);
   return fixtures::concatenated({
       fixtures::tap_block(0x00, rom_header(0, "loader", 4, 10)),
       fixtures::tap_block(0xFF, {0xAA, 0xBB, 0xCC, 0xDD}),
       fixtures::tap_block(0x00, rom_header(3, "title", 6912, 16384)),
       fixtures::tap_block(0xFF, screen),
       fixtures::tap_block(0x00, rom_header(3, "block-7", 10, 32768)),
-      fixtures::tap_block(0xFF, TEN), fixtures::tap_block(0xFF, {7, 7, 7}),  // block 7, headerless
+      fixtures::tap_block(0xFF, TEN), fixtures::tap_block(0xFF, headerless_screen),  // block 7
       fixtures::tap_block(0x00, rom_header(3, "bad/sum", 10, 32768)),        // block 8
       fixtures::tap_block(0xFF, TEN, true),                                  // its data, spoilt
       fixtures::tap_block(0x00, rom_header(3, "lonely", 10, 32768)),         // no data after it
@@ -277,7 +286,10 @@ TEST(CutTapeCli, ExtractNamesEveryFile) {
       {"loader.bas", "\xAA\xBB\xCC\xDD"},
       {"title.scr", std::string(6912, 0x38)},
       {"block-7.bin", std::string(TEN.begin(), TEN.end())},
-      {"block-7-2.bin", std::string("\xFF\7\7\7\xF8", 5)},
+      {"block-7-2.bin", as_text(fixtures::rom_block(0xFF, Bytes(6912, 0x07)))},
+      // A screen's picture beside it, whether a file's or a headerless block's.
+      {"title.png", picture(Bytes(6912, 0x38))},
+      {"block-7-2.png", picture(Bytes(6912, 0x07))},
       {"bad_sum.bin", std::string(TEN.begin(), TEN.end())},
       {"lonely.bin", ""},
       {"block-11.bin",

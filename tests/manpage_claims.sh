@@ -1304,8 +1304,10 @@ tapeinfo_claims() {
   mkdir out
   run tapeinfo -x out files.tap
   want_status 0
-  [ "$(cd out && echo *)" == "chars.car code.bin nums.nar prog.bas scr.scr" ] && [ "$(bytes out/code.bin 0 2)" == "aa bb" ] ||
+  [ "$(cd out && echo *)" == "chars.car code.bin nums.nar prog.bas scr.png scr.scr" ] && [ "$(bytes out/code.bin 0 2)" == "aa bb" ] ||
     fail "files '$(ls out)'"
+  claim "Beside every file whose data is exactly 6912 bytes (a screen: the bitmap and the attributes), whatever its kind (for a block, the bytes between its flag and its checksum), its picture is written as a PNG file of the same name with .png for its extension"
+  [ "$(bytes out/scr.png 0 8)" == "89 50 4e 47 0d 0a 1a 0a" ] || fail "picture '$(bytes out/scr.png 0 8)'"
   claim "A damaged file is copied as far as it goes, after tapeinfo: warning: \"NAME\" is damaged (REASON); copied to \`FILE', and the exit status is 2"
   mkdir cut
   run tapeinfo -x cut cut.tap
