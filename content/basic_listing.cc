@@ -36,6 +36,15 @@ struct TypedNumber {
   }
 
   void take(unsigned char c) {
+    if ((c >= 'f' && c < 0x7F) || (c >= 'F' && c <= 'Z' && c != 'E') || c == '"' || c == '=' ||
+        c == ':') {
+      // Most of a program's text is none of a number's: a letter past 'e'
+      // ends any number at once.
+      if (length != 0 || binary) {
+        clear(false);
+      }
+      return;
+    }
     bool digit = (c >= '0' && c <= '9') || c == '.';
     bool starts_exponent = (c == 'e' || c == 'E') && length > 0 && !binary && !exponent;
     bool sign = (c == '+' || c == '-') && length > 0 &&
@@ -95,6 +104,12 @@ bool same_number(double typed, double hidden) {
   return std::fabs(typed - hidden) <= 1e-8 * std::fmax(std::fabs(typed), std::fabs(hidden));
 }
 
+// True for the codes that print as themselves: ASCII but for 0x5E (an
+// up arrow) and 0x60 (a pound sign).
+bool plain_ascii(unsigned char code) {
+  return code >= 0x20 && code < 0x7F && code != 0x5E && code != 0x60;
+}
+
 // Appends to `*out` one line's text, `length` bytes at `text`, as LIST
 // shows it.
 void append_line_text(std::string* out, const unsigned char* text, size_t length) {
@@ -130,15 +145,18 @@ void append_line_text(std::string* out, const unsigned char* text, size_t length
       }
       return;
     }
-    if (code >= 0x20 && code < 0x7F && code != 0x5E && code != 0x60 && operands == 0) {
-      // Plain ASCII, most of a program.
-      shown += static_cast<char>(code);
-      space_before = code == ' ';
-      number.take(code);
-      if (code == ')' || code == ':') {
-        parameters = false;
-      }
-      ++i;
+    if (plain_ascii(code) && operands == 0) {
+      // Plain ASCII, most of a program: a run of it goes across at once.
+      size_t start = i;
+      do {
+        number.take(code);
+        if (code == ')' || code == ':') {
+          parameters = false;
+        }
+        ++i;
+      } while (i < length && plain_ascii(code = text[i]));
+      shown.append(reinterpret_cast<const char*>(text + start), i - start);
+      space_before = text[i - 1] == ' ';
       continue;
     }
     if (operands > 0) {
@@ -166,7 +184,7 @@ std::string byte_count(size_t count) {
 }  // namespace
 
 std::string basic_listing(const unsigned char* bytes, size_t size, size_t program_length) {
-  std::string listing;
+  std::string listing = "  Listing:\n";
   listing.reserve(size * 2);
   size_t program_end = program_length < size ? program_length : size;
   // What ends the program where a line is cut: the data, or the program's
@@ -210,13 +228,14 @@ std::string basic_listing(const unsigned char* bytes, size_t size, size_t progra
     stop = "the data ends " + byte_count(program_length - size) + " short of the program's " +
            std::to_string(program_length);
   }
-  std::string text = lines == 0 ? "  Listing: no lines\n" : "  Listing:\n";
-  text += listing;
+  if (lines == 0) {
+    listing = "  Listing: no lines\n";
+  }
   if (!stop.empty()) {
-    text += "  Listing stops at byte " + std::to_string(at) + ": " + stop + "\n";
+    listing += "  Listing stops at byte " + std::to_string(at) + ": " + stop + "\n";
   }
   if (program_length < size) {
-    text += "  Variables:\n" + variables_lines(bytes, program_length, size);
+    listing += "  Variables:\n" + variables_lines(bytes, program_length, size);
   }
-  return text;
+  return listing;
 }
