@@ -15,21 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_tapes.h"
 #include "process_time.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using bench_tapes::Bytes;
+using bench_tapes::put16;
+using bench_tapes::write_file;
 
 uint32_t seed = 2024;
 unsigned next_random(unsigned bound) {
   seed = seed * 1103515245u + 12345u;
   return (seed >> 16) % bound;
-}
-
-void put16(Bytes& out, uint32_t v) {
-  out.push_back(static_cast<unsigned char>(v & 0xFF));
-  out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
 }
 
 void append(Bytes& out, const std::string& text) {
@@ -86,15 +84,6 @@ void tap_block(Bytes& tape, unsigned char flag, const Bytes& bytes) {
     check ^= b;
   }
   tape.push_back(check);
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
-      std::fclose(f) != 0) {
-    std::perror(path.c_str());
-    std::exit(1);
-  }
 }
 
 // 20 programs of 20 to 40 lines (about 70 KB in all, as much as a cartridge
