@@ -187,7 +187,7 @@ expect "tapeinfo game.tzx -s o" "old.TAP.gz"
 expect "tapeinfo -- -" "-dash.tap"
 expect "tapeinfo -- game.tzx -" "-dash.tap"
 # tapedub: tapes first, any file second, nothing third; the formats after -t
-# and the sizes after -b in every spelling, nothing after -r.
+# and the sizes after -b in every spelling, the common rates after -r.
 all_files="-dash.mdr|-dash.tap|B.MDR|BIG.HDF|a.mdr|a:b.mdr|box.Zip|dir one|disks|game.tzx|image.hdf|it's.mdr|msx.tsx|my games.mdr|notes.txt|old.TAP.gz|raw.csw|song.wav|song.wav.gz"
 expect "tapedub " "$tape_images"
 expect "tapedub -" "--bits=|--help|--invert|--keep-pulses|--no-decode|--rate=|--type=|--version|-V|-b|-h|-r|-t"
@@ -197,7 +197,8 @@ expect "tapedub --type=w" "wav"
 expect "tapedub --ty " "csw|flac|tap|tzx|wav"
 expect "tapedub -b " "16|8"
 expect "tapedub --bits=1" "16"
-expect "tapedub -r " ""
+expect "tapedub -r " "11025|22050|44100|48000|96000"
+expect "tapedub --rate=4" "44100|48000"
 expect "tapedub -r 22050 --invert game.tzx " "$all_files"
 expect "tapedub -t wav -b 8 " "$tape_images"
 expect "tapedub game.tzx song.wav " ""
