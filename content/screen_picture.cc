@@ -33,7 +33,7 @@ unsigned long colour(unsigned index) {
 // The palette index of pixel (`x`, `y`).
 unsigned pixel_index(const unsigned char* screen, unsigned x, unsigned y) {
   unsigned char bits = screen[row_address(y) + x / 8];
-  unsigned char attribute = screen[SCREEN_BITMAP_SIZE + (y / 8) * 32 + x / 8];
+  unsigned char attribute = screen[SCREEN_BITMAP_SIZE + size_t{y / 8} * 32 + x / 8];
   bool ink = (bits & (0x80u >> (x % 8))) != 0;
   unsigned index = ink ? attribute & 7u : (attribute >> 3) & 7u;
   return index | ((attribute & 0x40u) != 0 ? 8u : 0u);
@@ -56,8 +56,8 @@ int screen_picture(const unsigned char* screen, std::vector<unsigned char>* png,
     }
   }
   unsigned char palette[COLOURS * 3];
-  for (unsigned i = 0; i < COLOURS; ++i) {
-    unsigned long rgb = colour(i);
+  for (size_t i = 0; i < COLOURS; ++i) {
+    unsigned long rgb = colour(static_cast<unsigned>(i));
     palette[3 * i] = static_cast<unsigned char>(rgb >> 16);
     palette[3 * i + 1] = static_cast<unsigned char>(rgb >> 8);
     palette[3 * i + 2] = static_cast<unsigned char>(rgb);

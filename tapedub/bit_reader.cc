@@ -371,8 +371,8 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   bool found = false;
   bool right = false;
   Lengths chosen{};
-  for (int shift : {0, -1, 1}) {
-    size_t first = static_cast<size_t>(2 + shift);
+  // The pairs as found, then one pulse earlier, then one later.
+  for (size_t first : {size_t{2}, size_t{1}, size_t{3}}) {
     if (first >= count || (right && best.bytes.size() * 16 + first >= count)) {
       continue;
     }
@@ -399,12 +399,12 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
           best = reading;
           chosen = whole;
           right = true;
-          if (shift == 0 && pulses == &raw && rule == Rule::Tracked) {
+          if (first == 2 && pulses == &raw && rule == Rule::Tracked) {
             break;
           }
         }
       }
-      if (right && shift == 0 && pulses == &raw && best.used + 48 >= bits_end) {
+      if (right && first == 2 && pulses == &raw && best.used + 48 >= bits_end) {
         break;
       }
     }
