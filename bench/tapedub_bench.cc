@@ -27,8 +27,8 @@
 
 namespace {
 
-// 20 standard-speed blocks of 20,000 bytes: about 6.4 million edges, 24
-// minutes of sound (127 MB of WAV).
+// 20 standard-speed blocks of 20,000 bytes: about 6.4 million edges, 40
+// minutes of sound (212 MB of WAV).
 std::string write_tap(const std::string& dir) {
   std::string path = dir + "/tapedub-bench.tap";
   bench_tapes::write_tap(path, 20, 20000);
