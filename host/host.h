@@ -39,8 +39,9 @@ struct File {
   size_t length;
   libspectrum_id_t type;
   const char* name;
-  // True for bzip2 data that bzip2_cut_short refuses; such a file is never
-  // handed to libspectrum (its type is left unknown).
+  // True for bzip2 data that bzip2_cut_short refuses, or gzip data that
+  // expands past BZIP2_LIMIT; such a file is never handed to libspectrum
+  // (its type is left unknown).
   bool cut_short;
 };
 
@@ -52,6 +53,12 @@ constexpr uint64_t BZIP2_LIMIT = uint64_t{1} << 30;
 // expand beyond BZIP2_LIMIT. libspectrum 1.5.0 waits for more input without
 // end on the first, and aborts when memory runs out on the second.
 [[nodiscard]] bool bzip2_cut_short(const unsigned char* bytes, size_t length);
+
+// True when `bytes` are gzip data whose first stream expands beyond
+// `limit` bytes. libspectrum 1.5.0 expands a gzip image whole, twice (to
+// find its type, then to read it), however large: a file of a few
+// megabytes takes gigabytes of memory and minutes.
+[[nodiscard]] bool gzip_expands_past(const unsigned char* bytes, size_t length, uint64_t limit);
 
 // Empties the record; it holds no memory afterwards.
 void file_init(File* file);
