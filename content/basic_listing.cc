@@ -101,6 +101,9 @@ struct TypedNumber {
 // True when the typed value and the hidden one are the same number, up to
 // the rounding of the ROM's conversion.
 bool same_number(double typed, double hidden) {
+  if (!std::isfinite(typed)) {
+    return false;  // digits past what the Spectrum holds ("1e999")
+  }
   return std::fabs(typed - hidden) <= 1e-8 * std::fmax(std::fabs(typed), std::fabs(hidden));
 }
 

@@ -23,6 +23,7 @@ namespace {
 constexpr unsigned char END_MARKER = 0x80;
 constexpr size_t NUMBER_SIZE = 5;
 constexpr size_t FOR_SIZE = 1 + 3 * NUMBER_SIZE + 3;
+constexpr size_t MOST_BYTES = 0xFFFF;  // what a 2-byte length holds
 
 size_t word_at(const unsigned char* bytes) {
   return static_cast<size_t>(bytes[0] | bytes[1] << 8);
@@ -72,16 +73,29 @@ std::string array_text(const unsigned char* body, size_t size, bool characters,
   size_t room = size - 1 - 2 * count;
   size_t element = characters ? 1 : NUMBER_SIZE;
   std::string text = "(";
+  // Past what any length holds, the product is no longer kept (it may run
+  // past any integer): `beyond` says so. A dimension of 0 makes none.
   size_t elements = count == 0 ? 0 : 1;
+  bool beyond = false;
+  bool none = false;
   for (size_t d = 0; d < count; ++d) {
     size_t dimension = word_at(body + 1 + 2 * d);
     text += (d == 0 ? "" : ",") + std::to_string(dimension);
-    // Stops growing once past what the length holds, so it cannot wrap.
-    elements = elements > room ? elements : elements * dimension;
+    none = none || dimension == 0;
+    if (!beyond) {
+      elements *= dimension;  // at most 65,535 x 65,535
+      beyond = elements > MOST_BYTES;
+    }
   }
   text += ")";
-  if (elements > room / element || elements * element != room) {
-    *problem = "its dimensions need " + std::to_string(elements) + " elements, its length holds " +
+  if (none) {
+    elements = 0;
+    beyond = false;
+  }
+  if (beyond || elements * element != room) {
+    *problem = "its dimensions need " + std::string(beyond ? "more than " : "") +
+               std::to_string(beyond ? MOST_BYTES : elements) +
+               (elements == 1 && !beyond ? " element" : " elements") + ", its length holds " +
                byte_count(room);
     return "";
   }

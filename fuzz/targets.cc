@@ -139,7 +139,7 @@ void fuzz_cartridge(const uint8_t* data, size_t size) {
   // Every file onto a tape, as cart2tape writes it, and every name as -x
   // would make it.
   TapePtr tape(libspectrum_tape_alloc());
-  std::vector<std::string> taken;
+  TakenNames taken;
   for (uint64_t i = 0; i < count; ++i) {
     require(entries[i].data_size >= 1 && entries[i].data_size <= 255 * 512 + 512);
     require(entries[i].block_count >= 1);

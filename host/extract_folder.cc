@@ -2,7 +2,6 @@
 // for each image inside it, and new files under names that are safe on any
 // file system the tools run on; see host.h.
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,13 +19,15 @@ bool is_unsafe(char c) {
          c == 0x7F;
 }
 
-bool taken_already(const std::vector<std::string>& taken, const std::string& name) {
-  for (const std::string& t : taken) {
-    if (strcasecmp(t.c_str(), name.c_str()) == 0) {
-      return true;
+// `name` with its ASCII letters in lower case.
+std::string folded(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
     }
   }
-  return false;
+  return lower;
 }
 
 // Writes `size` bytes to a new file `name` in the open folder `folder_fd`
@@ -74,8 +75,7 @@ void report_not_a_folder(const char* dir, int error) {
 
 }  // namespace
 
-std::string safe_file_name(const std::string& text, const char* extension,
-                           std::vector<std::string>* taken) {
+std::string safe_file_name(const std::string& text, const char* extension, TakenNames* taken) {
   std::string base;
   for (char c : text) {
     base += is_unsafe(c) ? '_' : c;
@@ -87,11 +87,19 @@ std::string safe_file_name(const std::string& text, const char* extension,
     base.insert(0, "_");
   }
   std::string name = base + extension;
-  for (unsigned n = 2; taken_already(*taken, name); ++n) {
-    name = base + "-" + std::to_string(n) + extension;
+  if (taken->folded.insert(folded(name)).second) {
+    return name;
   }
-  taken->push_back(name);
-  return name;
+  // Numbers go on from where the last name of this base stopped, so that
+  // many files of one name cost no more than as many of different names.
+  unsigned& n = taken->next_number[folded(base) + '\0' + extension];
+  for (n = n < 2 ? 2 : n;; ++n) {
+    name = base + "-" + std::to_string(n) + extension;
+    if (taken->folded.insert(folded(name)).second) {
+      ++n;
+      return name;
+    }
+  }
 }
 
 int extract_file(ExtractFolder* folder, const std::string& text, const char* extension,

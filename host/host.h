@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common.h"
@@ -37,8 +39,9 @@ struct File {
   size_t length;
   libspectrum_id_t type;
   const char* name;
-  // True for bzip2 data that bzip2_cut_short refuses; such a file is never
-  // handed to libspectrum (its type is left unknown).
+  // True for bzip2 data that bzip2_cut_short refuses, or gzip data that
+  // expands past BZIP2_LIMIT; such a file is never handed to libspectrum
+  // (its type is left unknown).
   bool cut_short;
 };
 
@@ -50,6 +53,12 @@ constexpr uint64_t BZIP2_LIMIT = uint64_t{1} << 30;
 // expand beyond BZIP2_LIMIT. libspectrum 1.5.0 waits for more input without
 // end on the first, and aborts when memory runs out on the second.
 [[nodiscard]] bool bzip2_cut_short(const unsigned char* bytes, size_t length);
+
+// True when `bytes` are gzip data whose first stream expands beyond
+// `limit` bytes. libspectrum 1.5.0 expands a gzip image whole, twice (to
+// find its type, then to read it), however large: a file of a few
+// megabytes takes gigabytes of memory and minutes.
+[[nodiscard]] bool gzip_expands_past(const unsigned char* bytes, size_t length, uint64_t limit);
 
 // Empties the record; it holds no memory afterwards.
 void file_init(File* file);
@@ -234,8 +243,7 @@ bool output_is_input(const char* input, const char* output);
 // `medium` ("tape", "cartridge") `input`: not to a terminal (the message
 // asks for `wanted` instead, "a tape file"), and not over the input itself.
 // Returns false after the message.
-bool output_allowed(const char* input, const char* output, const char* medium,
-                    const char* wanted);
+bool output_allowed(const char* input, const char* output, const char* medium, const char* wanted);
 
 // How a ReplacedFile treats what is there: Replace as described below;
 // WholeOnly never writes in place (a file that is not regular, or in a folder
@@ -336,11 +344,21 @@ class ReplacedFile {
 
 // Where -x copies files: the folder DIR, open, and with several images a
 // fresh folder for each inside it.
+// The names given out in one folder, kept in lower case (ASCII letters
+// folded, as strcasecmp folds them), so that a name is looked up at once
+// however many there are: a tape may hold tens of thousands of blocks, or
+// as many files of one name.
+struct TakenNames {
+  std::unordered_set<std::string> folded;
+  // By base name and extension, folded: the number to try next after it.
+  std::unordered_map<std::string, unsigned> next_number;
+};
+
 struct ExtractTarget {
-  int dir_fd;                      // DIR, open as a folder
-  std::string dir;                 // DIR as given, for messages
-  bool per_image;                  // several images: a folder each
-  std::vector<std::string> taken;  // names of the folders given out so far
+  int dir_fd;        // DIR, open as a folder
+  std::string dir;   // DIR as given, for messages
+  bool per_image;    // several images: a folder each
+  TakenNames taken;  // names of the folders given out so far
 };
 
 // Opens the folder `dir` as `target` (a folder for each image when
@@ -367,15 +385,14 @@ int open_folder(int at_fd, const char* name, bool no_follow);
 // any file system: no '/', '\\', ':', '*', '?', '"', '<', '>', '|' or control
 // character (each becomes '_'), no leading '.' or '-', never empty, and
 // not among `taken` (in any case; "-2", "-3"... are added), which it joins.
-std::string safe_file_name(const std::string& text, const char* extension,
-                           std::vector<std::string>* taken);
+std::string safe_file_name(const std::string& text, const char* extension, TakenNames* taken);
 
 // One image's folder as its files are copied in: open (not owned here),
 // its name for messages, and the names given out in it so far.
 struct ExtractFolder {
   int fd;
   std::string path;
-  std::vector<std::string> taken;
+  TakenNames taken;
 };
 
 // Writes the `size` bytes at `bytes` into `folder` as a new file named

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -119,6 +120,32 @@ bool bzip2_cut_short(const unsigned char* bytes, size_t length) {
   return cut_short;
 }
 
+bool gzip_expands_past(const unsigned char* bytes, size_t length, uint64_t limit) {
+  if (length < 2 || bytes[0] != 0x1F || bytes[1] != 0x8B || length > UINT32_MAX) {
+    return false;
+  }
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) {  // 16: a gzip wrapper
+    return false;
+  }
+  // The output is thrown away; only its count matters.
+  static unsigned char scratch[64 * 1024];
+  stream.next_in = const_cast<unsigned char*>(bytes);
+  stream.avail_in = static_cast<uInt>(length);
+  bool past = false;
+  for (;;) {
+    stream.next_out = scratch;
+    stream.avail_out = sizeof scratch;
+    int result = inflate(&stream, Z_NO_FLUSH);
+    past = stream.total_out > limit;
+    if (past || result != Z_OK) {
+      break;  // past it, the end of the stream, or damage left to libspectrum
+    }
+  }
+  (void)inflateEnd(&stream);
+  return past;
+}
+
 void file_init(File* file) {
   file->bytes = nullptr;
   file->length = 0;
@@ -171,7 +198,7 @@ int file_read(File* file, int fd, const char* path, size_t limit) {
     return LIBSPECTRUM_ERROR_UNKNOWN;
   }
   // Identifying a compressed file expands it, so look at bzip2 data first.
-  bool cut_short = bzip2_cut_short(bytes, length);
+  bool cut_short = bzip2_cut_short(bytes, length) || gzip_expands_past(bytes, length, BZIP2_LIMIT);
   libspectrum_id_t type = LIBSPECTRUM_ID_UNKNOWN;
   if (!cut_short) {
     // A guess that fails leaves the type unknown, for the reader to find

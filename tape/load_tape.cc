@@ -90,7 +90,7 @@ struct ProblemText {
 };
 
 constexpr ProblemText PROBLEM_TEXTS[] = {
-    {TapeProblem::CutShort, "is damaged: its bzip2 data is cut short or expands past 1 GiB",
+    {TapeProblem::CutShort, "is damaged: its compressed data is cut short or expands past 1 GiB",
      nullptr},
     {TapeProblem::Unplayable, "is damaged: block ", " cannot be played"},
     {TapeProblem::ChainLoops, "is damaged: its chain of blocks never ends", nullptr},

@@ -14,7 +14,7 @@
 enum class TapeProblem {
   None,
   Reported,      // the file could not be read or libspectrum refused it, and said so
-  CutShort,      // bzip2 data cut short, or expanding past its limit
+  CutShort,      // bzip2 data cut short, or bzip2 or gzip data expanding past its limit
   Unplayable,    // a block that libspectrum would play outside its data
   ChainLoops,    // a Warajevo chain of blocks that comes back on itself
   PlaysForever,  // jumps that lead back without end

@@ -286,9 +286,10 @@ TEST_F(CartinfoCli, ExtractCopiesEveryFileAndNeverOverwrites) {
   struct Expected {
     const char* name;
     size_t size;
-  } files[] = {{"loader.bas", 300}, {"game code.bin", 1500}, {"title.scr", 6912},
-               {"names.car", 53},   {"scores.nar", 26},      {"notes.prn", 17},
-               {"title.png", 0}};  // the screen's picture beside it
+  } files[] = {
+      {"loader.bas", 300}, {"game code.bin", 1500}, {"title.scr", 6912}, {"names.car", 53},
+      {"scores.nar", 26},  {"notes.prn", 17},       {"title.png", 0}};  // the screen's picture
+                                                                        // beside it
   size_t found = 0;
   for (const auto& entry : std::filesystem::directory_iterator(out)) {
     (void)entry;
@@ -487,13 +488,27 @@ TEST(SafeFileName, HostileNamesBecomeHarmless) {
       {"caf\xc3\xa9 \xc2\xa3", ".bin", "caf\xc3\xa9 \xc2\xa3.bin"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> taken;
+    TakenNames taken;
     EXPECT_EQ(safe_file_name(c.text, c.extension, &taken), c.name) << c.text;
   }
   // The same name twice, in any case, gets a number.
-  std::vector<std::string> taken;
+  TakenNames taken;
   EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game.bas");
   EXPECT_EQ(safe_file_name("GAME", ".bas", &taken), "GAME-2.bas");
   EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game-3.bas");
   EXPECT_EQ(safe_file_name("game", ".bin", &taken), "game.bin");
+  // A number already given out as a name is passed over.
+  EXPECT_EQ(safe_file_name("Game-4", ".bas", &taken), "Game-4.bas");
+  EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game-5.bas");
+  EXPECT_EQ(safe_file_name("game-6", ".bas", &taken), "game-6.bas");
+  EXPECT_EQ(safe_file_name("game-6", ".bas", &taken), "game-6-2.bas");
+  EXPECT_EQ(safe_file_name("game", ".bas", &taken), "game-7.bas");
+  // A tape of tens of thousands of blocks of one name: each its own number.
+  TakenNames many;
+  std::string last;
+  for (int i = 0; i < 30000; ++i) {
+    last = safe_file_name("block", ".bin", &many);
+  }
+  EXPECT_EQ(last, "block-30000.bin");
+  EXPECT_EQ(many.folded.size(), 30000u);
 }

@@ -89,6 +89,8 @@ TEST(BasicListing, LinesAsListShowsThem) {
       {"exponent", basic_line(10, joined({zx("\xF5"), number("1e3", 1000)})), " PRINT 1e3"},
       {"signed exponent differs", basic_line(10, joined({zx("\xF5"), number("2E-2", 0.5)})),
        " PRINT 2E-2{=0.5}"},
+      {"digits past any number", basic_line(10, joined({zx("\xF5"), number("1e999", 0)})),
+       " PRINT 1e999{=0}"},
       {"binary", basic_line(10, joined({zx("\xF5\xC4"), number("101", 5)})), " PRINT BIN 101"},
       {"binary differs", basic_line(10, joined({zx("\xF5\xC4"), number("101", 6)})),
        " PRINT BIN 101{=6}"},
@@ -226,6 +228,13 @@ TEST(BasicVariables, EveryKind) {
          return a;
        }(),
        "    DIM c: its dimensions need 6 elements, its length holds 10 bytes\n"},
+      {"dimensions whose product runs past any length",
+       Bytes{0x83, 0x07, 0x00, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+       "    DIM c: its dimensions need more than 65535 elements, its length holds 0 bytes\n"},
+      {"one element where none fits", Bytes{0x83, 0x03, 0x00, 0x01, 0x01, 0x00},
+       "    DIM c: its dimensions need 1 element, its length holds 0 bytes\n"},
+      {"a dimension of 0 after a huge one", Bytes{0xC3, 0x05, 0x00, 0x02, 0xFF, 0xFF, 0x00, 0x00},
+       "    DIM c$(65535,0)\n"},
       {"dimensions past the length", Bytes{0x83, 0x02, 0x00, 0x05, 0x01},
        "    DIM c: its dimensions run past its length\n"},
   };

@@ -679,7 +679,7 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
       "cut.tzx.bz2", Bytes(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2)));
   auto r = run(EDGEDUMP, "edgedump", {cut, dir.path("out")});
   EXPECT_EQ(r.err, "edgedump: `" + cut +
-                       "' is damaged: its bzip2 data is cut short or expands past 1 GiB\n");
+                       "' is damaged: its compressed data is cut short or expands past 1 GiB\n");
   EXPECT_EQ(r.status, 1);
   r = run(EDGEDUMP, "edgedump", {write("magic.tap.bz2", {'B', 'Z', 'h'}), "-"});
   EXPECT_EQ(r.status, 1);
@@ -687,6 +687,34 @@ TEST_F(EdgedumpCli, Bzip2TapesWholeAndCutShort) {
   EXPECT_TRUE(adapter::bzip2_cut_short(packed.data(), packed.size() - 1));
   EXPECT_FALSE(adapter::bzip2_cut_short(packed.data(), packed.size()));
   EXPECT_FALSE(adapter::bzip2_cut_short(tape.data(), tape.size()));
+}
+
+// gzip data is refused before libspectrum expands it when it would expand
+// past the limit (here a small one): whole, cut short, or no gzip at all,
+// it is left to the library.
+TEST(GzipLimit, OnlyDataExpandingPastItIsRefused) {
+  Bytes zeros(100000, 0);
+  Bytes packed = fixtures::gzip_stored(zeros);
+  const struct {
+    const char* what;
+    Bytes bytes;
+    uint64_t limit;
+    bool past;
+  } cases[] = {
+      {"expands past the limit", packed, 99999, true},
+      {"expands to the limit", packed, 100000, false},
+      {"cut short, past the limit before the cut",
+       Bytes(packed.begin(), packed.begin() + static_cast<long>(packed.size() - 10)), 50000, true},
+      {"cut short, within the limit",
+       Bytes(packed.begin(), packed.begin() + static_cast<long>(packed.size() - 10)), 200000,
+       false},
+      {"no gzip", zeros, 10, false},
+      {"the magic alone", Bytes{0x1F, 0x8B}, 10, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(adapter::gzip_expands_past(c.bytes.data(), c.bytes.size(), c.limit), c.past)
+        << c.what;
+  }
 }
 
 // libspectrum's message about a CSW pulse cut short comes during the walk,

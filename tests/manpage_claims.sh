@@ -220,11 +220,11 @@ edgedump: couldn't read \`text.tzx.missing' (libspectrum error 3)"
   want_status 1
   want_err "edgedump: \`glued.tzx' never ends: block 1 jumps back forever"
 
-  claim "edgedump: \`FILE' is damaged: its bzip2 data is cut short or expands past 1 GiB"
+  claim "edgedump: \`FILE' is damaged: its compressed data is cut short or expands past 1 GiB"
   tzx '\x20\xe8\x03' | bzip2 | head -c 30 > cut.tzx.bz2
   run edgedump cut.tzx.bz2 out
   want_status 1
-  want_err "edgedump: \`cut.tzx.bz2' is damaged: its bzip2 data is cut short or expands past 1 GiB"
+  want_err "edgedump: \`cut.tzx.bz2' is damaged: its compressed data is cut short or expands past 1 GiB"
   want_no_file out
 
   claim "libspectrum error: \`FILE': ... libspectrum could not parse the image, or failed while playing it. Any control character in it, which could come from the image, is shown as ?."
@@ -1501,7 +1501,7 @@ tapeinfo: couldn't read \`collection' (libspectrum error 3)"
   tzx '\x30\x01a\x23\x05\x00' > outside.tzx
   tzx '\x20\xe8\x03' | bzip2 | head -c 30 > cut.tzx.bz2
   for operands in "loop.tzx:never ends: block 1 jumps back forever" "outside.tzx:is damaged: block 2 jumps outside the tape" \
-      "cut.tzx.bz2:is damaged: its bzip2 data is cut short or expands past 1 GiB"; do
+      "cut.tzx.bz2:is damaged: its compressed data is cut short or expands past 1 GiB"; do
     run tapeinfo "${operands%%:*}"
     want_status 1
     want_out ""
