@@ -23,7 +23,8 @@ bool find_tap_cut(const unsigned char* bytes, uint64_t length, TapeCut* cut) {
     uint64_t available = length - at;
     uint64_t size = available >= 2 ? read_le16(bytes + at) : 0;
     if (available >= 2 && size <= available - 2) {
-      checksum_right = checksum_right || (size >= 2 && rom_checksum_right(bytes + at + 2, size));
+      checksum_right = checksum_right ||
+                       (size >= 2 && rom_checksum_right(bytes + at + 2, static_cast<size_t>(size)));
       at += 2 + size;
       continue;
     }
