@@ -198,7 +198,12 @@ size_t end_of_bits(const std::vector<double>& pulses, Lengths lengths) {
 // are decided by whole periods, and a slip of the edges costs one bit, not
 // the rest of the block. Read twice: the second time against lengths that
 // follow the speed of the tape along the block, as the first reading gives it.
-constexpr double REPAIR = 6;
+// A repair must not cost more than a bit misread: two pulses read as one
+// bit where two bits' edges ran together lose a bit, and every byte after
+// it comes out shifted, where a wrong bit spoils one byte. At 4 a
+// merged pair of 0s (half-periods 2l+l, l) is taken for the two bits it is,
+// not for a 1 of the same period, once its pulses lie nearer to those.
+constexpr double REPAIR = 4;
 // A bit this costly is no bit; a block ends where three of eight are.
 constexpr double NO_BIT = 12;
 

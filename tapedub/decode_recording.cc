@@ -181,9 +181,13 @@ int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const 
 
 std::vector<ConditionerSettings> decoder_settings() {
   // First a filter that keeps the ROM's tones and takes most noise away;
-  // then a wider one, for fast turbo timings; then a narrow one with more
-  // hysteresis, for deep noise.
-  return {{3200, 0.3}, {6500, 0.25}, {2200, 0.45}};
+  // then a wider one without hysteresis, for fast turbo timings (0s of
+  // 440-550 T-states, 3.2-4 kHz) and low sample rates, where it is no
+  // filter at all: every crossing of the middle is an edge, so that a short
+  // pulse that noise has shrunk is not lost, and the pulses that noise adds
+  // are repaired by the best path (see bit_reader.cc); then a narrow one
+  // with more hysteresis, for deep noise.
+  return {{3200, 0.3}, {6500, 0}, {2200, 0.45}};
 }
 
 int decode_sound_input(const char* input, const char* output, bool to_standard_output,
