@@ -25,6 +25,7 @@ enum class Rule {
   Fixed,    // pairs against the two lengths of the whole block
   Single,   // each pulse alone; the surer of a pair decides
   Path,     // the best path through the pulses, repairing slipped edges
+  Sparing,  // the best path again, with repairs dearer: tried when no other reading is right
 };
 
 struct Lengths {
@@ -38,6 +39,19 @@ struct Reading {
   size_t zeros = 0, ones = 0;
   size_t used = 0;  // the pulses that its whole bytes took
 };
+
+// Whether a reading's bits are in the proportion of a tape's: a 1 twice
+// as long as a 0, the ROM's and the turbo loaders'. A misreading whose
+// checksum is right by chance (one in 256 of them) has shorter 1s or
+// longer 0s, pulses taken for the wrong bits or bits lost.
+bool usual_proportion(const Reading& reading) {
+  if (reading.zeros == 0 || reading.ones == 0) {
+    return true;
+  }
+  double ratio = (reading.bit1_sum / static_cast<double>(reading.ones)) /
+                 (reading.bit0_sum / static_cast<double>(reading.zeros));
+  return ratio >= 1.85 && ratio <= 2.2;
+}
 
 bool near(double value, double to, double spread) {
   return std::fabs(value - to) <= spread * to;
@@ -204,6 +218,11 @@ size_t end_of_bits(const std::vector<double>& pulses, Lengths lengths) {
 // merged pair of 0s (half-periods 2l+l, l) is taken for the two bits it is,
 // not for a 1 of the same period, once its pulses lie nearer to those.
 constexpr double REPAIR = 4;
+// What a repair costs on the sparing path: where noise adds pulses
+// that look like merged bits, a cheap repair reads them as bits and a
+// dearer one keeps the bit they split; each reads right some blocks that
+// the other does not.
+constexpr double SPARING_REPAIR = 6;
 // A bit this costly is no bit; a block ends where three of eight are.
 constexpr double NO_BIT = 12;
 
@@ -216,7 +235,7 @@ struct Step {
 };
 
 void path_steps(const std::vector<double>& p, const std::vector<double>& scale, Lengths lengths,
-                std::vector<Step>* steps) {
+                double repair, std::vector<Step>* steps) {
   size_t n = p.size();
   steps->assign(n + 1, Step());
   (*steps)[0].cost = 0;
@@ -246,14 +265,14 @@ void path_steps(const std::vector<double>& p, const std::vector<double>& scale, 
       if (i + 4 <= n) {
         double cut_first = err(p[i] + p[i + 1] + p[i + 2], l, i) + err(p[i + 3], l, i);
         double cut_second = err(p[i], l, i) + err(p[i + 1] + p[i + 2] + p[i + 3], l, i);
-        offer(i + 4, here + REPAIR + std::fmin(cut_first, cut_second), i, 1, v, true);
+        offer(i + 4, here + repair + std::fmin(cut_first, cut_second), i, 1, v, true);
       }
       if (i + 2 <= n) {
         for (int w = 0; w < 2; ++w) {
           double m = length[w];
           double late = err(p[i], l, i) + err(p[i + 1], l + 2 * m, i) / 3;
           double early = err(p[i], 2 * l + m, i) / 3 + err(p[i + 1], m, i);
-          offer(i + 2, here + REPAIR + std::fmin(late, early), i, 2, v << 1 | w, true);
+          offer(i + 2, here + repair + std::fmin(late, early), i, 2, v << 1 | w, true);
         }
       }
     }
@@ -275,7 +294,7 @@ std::vector<Step> best_path(const std::vector<Step>& steps, size_t n) {
   return path;
 }
 
-Reading read_path(const std::vector<double>& pulses, Lengths start) {
+Reading read_path(const std::vector<double>& pulses, Lengths start, double repair) {
   Reading reading;
   size_t n = pulses.size();
   if (n < 2 || start.bit1 <= start.bit0) {
@@ -285,7 +304,7 @@ Reading read_path(const std::vector<double>& pulses, Lengths start) {
   std::vector<Step> steps;
   std::vector<Step> path;
   for (int pass = 0; pass < 2; ++pass) {
-    path_steps(pulses, scale, start, &steps);
+    path_steps(pulses, scale, start, repair, &steps);
     path = best_path(steps, n);
     if (pass == 1) {
       break;
@@ -370,15 +389,18 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   // Each way of reading, in the order tried: from where the sync ends (or
   // one pulse sooner or later, when a sync pulse was split or lost), the
   // pulses as they are or with clicks merged away, and by each rule.
-  // The first reading is kept when right; otherwise every way is tried, and
-  // of the right readings the longest kept (see DecodedTape::settle).
+  // The first reading is kept when right, its bits in the usual
+  // proportion; otherwise every way is tried, and of the right readings
+  // those in the usual proportion first, then the longest, kept (see
+  // DecodedTape::settle).
   Reading best;
   bool found = false;
   bool right = false;
+  bool sure = false;  // right, and its bits in the usual proportion
   Lengths chosen{};
   for (int shift : {0, -1, 1}) {
     size_t first = static_cast<size_t>(2 + shift);
-    if (first >= count || (right && best.bytes.size() * 16 + first >= count)) {
+    if (first >= count || (sure && best.bytes.size() * 16 + first >= count)) {
       continue;
     }
     std::vector<double> raw(all.begin() + static_cast<std::ptrdiff_t>(first),
@@ -388,28 +410,37 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
     std::vector<double> merged = without_glitches(raw, whole.bit0);
     for (const std::vector<double>* pulses : {&raw, &merged}) {
       size_t bits_end = end_of_bits(*pulses, whole);
-      for (Rule rule : {Rule::Tracked, Rule::Path, Rule::Fixed, Rule::Single}) {
+      bool sure_here = false;
+      for (Rule rule : {Rule::Tracked, Rule::Path, Rule::Fixed, Rule::Single, Rule::Sparing}) {
+        if (rule == Rule::Sparing && sure_here) {
+          continue;
+        }
         bool rom_bits = near(whole.bit0, rom.bit0, ROM_BIT_SPREAD) ||
                         near(whole.bit1, rom.bit1, ROM_BIT_SPREAD);
         Lengths start = rule == Rule::Tracked && rom_sync && rom_bits ? rom : whole;
-        Reading reading =
-            rule == Rule::Path ? read_path(*pulses, start) : read_bits(*pulses, rule, start);
+        Reading reading = rule == Rule::Path      ? read_path(*pulses, start, REPAIR)
+                          : rule == Rule::Sparing ? read_path(*pulses, start, SPARING_REPAIR)
+                                                  : read_bits(*pulses, rule, start);
         if (!found) {
           best = reading;
           chosen = whole;
           found = true;
         }
+        bool usual = usual_proportion(reading);
         if (checksum_right(reading.bytes) && reading.used + 48 >= bits_end &&
-            (!right || reading.bytes.size() > best.bytes.size())) {
+            (!right || (usual && !sure) ||
+             (usual == sure && reading.bytes.size() > best.bytes.size()))) {
           best = reading;
           chosen = whole;
           right = true;
-          if (shift == 0 && pulses == &raw && rule == Rule::Tracked) {
+          sure = usual;
+          sure_here = sure_here || usual;
+          if (sure && shift == 0 && pulses == &raw && rule == Rule::Tracked) {
             break;
           }
         }
       }
-      if (right && shift == 0 && pulses == &raw && best.used + 48 >= bits_end) {
+      if (sure && shift == 0 && pulses == &raw && best.used + 48 >= bits_end) {
         break;
       }
     }
@@ -419,6 +450,7 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   }
   block->bytes = std::move(best.bytes);
   block->checksum_ok = right;
+  block->usual_bits = usual_proportion(best);
   block->sync1 = all[0];
   block->sync2 = all[1];
   block->bit0 = best.zeros > 0 ? best.bit0_sum / static_cast<double>(best.zeros) : chosen.bit0;

@@ -83,6 +83,9 @@ struct DecodedBlock {
   size_t pilot_pulses = 0;
   bool rom_timings = false;   // pilot, sync and bits in the ROM's proportions
   bool checksum_ok = false;
+  // Its 1s twice as long as its 0s, as on tapes: a misreading with a right
+  // checksum is most often not.
+  bool usual_bits = true;
   std::vector<unsigned char> bytes;  // flag to checksum
 };
 
@@ -161,10 +164,24 @@ bool decode_block_bits(const std::vector<double>& pulses, size_t count, DecodedB
 // ---------------------------------------------------------------------------
 // The tape.
 
+// Reads a stretch of a recording again, with other settings, for a block
+// that no decoder read right.
+struct BlockRetry {
+  virtual ~BlockRetry() = default;
+  // The T-state up to which the recording has been taken in (and so can be
+  // read again); INFINITY once it is all in.
+  virtual double taken_until() const = 0;
+  // Adds to `readings` the blocks found between T-states `from` and `to`.
+  virtual void read_again(double from, double to, std::vector<DecodedBlock>* readings) = 0;
+};
+
 // Gathers the blocks that one or more decoders of one recording find (each
 // decoder hands them to its own sink()), and makes them a tape in time
 // order: where several decoders read one block, the first decoder's right
-// reading is kept, else another's right one, else the first decoder's. A
+// reading is kept, else another's right one, else the first decoder's.
+// When none is right and a retry is given, the block's stretch is read
+// again through it, from a little before to well after the readings, and
+// its readings of the block take part as a last decoder's. A
 // line on standard error for each block (its time, number, flag, length,
 // checksum, timings and, for a header, the file it announces) and for each
 // stretch of pulses without data. Stray pulses are the first decoder's.
@@ -178,6 +195,10 @@ class DecodedTape {
   DecodedTape& operator=(const DecodedTape&) = delete;
 
   BlockSink* sink(size_t decoder) { return &sinks_[decoder]; }
+  void set_retry(BlockRetry* retry) { retry_ = retry; }
+  // The start of the earliest block not yet settled (INFINITY when none):
+  // a retry may read the recording again from a little before it.
+  double held_since() const;
   // Settles every block that ends before `safe_before`, a time before which
   // no decoder can find another block.
   void settle(double safe_before);
@@ -203,6 +224,8 @@ class DecodedTape {
     size_t decoder;
     DecodedBlock block;
   };
+  // The index in `cluster` of the reading kept.
+  static size_t choose(const std::vector<Reading>& cluster);
   void settle_strays(double before);
   void set_last_pause(double next_start);
   void append_block(DecodedBlock&& block);
@@ -212,6 +235,7 @@ class DecodedTape {
   bool tap_;
   bool keep_pulses_;
   std::vector<Sink> sinks_;
+  BlockRetry* retry_ = nullptr;
   std::vector<Reading> pending_;
   std::deque<StrayPulses> strays_;
   std::vector<libspectrum_tape_block*> made_;     // blocks made, not yet on the tape
@@ -228,6 +252,13 @@ class DecodedTape {
 // The settings of the decoders run side by side over a sound's samples,
 // first the one whose readings are preferred.
 std::vector<ConditionerSettings> decoder_settings();
+// The settings with which the stretch of a block that none of those read
+// right is read again.
+std::vector<ConditionerSettings> retry_settings();
+// How far before the start of a block, and after its end, it is read again
+// (T-states).
+constexpr double RETRY_BEFORE = 0.05 * TSTATES_PER_SECOND;
+constexpr double RETRY_AFTER = 1.0 * TSTATES_PER_SECOND;
 
 // When `input` is a sound file that libsndfile reads (WAV, FLAC, AIFF...,
 // also compressed as libspectrum reads compressed tapes), decodes it into

@@ -127,11 +127,86 @@ int write_decoded(DecodedTape* decoded, const char* input, const char* output,
   return decoded->bad_blocks() > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
 }
 
+// The samples not yet settled, kept to be read again: from the start of
+// the earliest block not settled (less a margin), or of what may still
+// become a block, to the last taken.
+class HeldSamples : public BlockRetry {
+ public:
+  explicit HeldSamples(double rate)
+      : rate_(rate), tstates_per_sample_(static_cast<double>(TSTATES_PER_SECOND) / rate) {}
+
+  void take(const float* values, size_t count) {
+    samples_.insert(samples_.end(), values, values + count);
+  }
+  // Drops the samples before T-state `before`.
+  void drop_before(double before) {
+    double at = std::floor(before / tstates_per_sample_);
+    if (!(at > static_cast<double>(first_))) {
+      return;
+    }
+    auto drop = static_cast<size_t>(
+        std::min(at - static_cast<double>(first_), static_cast<double>(samples_.size())));
+    // At once only when it is worth moving the rest.
+    if (drop < samples_.size() / 2 && drop < FRAMES * 16) {
+      return;
+    }
+    samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+    first_ += drop;
+  }
+  void all_taken() { all_ = true; }
+
+  double taken_until() const override {
+    return all_ ? INFINITY
+                : static_cast<double>(first_ + samples_.size()) * tstates_per_sample_;
+  }
+
+  void read_again(double from, double to, std::vector<DecodedBlock>* readings) override {
+    double first = std::max(std::floor(from / tstates_per_sample_), static_cast<double>(first_));
+    double last = std::min(std::ceil(to / tstates_per_sample_),
+                           static_cast<double>(first_ + samples_.size()));
+    if (!(last > first)) {
+      return;
+    }
+    auto begin = static_cast<size_t>(first) - first_;
+    auto count = static_cast<size_t>(last - first);
+    Gather gather{readings};
+    for (const ConditionerSettings& settings : retry_settings()) {
+      BlockDecoder decoder(&gather, false);
+      Shifted shifted{&decoder, first * tstates_per_sample_};
+      Conditioner conditioner(rate_, settings, &shifted);
+      conditioner.samples(samples_.data() + begin, count);
+      decoder.finish(last * tstates_per_sample_);
+    }
+  }
+
+ private:
+  // Edges of a stretch, at their times in the whole recording.
+  struct Shifted : PulseSink {
+    Shifted(PulseSink* sink, double offset) : to(sink), by(offset) {}
+    PulseSink* to;
+    double by;
+    void edge(double time) override { to->edge(time + by); }
+  };
+  struct Gather : BlockSink {
+    explicit Gather(std::vector<DecodedBlock>* readings) : to(readings) {}
+    std::vector<DecodedBlock>* to;
+    void block(DecodedBlock&& block) override { to->push_back(std::move(block)); }
+    void stray(StrayPulses&&) override {}
+  };
+  double rate_;
+  double tstates_per_sample_;
+  std::vector<float> samples_;
+  uint64_t first_ = 0;  // the index of samples_[0] in the recording
+  bool all_ = false;
+};
+
 // The decoders over the samples of `file`, then the tape written.
 int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const char* output,
                    bool to_standard_output, OutputFormat format, const DubOptions& options) {
   std::vector<ConditionerSettings> settings = decoder_settings();
   DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, settings.size());
+  HeldSamples held(info.samplerate);
+  decoded.set_retry(&held);
   std::vector<std::unique_ptr<BlockDecoder>> decoders;
   std::vector<Conditioner> conditioners;
   decoders.reserve(settings.size());
@@ -157,13 +232,16 @@ int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const 
     for (Conditioner& conditioner : conditioners) {
       conditioner.samples(mono.data(), static_cast<size_t>(got));
     }
+    held.take(mono.data(), static_cast<size_t>(got));
     taken += static_cast<uint64_t>(got);
     double safe = INFINITY;
     for (const auto& decoder : decoders) {
       safe = std::min(safe, decoder->busy_since());
     }
     decoded.settle(safe);
+    held.drop_before(std::min(safe, decoded.held_since()) - RETRY_BEFORE);
   }
+  held.all_taken();
   if (sf_error(file) != SF_ERR_NO_ERROR) {
     std::fprintf(stderr, "%s: `%s': %s; decoded as far as it could be read\n", program_name,
                  visible_text(input).c_str(), sf_strerror(file));
@@ -188,6 +266,14 @@ std::vector<ConditionerSettings> decoder_settings() {
   // are repaired by the best path (see bit_reader.cc); then a narrow one
   // with more hysteresis, for deep noise.
   return {{3200, 0.3}, {6500, 0}, {2200, 0.45}};
+}
+
+std::vector<ConditionerSettings> retry_settings() {
+  // The wide filter with hysteresis: it drops the pulses that noise adds
+  // between the edges, where the trigger without it keeps them, and reads
+  // some blocks that the others do not (headers at low sample rates, fast
+  // turbo blocks in light noise).
+  return {{6500, 0.25}};
 }
 
 int decode_sound_input(const char* input, const char* output, bool to_standard_output,
