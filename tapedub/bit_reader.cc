@@ -25,7 +25,6 @@ enum class Rule {
   Fixed,    // pairs against the two lengths of the whole block
   Single,   // each pulse alone; the surer of a pair decides
   Path,     // the best path through the pulses, repairing slipped edges
-  Sparing,  // the best path again, with repairs dearer: tried when no other reading is right
 };
 
 struct Lengths {
@@ -208,21 +207,10 @@ size_t end_of_bits(const std::vector<double>& pulses, Lengths lengths) {
 // added a pair of edges (a half-period cut in three) or taken a pair away
 // (three half-periods as one, across two bits). Each way costs the squared
 // error of its half-periods against the lengths, in units of half the gap
-// between a 0 and a 1, and each repair costs REPAIR more, so that the bits
-// are decided by whole periods, and a slip of the edges costs one bit, not
-// the rest of the block. Read twice: the second time against lengths that
+// between a 0 and a 1, and each repair costs `repair` more (see
+// PATH_REPAIR), so that the bits are decided by whole periods, and a slip
+// of the edges costs one bit, not the rest of the block. Read twice: the second time against lengths that
 // follow the speed of the tape along the block, as the first reading gives it.
-// A repair must not cost more than a bit misread: two pulses read as one
-// bit where two bits' edges ran together lose a bit, and every byte after
-// it comes out shifted, where a wrong bit spoils one byte. At 4 a
-// merged pair of 0s (half-periods 2l+l, l) is taken for the two bits it is,
-// not for a 1 of the same period, once its pulses lie nearer to those.
-constexpr double REPAIR = 4;
-// What a repair costs on the sparing path: where noise adds pulses
-// that look like merged bits, a cheap repair reads them as bits and a
-// dearer one keeps the bit they split; each reads right some blocks that
-// the other does not.
-constexpr double SPARING_REPAIR = 6;
 // A bit this costly is no bit; a block ends where three of eight are.
 constexpr double NO_BIT = 12;
 
@@ -377,7 +365,8 @@ Reading read_path(const std::vector<double>& pulses, Lengths start, double repai
 
 }  // namespace
 
-bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBlock* block) {
+bool decode_block_bits(const std::vector<double>& all, size_t count, double repair,
+                       DecodedBlock* block) {
   if (count < 3) {
     return false;
   }
@@ -410,17 +399,12 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
     std::vector<double> merged = without_glitches(raw, whole.bit0);
     for (const std::vector<double>* pulses : {&raw, &merged}) {
       size_t bits_end = end_of_bits(*pulses, whole);
-      bool sure_here = false;
-      for (Rule rule : {Rule::Tracked, Rule::Path, Rule::Fixed, Rule::Single, Rule::Sparing}) {
-        if (rule == Rule::Sparing && sure_here) {
-          continue;
-        }
+      for (Rule rule : {Rule::Tracked, Rule::Path, Rule::Fixed, Rule::Single}) {
         bool rom_bits = near(whole.bit0, rom.bit0, ROM_BIT_SPREAD) ||
                         near(whole.bit1, rom.bit1, ROM_BIT_SPREAD);
         Lengths start = rule == Rule::Tracked && rom_sync && rom_bits ? rom : whole;
-        Reading reading = rule == Rule::Path      ? read_path(*pulses, start, REPAIR)
-                          : rule == Rule::Sparing ? read_path(*pulses, start, SPARING_REPAIR)
-                                                  : read_bits(*pulses, rule, start);
+        Reading reading =
+            rule == Rule::Path ? read_path(*pulses, start, repair) : read_bits(*pulses, rule, start);
         if (!found) {
           best = reading;
           chosen = whole;
@@ -434,7 +418,6 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
           chosen = whole;
           right = true;
           sure = usual;
-          sure_here = sure_here || usual;
           if (sure && shift == 0 && pulses == &raw && rule == Rule::Tracked) {
             break;
           }

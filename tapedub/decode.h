@@ -73,6 +73,15 @@ class Conditioner {
 // ---------------------------------------------------------------------------
 // Blocks.
 
+// What a repair of slipped edges costs on the best path through a block's
+// pulses, in units of a misread half-period (see bit_reader.cc): at first
+// no more than a misread bit, so that two 0s whose edges ran together are
+// not taken for a 1 (a bit lost, every byte after it shifted); when a block
+// is read again, as dear as one and a half, so that pulses that noise adds
+// are taken for noise, which reads some blocks that the first does not.
+constexpr double PATH_REPAIR = 4;
+constexpr double SPARING_REPAIR = 6;
+
 // One block found in the pulses, as read.
 struct DecodedBlock {
   double start = 0;     // T-state of its first pilot pulse
@@ -114,8 +123,9 @@ struct BlockSink {
 // shifted by one); the first right result is kept.
 class BlockDecoder : public PulseSink {
  public:
-  // `keep_strays`: hand on the lengths of stray pulses as well as their count.
-  BlockDecoder(BlockSink* sink, bool keep_strays);
+  // `keep_strays`: hand on the lengths of stray pulses as well as their
+  // count. `repair`: see decode_block_bits.
+  BlockDecoder(BlockSink* sink, bool keep_strays, double repair = PATH_REPAIR);
   void edge(double time) override;
   // Ends the stream at `time`: what is under way is finished.
   void finish(double time);
@@ -136,6 +146,7 @@ class BlockDecoder : public PulseSink {
 
   BlockSink* sink_;
   bool keep_strays_;
+  double repair_;
   State state_ = State::Idle;
   double last_edge_ = -1;
   double now_ = 0;
@@ -159,7 +170,8 @@ class BlockDecoder : public PulseSink {
 // Reads the bits of a block from its data pulses (sync pulses first) and
 // fills its bytes, timings and verdict; tries the other rules when the
 // checksum fails. Returns false when the pulses hold no whole byte.
-bool decode_block_bits(const std::vector<double>& pulses, size_t count, DecodedBlock* block);
+bool decode_block_bits(const std::vector<double>& pulses, size_t count, double repair,
+                       DecodedBlock* block);
 
 // ---------------------------------------------------------------------------
 // The tape.
@@ -253,7 +265,7 @@ class DecodedTape {
 // first the one whose readings are preferred.
 std::vector<ConditionerSettings> decoder_settings();
 // The settings with which the stretch of a block that none of those read
-// right is read again.
+// right is read again, with SPARING_REPAIR.
 std::vector<ConditionerSettings> retry_settings();
 // How far before the start of a block, and after its end, it is read again
 // (T-states).

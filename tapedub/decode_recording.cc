@@ -171,7 +171,7 @@ class HeldSamples : public BlockRetry {
     auto count = static_cast<size_t>(last - first);
     Gather gather{readings};
     for (const ConditionerSettings& settings : retry_settings()) {
-      BlockDecoder decoder(&gather, false);
+      BlockDecoder decoder(&gather, false, SPARING_REPAIR);
       Shifted shifted{&decoder, first * tstates_per_sample_};
       Conditioner conditioner(rate_, settings, &shifted);
       conditioner.samples(samples_.data() + begin, count);
@@ -269,11 +269,12 @@ std::vector<ConditionerSettings> decoder_settings() {
 }
 
 std::vector<ConditionerSettings> retry_settings() {
-  // The wide filter with hysteresis: it drops the pulses that noise adds
-  // between the edges, where the trigger without it keeps them, and reads
-  // some blocks that the others do not (headers at low sample rates, fast
-  // turbo blocks in light noise).
-  return {{6500, 0.25}};
+  // The decoders' filters again, the wide one with hysteresis: it drops
+  // the pulses that noise adds between the edges, where the trigger
+  // without it keeps them; with dearer repairs on the best path, these
+  // read some blocks that the first ones do not (headers at low sample
+  // rates, fast turbo blocks in light noise).
+  return {{3200, 0.3}, {6500, 0.25}, {2200, 0.45}};
 }
 
 int decode_sound_input(const char* input, const char* output, bool to_standard_output,
