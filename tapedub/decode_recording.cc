@@ -127,6 +127,14 @@ int write_decoded(DecodedTape* decoded, const char* input, const char* output,
   return decoded->bad_blocks() > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
 }
 
+// The blocks of a stretch read again.
+struct Gather : BlockSink {
+  explicit Gather(std::vector<DecodedBlock>* readings) : to(readings) {}
+  std::vector<DecodedBlock>* to;
+  void block(DecodedBlock&& block) override { to->push_back(std::move(block)); }
+  void stray(StrayPulses&&) override {}
+};
+
 // The samples not yet settled, kept to be read again: from the start of
 // the earliest block not settled (less a margin), or of what may still
 // become a block, to the last taken.
@@ -187,16 +195,51 @@ class HeldSamples : public BlockRetry {
     double by;
     void edge(double time) override { to->edge(time + by); }
   };
-  struct Gather : BlockSink {
-    explicit Gather(std::vector<DecodedBlock>* readings) : to(readings) {}
-    std::vector<DecodedBlock>* to;
-    void block(DecodedBlock&& block) override { to->push_back(std::move(block)); }
-    void stray(StrayPulses&&) override {}
-  };
   double rate_;
   double tstates_per_sample_;
   std::vector<float> samples_;
   uint64_t first_ = 0;  // the index of samples_[0] in the recording
+  bool all_ = false;
+};
+
+// The edges not yet settled of a tape's pulses, kept to be read again
+// with dearer repairs on the best path (the pulses are the tape's, no
+// filter to change).
+class HeldEdges : public BlockRetry {
+ public:
+  void edge(double time) {
+    edges_.push_back(time);
+    last_ = time;
+  }
+  void drop_before(double before) {
+    size_t drop = 0;
+    while (drop < edges_.size() && edges_[drop] < before) {
+      ++drop;
+    }
+    if (drop >= edges_.size() / 2 || drop >= 65536) {
+      edges_.erase(edges_.begin(), edges_.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+  }
+  void all_taken() { all_ = true; }
+
+  double taken_until() const override { return all_ ? INFINITY : last_; }
+
+  void read_again(double from, double to, std::vector<DecodedBlock>* readings) override {
+    Gather gather{readings};
+    BlockDecoder decoder(&gather, false, SPARING_REPAIR);
+    double end = from;
+    for (double time : edges_) {
+      if (time >= from && time <= to) {
+        decoder.edge(time);
+        end = time;
+      }
+    }
+    decoder.finish(end);
+  }
+
+ private:
+  std::vector<double> edges_;
+  double last_ = 0;
   bool all_ = false;
 };
 
@@ -334,6 +377,8 @@ int decode_tape_input(libspectrum_tape* tape, const char* input, const char* out
                       bool to_standard_output, OutputFormat format, const DubOptions& options) {
   DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, 1);
   BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+  HeldEdges held;
+  decoded.set_retry(&held);
   const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
   double now = 0;
@@ -354,13 +399,16 @@ int decode_tape_input(libspectrum_tape* tape, const char* input, const char* out
       now += record.duration;
       if (record.edge != 0) {
         decoder.edge(now);
+        held.edge(now);
         if (++edges % 4096 == 0) {
           decoded.settle(decoder.busy_since());
+          held.drop_before(std::min(decoder.busy_since(), decoded.held_since()) - RETRY_BEFORE);
         }
       }
     }
   }
   decoder.finish(now);
+  held.all_taken();
   decoded.finish(now);
   return write_decoded(&decoded, input, output, to_standard_output, format);
 }
@@ -431,6 +479,8 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
   for (SampledRun& run : runs) {
     DecodedTape decoded(false, options.keep_pulses, 1);
     BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+    HeldEdges held;
+    decoded.set_retry(&held);
     adapter::EdgeRecord record{};
     double now = 0;
     CurrentFile playing(input);
@@ -450,6 +500,7 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
       now += record.duration;
       if (record.edge != 0) {
         decoder.edge(now);
+        held.edge(now);
       }
       if ((record.flags & static_cast<uint32_t>(flags.tape_end)) != 0) {
         break;
@@ -465,6 +516,7 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
       }
     }
     decoder.finish(now);
+    held.all_taken();
     decoded.finish(now);
     *bad += decoded.bad_blocks();
     run.blocks = decoded.take_blocks();
