@@ -197,6 +197,28 @@ TEST(TapedubDecode, ABadChecksumInTheSourceIsWrittenAndSaid) {
   EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), std::vector<Bytes>{spoilt});
 }
 
+// A block read again takes the second after it along: the blocks there
+// come out once each, in their places.
+TEST(TapedubDecode, BlocksCloseAfterABadOneComeOutOnceEach) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  fixtures::BlockTimings rom = fixtures::rom_timings(0xFF);
+  rom.pilot_pulses = 600;
+  std::vector<Bytes> blocks = {fixtures::rom_block(0xFF, pattern(40, 11), true),
+                               fixtures::rom_block(0xFF, pattern(30, 5)),
+                               fixtures::rom_block(0x00, pattern(20, 3), true),
+                               fixtures::rom_block(0xFF, pattern(10, 7))};
+  for (const Bytes& block : blocks) {
+    tape.block(block, rom, 100);
+  }
+  Degradation how;
+  how.snr_db = 20;
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, how));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+  EXPECT_EQ(result.status, 2) << result.err;
+  EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
+}
+
 TEST(TapedubDecode, ATurboBlockKeepsItsMeasuredTimings) {
   fixtures::TempDir dir;
   fixtures::PulseTape tape;
