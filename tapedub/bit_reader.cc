@@ -39,6 +39,19 @@ struct Reading {
   size_t used = 0;  // the pulses that its whole bytes took
 };
 
+// Whether a reading's bits are in the proportion of a tape's: a 1 twice
+// as long as a 0, the ROM's and the turbo loaders'. A misreading whose
+// checksum is right by chance (one in 256 of them) has shorter 1s or
+// longer 0s, pulses taken for the wrong bits or bits lost.
+bool usual_proportion(const Reading& reading) {
+  if (reading.zeros == 0 || reading.ones == 0) {
+    return true;
+  }
+  double ratio = (reading.bit1_sum / static_cast<double>(reading.ones)) /
+                 (reading.bit0_sum / static_cast<double>(reading.zeros));
+  return ratio >= 1.85 && ratio <= 2.2;
+}
+
 bool near(double value, double to, double spread) {
   return std::fabs(value - to) <= spread * to;
 }
@@ -194,11 +207,10 @@ size_t end_of_bits(const std::vector<double>& pulses, Lengths lengths) {
 // added a pair of edges (a half-period cut in three) or taken a pair away
 // (three half-periods as one, across two bits). Each way costs the squared
 // error of its half-periods against the lengths, in units of half the gap
-// between a 0 and a 1, and each repair costs REPAIR more, so that the bits
-// are decided by whole periods, and a slip of the edges costs one bit, not
-// the rest of the block. Read twice: the second time against lengths that
+// between a 0 and a 1, and each repair costs `repair` more (see
+// PATH_REPAIR), so that the bits are decided by whole periods, and a slip
+// of the edges costs one bit, not the rest of the block. Read twice: the second time against lengths that
 // follow the speed of the tape along the block, as the first reading gives it.
-constexpr double REPAIR = 6;
 // A bit this costly is no bit; a block ends where three of eight are.
 constexpr double NO_BIT = 12;
 
@@ -211,7 +223,7 @@ struct Step {
 };
 
 void path_steps(const std::vector<double>& p, const std::vector<double>& scale, Lengths lengths,
-                std::vector<Step>* steps) {
+                double repair, std::vector<Step>* steps) {
   size_t n = p.size();
   steps->assign(n + 1, Step());
   (*steps)[0].cost = 0;
@@ -241,14 +253,14 @@ void path_steps(const std::vector<double>& p, const std::vector<double>& scale, 
       if (i + 4 <= n) {
         double cut_first = err(p[i] + p[i + 1] + p[i + 2], l, i) + err(p[i + 3], l, i);
         double cut_second = err(p[i], l, i) + err(p[i + 1] + p[i + 2] + p[i + 3], l, i);
-        offer(i + 4, here + REPAIR + std::fmin(cut_first, cut_second), i, 1, v, true);
+        offer(i + 4, here + repair + std::fmin(cut_first, cut_second), i, 1, v, true);
       }
       if (i + 2 <= n) {
         for (int w = 0; w < 2; ++w) {
           double m = length[w];
           double late = err(p[i], l, i) + err(p[i + 1], l + 2 * m, i) / 3;
           double early = err(p[i], 2 * l + m, i) / 3 + err(p[i + 1], m, i);
-          offer(i + 2, here + REPAIR + std::fmin(late, early), i, 2, v << 1 | w, true);
+          offer(i + 2, here + repair + std::fmin(late, early), i, 2, v << 1 | w, true);
         }
       }
     }
@@ -270,7 +282,7 @@ std::vector<Step> best_path(const std::vector<Step>& steps, size_t n) {
   return path;
 }
 
-Reading read_path(const std::vector<double>& pulses, Lengths start) {
+Reading read_path(const std::vector<double>& pulses, Lengths start, double repair) {
   Reading reading;
   size_t n = pulses.size();
   if (n < 2 || start.bit1 <= start.bit0) {
@@ -280,7 +292,7 @@ Reading read_path(const std::vector<double>& pulses, Lengths start) {
   std::vector<Step> steps;
   std::vector<Step> path;
   for (int pass = 0; pass < 2; ++pass) {
-    path_steps(pulses, scale, start, &steps);
+    path_steps(pulses, scale, start, repair, &steps);
     path = best_path(steps, n);
     if (pass == 1) {
       break;
@@ -353,7 +365,8 @@ Reading read_path(const std::vector<double>& pulses, Lengths start) {
 
 }  // namespace
 
-bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBlock* block) {
+bool decode_block_bits(const std::vector<double>& all, size_t count, double repair,
+                       DecodedBlock* block) {
   if (count < 3) {
     return false;
   }
@@ -365,15 +378,18 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   // Each way of reading, in the order tried: from where the sync ends (or
   // one pulse sooner or later, when a sync pulse was split or lost), the
   // pulses as they are or with clicks merged away, and by each rule.
-  // The first reading is kept when right; otherwise every way is tried, and
-  // of the right readings the longest kept (see DecodedTape::settle).
+  // The first reading is kept when right, its bits in the usual
+  // proportion; otherwise every way is tried, and of the right readings
+  // those in the usual proportion first, then the longest, kept (see
+  // DecodedTape::settle).
   Reading best;
   bool found = false;
   bool right = false;
+  bool sure = false;  // right, and its bits in the usual proportion
   Lengths chosen{};
   // The pairs as found, then one pulse earlier, then one later.
   for (size_t first : {size_t{2}, size_t{1}, size_t{3}}) {
-    if (first >= count || (right && best.bytes.size() * 16 + first >= count)) {
+    if (first >= count || (sure && best.bytes.size() * 16 + first >= count)) {
       continue;
     }
     std::vector<double> raw(all.begin() + static_cast<std::ptrdiff_t>(first),
@@ -388,23 +404,26 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
                         near(whole.bit1, rom.bit1, ROM_BIT_SPREAD);
         Lengths start = rule == Rule::Tracked && rom_sync && rom_bits ? rom : whole;
         Reading reading =
-            rule == Rule::Path ? read_path(*pulses, start) : read_bits(*pulses, rule, start);
+            rule == Rule::Path ? read_path(*pulses, start, repair) : read_bits(*pulses, rule, start);
         if (!found) {
           best = reading;
           chosen = whole;
           found = true;
         }
+        bool usual = usual_proportion(reading);
         if (checksum_right(reading.bytes) && reading.used + 48 >= bits_end &&
-            (!right || reading.bytes.size() > best.bytes.size())) {
+            (!right || (usual && !sure) ||
+             (usual == sure && reading.bytes.size() > best.bytes.size()))) {
           best = reading;
           chosen = whole;
           right = true;
-          if (first == 2 && pulses == &raw && rule == Rule::Tracked) {
+          sure = usual;
+          if (sure && first == 2 && pulses == &raw && rule == Rule::Tracked) {
             break;
           }
         }
       }
-      if (right && first == 2 && pulses == &raw && best.used + 48 >= bits_end) {
+      if (sure && first == 2 && pulses == &raw && best.used + 48 >= bits_end) {
         break;
       }
     }
@@ -414,6 +433,7 @@ bool decode_block_bits(const std::vector<double>& all, size_t count, DecodedBloc
   }
   block->bytes = std::move(best.bytes);
   block->checksum_ok = right;
+  block->usual_bits = usual_proportion(best);
   block->sync1 = all[0];
   block->sync2 = all[1];
   block->bit0 = best.zeros > 0 ? best.bit0_sum / static_cast<double>(best.zeros) : chosen.bit0;

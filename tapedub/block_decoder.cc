@@ -34,8 +34,8 @@ bool near(double value, double to, double spread) {
 
 }  // namespace
 
-BlockDecoder::BlockDecoder(BlockSink* sink, bool keep_strays)
-    : sink_(sink), keep_strays_(keep_strays) {}
+BlockDecoder::BlockDecoder(BlockSink* sink, bool keep_strays, double repair)
+    : sink_(sink), keep_strays_(keep_strays), repair_(repair) {}
 
 double BlockDecoder::busy_since() const {
   if (state_ == State::Idle) {
@@ -235,7 +235,7 @@ void BlockDecoder::end_data(size_t data_pulses) {
     end += data_[i];
   }
   block_.end = end;
-  bool found = data_pulses > 2 && decode_block_bits(data_, data_pulses, &block_);
+  bool found = data_pulses > 2 && decode_block_bits(data_, data_pulses, repair_, &block_);
   state_ = State::Idle;
   if (found) {
     tone_recent_.clear();

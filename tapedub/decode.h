@@ -73,6 +73,15 @@ class Conditioner {
 // ---------------------------------------------------------------------------
 // Blocks.
 
+// What a repair of slipped edges costs on the best path through a block's
+// pulses, in units of a misread half-period (see bit_reader.cc): at first
+// no more than a misread bit, so that two 0s whose edges ran together are
+// not taken for a 1 (a bit lost, every byte after it shifted); when a block
+// is read again, as dear as one and a half, so that pulses that noise adds
+// are taken for noise, which reads some blocks that the first does not.
+constexpr double PATH_REPAIR = 4;
+constexpr double SPARING_REPAIR = 6;
+
 // One block found in the pulses, as read.
 struct DecodedBlock {
   double start = 0;     // T-state of its first pilot pulse
@@ -83,6 +92,9 @@ struct DecodedBlock {
   size_t pilot_pulses = 0;
   bool rom_timings = false;   // pilot, sync and bits in the ROM's proportions
   bool checksum_ok = false;
+  // Its 1s twice as long as its 0s, as on tapes: a misreading with a right
+  // checksum is most often not.
+  bool usual_bits = true;
   std::vector<unsigned char> bytes;  // flag to checksum
 };
 
@@ -111,8 +123,9 @@ struct BlockSink {
 // shifted by one); the first right result is kept.
 class BlockDecoder : public PulseSink {
  public:
-  // `keep_strays`: hand on the lengths of stray pulses as well as their count.
-  BlockDecoder(BlockSink* sink, bool keep_strays);
+  // `keep_strays`: hand on the lengths of stray pulses as well as their
+  // count. `repair`: see decode_block_bits.
+  BlockDecoder(BlockSink* sink, bool keep_strays, double repair = PATH_REPAIR);
   void edge(double time) override;
   // Ends the stream at `time`: what is under way is finished.
   void finish(double time);
@@ -133,6 +146,7 @@ class BlockDecoder : public PulseSink {
 
   BlockSink* sink_;
   bool keep_strays_;
+  double repair_;
   State state_ = State::Idle;
   double last_edge_ = -1;
   double now_ = 0;
@@ -156,15 +170,30 @@ class BlockDecoder : public PulseSink {
 // Reads the bits of a block from its data pulses (sync pulses first) and
 // fills its bytes, timings and verdict; tries the other rules when the
 // checksum fails. Returns false when the pulses hold no whole byte.
-bool decode_block_bits(const std::vector<double>& pulses, size_t count, DecodedBlock* block);
+bool decode_block_bits(const std::vector<double>& pulses, size_t count, double repair,
+                       DecodedBlock* block);
 
 // ---------------------------------------------------------------------------
 // The tape.
 
+// Reads a stretch of a recording again, with other settings, for a block
+// that no decoder read right.
+struct BlockRetry {
+  virtual ~BlockRetry() = default;
+  // The T-state up to which the recording has been taken in (and so can be
+  // read again); INFINITY once it is all in.
+  virtual double taken_until() const = 0;
+  // Adds to `readings` the blocks found between T-states `from` and `to`.
+  virtual void read_again(double from, double to, std::vector<DecodedBlock>* readings) = 0;
+};
+
 // Gathers the blocks that one or more decoders of one recording find (each
 // decoder hands them to its own sink()), and makes them a tape in time
 // order: where several decoders read one block, the first decoder's right
-// reading is kept, else another's right one, else the first decoder's. A
+// reading is kept, else another's right one, else the first decoder's.
+// When none is right and a retry is given, the block's stretch is read
+// again through it, from a little before to well after the readings, and
+// its readings of the block take part as a last decoder's. A
 // line on standard error for each block (its time, number, flag, length,
 // checksum, timings and, for a header, the file it announces) and for each
 // stretch of pulses without data. Stray pulses are the first decoder's.
@@ -178,6 +207,10 @@ class DecodedTape {
   DecodedTape& operator=(const DecodedTape&) = delete;
 
   BlockSink* sink(size_t decoder) { return &sinks_[decoder]; }
+  void set_retry(BlockRetry* retry) { retry_ = retry; }
+  // The start of the earliest block not yet settled (INFINITY when none):
+  // a retry may read the recording again from a little before it.
+  double held_since() const;
   // Settles every block that ends before `safe_before`, a time before which
   // no decoder can find another block.
   void settle(double safe_before);
@@ -203,6 +236,8 @@ class DecodedTape {
     size_t decoder;
     DecodedBlock block;
   };
+  // The index in `cluster` of the reading kept.
+  static size_t choose(const std::vector<Reading>& cluster);
   void settle_strays(double before);
   void set_last_pause(double next_start);
   void append_block(DecodedBlock&& block);
@@ -212,6 +247,7 @@ class DecodedTape {
   bool tap_;
   bool keep_pulses_;
   std::vector<Sink> sinks_;
+  BlockRetry* retry_ = nullptr;
   std::vector<Reading> pending_;
   std::deque<StrayPulses> strays_;
   std::vector<libspectrum_tape_block*> made_;     // blocks made, not yet on the tape
@@ -228,6 +264,13 @@ class DecodedTape {
 // The settings of the decoders run side by side over a sound's samples,
 // first the one whose readings are preferred.
 std::vector<ConditionerSettings> decoder_settings();
+// The settings with which the stretch of a block that none of those read
+// right is read again, with SPARING_REPAIR.
+std::vector<ConditionerSettings> retry_settings();
+// How far before the start of a block, and after its end, it is read again
+// (T-states).
+constexpr double RETRY_BEFORE = 0.05 * TSTATES_PER_SECOND;
+constexpr double RETRY_AFTER = 1.0 * TSTATES_PER_SECOND;
 
 // When `input` is a sound file that libsndfile reads (WAV, FLAC, AIFF...,
 // also compressed as libspectrum reads compressed tapes), decodes it into

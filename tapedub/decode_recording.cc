@@ -127,11 +127,129 @@ int write_decoded(DecodedTape* decoded, const char* input, const char* output,
   return decoded->bad_blocks() > 0 ? TAPEDUB_PARTIAL : TAPEDUB_WRITTEN;
 }
 
+// The blocks of a stretch read again.
+struct Gather : BlockSink {
+  explicit Gather(std::vector<DecodedBlock>* readings) : to(readings) {}
+  std::vector<DecodedBlock>* to;
+  void block(DecodedBlock&& block) override { to->push_back(std::move(block)); }
+  void stray(StrayPulses&&) override {}
+};
+
+// The samples not yet settled, kept to be read again: from the start of
+// the earliest block not settled (less a margin), or of what may still
+// become a block, to the last taken.
+class HeldSamples : public BlockRetry {
+ public:
+  explicit HeldSamples(double rate)
+      : rate_(rate), tstates_per_sample_(static_cast<double>(TSTATES_PER_SECOND) / rate) {}
+
+  void take(const float* values, size_t count) {
+    samples_.insert(samples_.end(), values, values + count);
+  }
+  // Drops the samples before T-state `before`.
+  void drop_before(double before) {
+    double at = std::floor(before / tstates_per_sample_);
+    if (!(at > static_cast<double>(first_))) {
+      return;
+    }
+    auto drop = static_cast<size_t>(
+        std::min(at - static_cast<double>(first_), static_cast<double>(samples_.size())));
+    // At once only when it is worth moving the rest.
+    if (drop < samples_.size() / 2 && drop < FRAMES * 16) {
+      return;
+    }
+    samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+    first_ += drop;
+  }
+  void all_taken() { all_ = true; }
+
+  double taken_until() const override {
+    return all_ ? INFINITY
+                : static_cast<double>(first_ + samples_.size()) * tstates_per_sample_;
+  }
+
+  void read_again(double from, double to, std::vector<DecodedBlock>* readings) override {
+    double first = std::max(std::floor(from / tstates_per_sample_), static_cast<double>(first_));
+    double last = std::min(std::ceil(to / tstates_per_sample_),
+                           static_cast<double>(first_ + samples_.size()));
+    if (!(last > first)) {
+      return;
+    }
+    auto begin = static_cast<size_t>(first) - first_;
+    auto count = static_cast<size_t>(last - first);
+    Gather gather{readings};
+    for (const ConditionerSettings& settings : retry_settings()) {
+      BlockDecoder decoder(&gather, false, SPARING_REPAIR);
+      Shifted shifted{&decoder, first * tstates_per_sample_};
+      Conditioner conditioner(rate_, settings, &shifted);
+      conditioner.samples(samples_.data() + begin, count);
+      decoder.finish(last * tstates_per_sample_);
+    }
+  }
+
+ private:
+  // Edges of a stretch, at their times in the whole recording.
+  struct Shifted : PulseSink {
+    Shifted(PulseSink* sink, double offset) : to(sink), by(offset) {}
+    PulseSink* to;
+    double by;
+    void edge(double time) override { to->edge(time + by); }
+  };
+  double rate_;
+  double tstates_per_sample_;
+  std::vector<float> samples_;
+  uint64_t first_ = 0;  // the index of samples_[0] in the recording
+  bool all_ = false;
+};
+
+// The edges not yet settled of a tape's pulses, kept to be read again
+// with dearer repairs on the best path (the pulses are the tape's, no
+// filter to change).
+class HeldEdges : public BlockRetry {
+ public:
+  void edge(double time) {
+    edges_.push_back(time);
+    last_ = time;
+  }
+  void drop_before(double before) {
+    size_t drop = 0;
+    while (drop < edges_.size() && edges_[drop] < before) {
+      ++drop;
+    }
+    if (drop >= edges_.size() / 2 || drop >= 65536) {
+      edges_.erase(edges_.begin(), edges_.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+  }
+  void all_taken() { all_ = true; }
+
+  double taken_until() const override { return all_ ? INFINITY : last_; }
+
+  void read_again(double from, double to, std::vector<DecodedBlock>* readings) override {
+    Gather gather{readings};
+    BlockDecoder decoder(&gather, false, SPARING_REPAIR);
+    double end = from;
+    for (double time : edges_) {
+      if (time >= from && time <= to) {
+        decoder.edge(time);
+        end = time;
+      }
+    }
+    decoder.finish(end);
+  }
+
+ private:
+  std::vector<double> edges_;
+  double last_ = 0;
+  bool all_ = false;
+};
+
 // The decoders over the samples of `file`, then the tape written.
 int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const char* output,
                    bool to_standard_output, OutputFormat format, const DubOptions& options) {
   std::vector<ConditionerSettings> settings = decoder_settings();
   DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, settings.size());
+  HeldSamples held(info.samplerate);
+  decoded.set_retry(&held);
   std::vector<std::unique_ptr<BlockDecoder>> decoders;
   std::vector<Conditioner> conditioners;
   decoders.reserve(settings.size());
@@ -157,13 +275,16 @@ int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const 
     for (Conditioner& conditioner : conditioners) {
       conditioner.samples(mono.data(), static_cast<size_t>(got));
     }
+    held.take(mono.data(), static_cast<size_t>(got));
     taken += static_cast<uint64_t>(got);
     double safe = INFINITY;
     for (const auto& decoder : decoders) {
       safe = std::min(safe, decoder->busy_since());
     }
     decoded.settle(safe);
+    held.drop_before(std::min(safe, decoded.held_since()) - RETRY_BEFORE);
   }
+  held.all_taken();
   if (sf_error(file) != SF_ERR_NO_ERROR) {
     std::fprintf(stderr, "%s: `%s': %s; decoded as far as it could be read\n", program_name,
                  visible_text(input).c_str(), sf_strerror(file));
@@ -181,8 +302,21 @@ int decode_samples(SNDFILE* file, const SF_INFO& info, const char* input, const 
 
 std::vector<ConditionerSettings> decoder_settings() {
   // First a filter that keeps the ROM's tones and takes most noise away;
-  // then a wider one, for fast turbo timings; then a narrow one with more
-  // hysteresis, for deep noise.
+  // then a wider one without hysteresis, for fast turbo timings (0s of
+  // 440-550 T-states, 3.2-4 kHz) and low sample rates, where it is no
+  // filter at all: every crossing of the middle is an edge, so that a short
+  // pulse that noise has shrunk is not lost, and the pulses that noise adds
+  // are repaired by the best path (see bit_reader.cc); then a narrow one
+  // with more hysteresis, for deep noise.
+  return {{3200, 0.3}, {6500, 0}, {2200, 0.45}};
+}
+
+std::vector<ConditionerSettings> retry_settings() {
+  // The decoders' filters again, the wide one with hysteresis: it drops
+  // the pulses that noise adds between the edges, where the trigger
+  // without it keeps them; with dearer repairs on the best path, these
+  // read some blocks that the first ones do not (headers at low sample
+  // rates, fast turbo blocks in light noise).
   return {{3200, 0.3}, {6500, 0.25}, {2200, 0.45}};
 }
 
@@ -243,6 +377,8 @@ int decode_tape_input(libspectrum_tape* tape, const char* input, const char* out
                       bool to_standard_output, OutputFormat format, const DubOptions& options) {
   DecodedTape decoded(format == OutputFormat::Tap, options.keep_pulses, 1);
   BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+  HeldEdges held;
+  decoded.set_retry(&held);
   const adapter::EdgeFlags flags = adapter::edge_flags();
   adapter::EdgeRecord record{};
   double now = 0;
@@ -263,13 +399,16 @@ int decode_tape_input(libspectrum_tape* tape, const char* input, const char* out
       now += record.duration;
       if (record.edge != 0) {
         decoder.edge(now);
+        held.edge(now);
         if (++edges % 4096 == 0) {
           decoded.settle(decoder.busy_since());
+          held.drop_before(std::min(decoder.busy_since(), decoded.held_since()) - RETRY_BEFORE);
         }
       }
     }
   }
   decoder.finish(now);
+  held.all_taken();
   decoded.finish(now);
   return write_decoded(&decoded, input, output, to_standard_output, format);
 }
@@ -340,6 +479,8 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
   for (SampledRun& run : runs) {
     DecodedTape decoded(false, options.keep_pulses, 1);
     BlockDecoder decoder(decoded.sink(0), options.keep_pulses);
+    HeldEdges held;
+    decoded.set_retry(&held);
     adapter::EdgeRecord record{};
     double now = 0;
     CurrentFile playing(input);
@@ -359,6 +500,7 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
       now += record.duration;
       if (record.edge != 0) {
         decoder.edge(now);
+        held.edge(now);
       }
       if ((record.flags & static_cast<uint32_t>(flags.tape_end)) != 0) {
         break;
@@ -374,6 +516,7 @@ int decode_sampled_blocks(libspectrum_tape* tape, const char* input, const DubOp
       }
     }
     decoder.finish(now);
+    held.all_taken();
     decoded.finish(now);
     *bad += decoded.bad_blocks();
     run.blocks = decoded.take_blocks();

@@ -101,8 +101,8 @@ void DecodedTape::settle(double safe_before) {
         others.push_back(std::move(reading));
       }
     }
-    if (end >= safe_before) {
-      // Not settled yet: put back as it was.
+    // Not settled yet: put back as it was.
+    auto hold = [&] {
       for (Reading& reading : others) {
         cluster.push_back(std::move(reading));
       }
@@ -110,44 +110,90 @@ void DecodedTape::settle(double safe_before) {
       std::sort(pending_.begin(), pending_.end(), [](const Reading& a, const Reading& b) {
         return a.block.start < b.block.start;
       });
+    };
+    if (end >= safe_before) {
+      hold();
       break;
     }
+    size_t chosen = choose(cluster);
+    if ((!cluster[chosen].block.checksum_ok || !cluster[chosen].block.usual_bits) &&
+        retry_ != nullptr) {
+      double from = INFINITY;
+      for (const Reading& reading : cluster) {
+        from = std::min(from, reading.block.start);
+      }
+      double to = end + RETRY_AFTER;
+      if (to > retry_->taken_until()) {
+        // Not all of the stretch is in yet.
+        hold();
+        break;
+      }
+      std::vector<DecodedBlock> again;
+      retry_->read_again(from - RETRY_BEFORE, to, &again);
+      // Those of the same block take part; the others were read before.
+      double start = cluster[chosen].block.start;
+      double stop = cluster[chosen].block.end;
+      for (DecodedBlock& block : again) {
+        double overlap = std::min(stop, block.end) - std::max(start, block.start);
+        double shorter = std::min(stop - start, block.end - block.start);
+        if (overlap > shorter / 2) {
+          cluster.push_back({sinks_.size(), std::move(block)});
+        }
+      }
+      chosen = choose(cluster);
+    }
     pending_ = std::move(others);
-    size_t count = cluster.size();
-    // Only readings of most of the block take part: a short one inside it
-    // is a misreading, whatever its checksum.
-    double longest = 0;
-    for (const Reading& reading : cluster) {
-      longest = std::max(longest, reading.block.end - reading.block.start);
-    }
-    size_t chosen = count;
-    for (size_t i = 0; i < count; ++i) {
-      const Reading& reading = cluster[i];
-      if (reading.block.end - reading.block.start < longest / 2) {
-        continue;
-      }
-      // A right checksum first; among right ones the most bytes (one right
-      // by chance is most often a reading cut short by a slip); then the
-      // first decoder.
-      bool better = chosen == count;
-      const DecodedBlock& best = cluster[chosen == count ? 0 : chosen].block;
-      if (!better && reading.block.checksum_ok != best.checksum_ok) {
-        better = reading.block.checksum_ok;
-      } else if (!better && reading.block.checksum_ok &&
-                 reading.block.bytes.size() != best.bytes.size()) {
-        better = reading.block.bytes.size() > best.bytes.size();
-      } else if (!better) {
-        better = reading.decoder < cluster[chosen].decoder;
-      }
-      if (better) {
-        chosen = i;
-      }
-    }
     DecodedBlock block = std::move(cluster[chosen].block);
     settle_strays(block.start);
     append_block(std::move(block));
   }
   settle_strays(pending_.empty() ? safe_before : std::min(safe_before, pending_[0].block.start));
+}
+
+size_t DecodedTape::choose(const std::vector<Reading>& cluster) {
+  size_t count = cluster.size();
+  // Only readings of most of the block take part: a short one inside it
+  // is a misreading, whatever its checksum.
+  double longest = 0;
+  for (const Reading& reading : cluster) {
+    longest = std::max(longest, reading.block.end - reading.block.start);
+  }
+  size_t chosen = count;
+  for (size_t i = 0; i < count; ++i) {
+    const Reading& reading = cluster[i];
+    if (reading.block.end - reading.block.start < longest / 2) {
+      continue;
+    }
+    // A right checksum first; among right ones those whose bits are in the
+    // usual proportion (a misreading right by chance most often is not),
+    // then the most bytes (one right by chance is most often a reading
+    // cut short by a slip); then the first decoder.
+    bool better = chosen == count;
+    const DecodedBlock& best = cluster[chosen == count ? 0 : chosen].block;
+    if (!better && reading.block.checksum_ok != best.checksum_ok) {
+      better = reading.block.checksum_ok;
+    } else if (!better && reading.block.checksum_ok &&
+               reading.block.usual_bits != best.usual_bits) {
+      better = reading.block.usual_bits;
+    } else if (!better && reading.block.checksum_ok &&
+               reading.block.bytes.size() != best.bytes.size()) {
+      better = reading.block.bytes.size() > best.bytes.size();
+    } else if (!better) {
+      better = reading.decoder < cluster[chosen].decoder;
+    }
+    if (better) {
+      chosen = i;
+    }
+  }
+  return chosen;
+}
+
+double DecodedTape::held_since() const {
+  double since = INFINITY;
+  for (const Reading& reading : pending_) {
+    since = std::min(since, reading.block.start);
+  }
+  return since;
 }
 
 // Puts the strays that end before `before` on the tape, or in the report;

@@ -110,6 +110,64 @@ TEST(TapedubDecode, DamageAtItsLimitsDecodesEveryBlock) {
   }
 }
 
+// Fast turbo timings (0s of 440 T-states, near 4 kHz) where the short
+// pulses suffer most: deep noise, a speed ramp, a rate near their Nyquist.
+const DamageCase TURBO_DAMAGE[] = {
+    {"SNR 6 dB, low-pass 5 kHz", damaged([](Degradation* d) { d->snr_db = 6, d->low_pass = 5000; })},
+    {"SNR 6 dB, speed 0.9 to 1.1, wow 1%, low-pass 5 kHz",
+     damaged([](Degradation* d) {
+       d->snr_db = 6, d->speed = 0.9, d->speed_end = 1.1, d->wow = 0.01, d->low_pass = 5000;
+     })},
+    {"11025 Hz, 8 bits, SNR 15 dB, low-pass 4 kHz",
+     damaged([](Degradation* d) { d->rate = 11025, d->bits = 8, d->snr_db = 15, d->low_pass = 4000; })},
+    {"22050 Hz, SNR 10 dB, 10% fast, low-pass 5 kHz",
+     damaged([](Degradation* d) { d->rate = 22050, d->snr_db = 10, d->speed = 1.1, d->low_pass = 5000; })},
+};
+
+TEST(TapedubDecode, FastTurboBlocksDecodeInNoiseAndAtLowRates) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  std::vector<Bytes> blocks = {fixtures::rom_block(0xFF, pattern(400, 29)),
+                               fixtures::rom_block(0x00, pattern(400, 113))};
+  tape.block(blocks[0], {1500, 800, 500, 500, 440, 880}, 300);
+  tape.block(blocks[1], {2168, 800, 667, 735, 550, 1100}, 300);
+  for (const DamageCase& damage : TURBO_DAMAGE) {
+    SCOPED_TRACE(damage.name);
+    write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, damage.how));
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
+  }
+}
+
+// Noise that one way of reading turns into a block with a bit too many
+// and a right checksum, by chance: the true reading must win, not the
+// longest right one.
+struct ChanceCase {
+  const char* name;
+  uint32_t seed;
+};
+const ChanceCase CHANCE[] = {
+    {"a header at 11025 Hz, 8 bits, SNR 15 dB, low-pass 4 kHz", 14},
+};
+
+TEST(TapedubDecode, AMisreadingRightByChanceYieldsToTheTrueReading) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  Bytes header = {3, 'b', 'e', 'n', 'c', 'h', ' ', ' ', ' ', ' ', ' ', 0, 4, 0, 0x80, 0, 0x80};
+  std::vector<Bytes> blocks = {fixtures::rom_block(0x00, header)};
+  tape.block(blocks[0], fixtures::rom_timings(0x00), 700);
+  for (const ChanceCase& chance : CHANCE) {
+    SCOPED_TRACE(chance.name);
+    Degradation how;
+    how.rate = 11025, how.bits = 8, how.snr_db = 15, how.low_pass = 4000, how.seed = chance.seed;
+    write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, how));
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
+  }
+}
+
 TEST(TapedubDecode, ReportsEachBlockWithTheFileItsHeaderAnnounces) {
   fixtures::TempDir dir;
   fixtures::PulseTape tape;
@@ -137,6 +195,28 @@ TEST(TapedubDecode, ABadChecksumInTheSourceIsWrittenAndSaid) {
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.err.find("checksum bad"), std::string::npos) << result.err;
   EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), std::vector<Bytes>{spoilt});
+}
+
+// A block read again takes the second after it along: the blocks there
+// come out once each, in their places.
+TEST(TapedubDecode, BlocksCloseAfterABadOneComeOutOnceEach) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  fixtures::BlockTimings rom = fixtures::rom_timings(0xFF);
+  rom.pilot_pulses = 600;
+  std::vector<Bytes> blocks = {fixtures::rom_block(0xFF, pattern(40, 11), true),
+                               fixtures::rom_block(0xFF, pattern(30, 5)),
+                               fixtures::rom_block(0x00, pattern(20, 3), true),
+                               fixtures::rom_block(0xFF, pattern(10, 7))};
+  for (const Bytes& block : blocks) {
+    tape.block(block, rom, 100);
+  }
+  Degradation how;
+  how.snr_db = 20;
+  write_bytes(dir.path("in.wav"), fixtures::render_recording(tape, how));
+  fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+  EXPECT_EQ(result.status, 2) << result.err;
+  EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
 }
 
 TEST(TapedubDecode, ATurboBlockKeepsItsMeasuredTimings) {
