@@ -25,7 +25,7 @@ constexpr size_t CHUNK = 1048576;
 
 // Runs of up to this many samples are stored at one stroke; the buffer has
 // as many samples of slack beyond CHUNK.
-constexpr size_t SHORT_RUN = 64;
+constexpr size_t SHORT_RUN = 32;
 
 // A WAV file's lengths are 32-bit byte counts: the samples must stay below
 // 4 GiB with the header.
