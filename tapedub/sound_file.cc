@@ -63,6 +63,11 @@ class SampleWriter final {
       written_ = end;
       return used_ >= CHUNK ? flush() : 0;
     }
+    return fill_long(end, value);
+  }
+
+  // fill() for a run of more than SHORT_RUN samples, chunk by chunk.
+  int fill_long(uint64_t end, short value) {
     while (written_ < end) {
       size_t room = CHUNK - used_;
       size_t part = end - written_ < room ? static_cast<size_t>(end - written_) : room;
