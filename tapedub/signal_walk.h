@@ -12,6 +12,8 @@ SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, Sink* sink) {
   SignalEnd end;
   uint64_t now = 0;        // T-states since the start
   uint64_t last_edge = 0;  // when the last edge or change of level came
+  uint64_t whole_samples = 0;  // the samples of the whole seconds of `now`
+  uint64_t rest = 0;           // and the T-states past them
   bool any_edge = false;
   int walked_level = 0;         // the walk's level before the record
   int level = 0;                // the level that the sink has
@@ -43,13 +45,20 @@ SignalEnd walk_signal(libspectrum_tape* tape, uint32_t rate, Sink* sink) {
       return end;
     }
     now += record.duration;
+    // The sample of `now`, as sample_at gives it, from its whole seconds
+    // kept apart: one division an edge instead of two.
+    rest += record.duration;
+    if (rest >= TSTATES_PER_SECOND) {
+      whole_samples += rest / TSTATES_PER_SECOND * rate;
+      rest %= TSTATES_PER_SECOND;
+    }
     int after = record.level & 1;
     if (record.edge != 0 || after != walked_level) {
       last_edge = now;
       any_edge = true;
     }
     walked_level = after;
-    uint64_t sample = sample_at(now, rate);
+    uint64_t sample = whole_samples + (rest * rate + TSTATES_PER_SECOND / 2) / TSTATES_PER_SECOND;
     if (pending && sample == pending_sample) {
       pending_level = after;
       continue;
