@@ -35,16 +35,15 @@ struct TypedNumber {
     too_long = false;
   }
 
+  // True for most of a program's text: a character that is no part of a
+  // number (a letter past 'e', a quote, '=', ':') when none is being typed.
+  bool passes_over(unsigned char c) const {
+    return length == 0 && !binary &&
+           ((c >= 'f' && c < 0x7F) || (c >= 'F' && c <= 'Z' && c != 'E') || c == '"' ||
+            c == '=' || c == ':');
+  }
+
   void take(unsigned char c) {
-    if ((c >= 'f' && c < 0x7F) || (c >= 'F' && c <= 'Z' && c != 'E') || c == '"' || c == '=' ||
-        c == ':') {
-      // Most of a program's text is none of a number's: a letter past 'e'
-      // ends any number at once.
-      if (length != 0 || binary) {
-        clear(false);
-      }
-      return;
-    }
     bool digit = (c >= '0' && c <= '9') || c == '.';
     bool starts_exponent = (c == 'e' || c == 'E') && length > 0 && !binary && !exponent;
     bool sign = (c == '+' || c == '-') && length > 0 &&
@@ -152,7 +151,9 @@ void append_line_text(std::string* out, const unsigned char* text, size_t length
       // Plain ASCII, most of a program: a run of it goes across at once.
       size_t start = i;
       do {
-        number.take(code);
+        if (!number.passes_over(code)) {
+          number.take(code);
+        }
         if (code == ')' || code == ':') {
           parameters = false;
         }
