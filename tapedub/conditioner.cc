@@ -47,6 +47,12 @@ Conditioner::Conditioner(double rate, const ConditionerSettings& settings, Pulse
 void Conditioner::samples(const float* values, size_t count) {
   for (size_t i = 0; i < count; ++i, ++index_) {
     double x = values[i];
+    // A sample that is no number (a float WAV may hold NaN or an infinity)
+    // is silence: one would make every later output of the filters NaN, and
+    // with it the rest of the recording give no edge.
+    if (!std::isfinite(x)) {
+      x = 0;
+    }
     // DC and drift out.
     dc_y_ = x - dc_x_ + dc_pole_ * dc_y_;
     dc_x_ = x;

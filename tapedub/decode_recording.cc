@@ -24,6 +24,14 @@ namespace {
 // Frames read at a time.
 constexpr sf_count_t FRAMES = 8192;
 
+// The most samples, and edges, kept to be read again (64 MiB and 32 MiB):
+// a block's whole stretch at 44,100 Hz up to some 6 minutes, 40,000 bytes
+// at the ROM's speed. What holds them (a tone that never ends, a long
+// silence after the last edge, a block that never ends) would otherwise
+// keep the whole recording; a retry of a stretch longer reads its end.
+constexpr size_t MOST_HELD_SAMPLES = size_t{1} << 24;
+constexpr size_t MOST_HELD_EDGES = size_t{1} << 22;
+
 // A gzip stream read through zlib, for libsndfile's virtual file: the
 // length is the one the stream's trailer gives (modulo 4 GiB, as gzip keeps it).
 struct GzipFile {
@@ -141,10 +149,19 @@ struct Gather : BlockSink {
 class HeldSamples : public BlockRetry {
  public:
   explicit HeldSamples(double rate)
-      : rate_(rate), tstates_per_sample_(static_cast<double>(TSTATES_PER_SECOND) / rate) {}
+      : rate_(rate), tstates_per_sample_(static_cast<double>(TSTATES_PER_SECOND) / rate) {
+    // Room for the most, at once: growing would hold the old and the new.
+    samples_.reserve(MOST_HELD_SAMPLES + MOST_HELD_SAMPLES / 4 + static_cast<size_t>(FRAMES));
+  }
 
   void take(const float* values, size_t count) {
     samples_.insert(samples_.end(), values, values + count);
+    // A quarter more first, so that the rest is not moved at every take.
+    if (samples_.size() > MOST_HELD_SAMPLES + MOST_HELD_SAMPLES / 4) {
+      size_t drop = samples_.size() - MOST_HELD_SAMPLES;
+      samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+      first_ += drop;
+    }
   }
   // Drops the samples before T-state `before`.
   void drop_before(double before) {
@@ -207,9 +224,14 @@ class HeldSamples : public BlockRetry {
 // filter to change).
 class HeldEdges : public BlockRetry {
  public:
+  HeldEdges() { edges_.reserve(MOST_HELD_EDGES + MOST_HELD_EDGES / 4 + 1); }
   void edge(double time) {
     edges_.push_back(time);
     last_ = time;
+    if (edges_.size() > MOST_HELD_EDGES + MOST_HELD_EDGES / 4) {
+      edges_.erase(edges_.begin(),
+                   edges_.begin() + static_cast<std::ptrdiff_t>(edges_.size() - MOST_HELD_EDGES));
+    }
   }
   void drop_before(double before) {
     size_t drop = 0;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <libspectrum.h>
 
+#include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -261,6 +263,49 @@ TEST(TapedubDecode, ARecordingWithoutDataWritesNothing) {
       << result.err;
   EXPECT_NE(result.err.find("(a tone without data), left out"), std::string::npos) << result.err;
   EXPECT_EQ(fixtures::read_file(dir.path("out.tzx")), "");
+}
+
+// A 16-bit mono WAV of the generator's (44-byte header) as 32-bit float,
+// with `poison` in place of sample `at`.
+Bytes float_wav(const Bytes& wav16, size_t at, float poison) {
+  auto le = [](Bytes* b, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b->push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  size_t count = (wav16.size() - 44) / 2;
+  Bytes wav = {'R', 'I', 'F', 'F'};
+  le(&wav, static_cast<uint32_t>(36 + count * 4), 4);
+  for (char c : std::string("WAVEfmt ")) wav.push_back(static_cast<uint8_t>(c));
+  uint32_t rate = uint32_t{wav16[24]} | uint32_t{wav16[25]} << 8 | uint32_t{wav16[26]} << 16;
+  le(&wav, 16, 4), le(&wav, 3, 2), le(&wav, 1, 2), le(&wav, rate, 4), le(&wav, rate * 4, 4);
+  le(&wav, 4, 2), le(&wav, 32, 2);
+  for (char c : std::string("data")) wav.push_back(static_cast<uint8_t>(c));
+  le(&wav, static_cast<uint32_t>(count * 4), 4);
+  for (size_t i = 0; i < count; ++i) {
+    auto sample = static_cast<int16_t>(wav16[44 + 2 * i] | wav16[45 + 2 * i] << 8);
+    float value = i == at ? poison : static_cast<float>(sample) / 32768;
+    uint32_t word;
+    std::memcpy(&word, &value, 4);
+    le(&wav, word, 4);
+  }
+  return wav;
+}
+
+// A sample that is no number, in the first pilot, costs no block after it.
+TEST(TapedubDecode, ASampleThatIsNoNumberIsSilence) {
+  fixtures::TempDir dir;
+  fixtures::PulseTape tape;
+  std::vector<Bytes> blocks = short_tape(&tape);
+  Bytes wav16 = fixtures::render_recording(tape, Degradation());
+  const float POISON[] = {std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()};
+  for (float poison : POISON) {
+    SCOPED_TRACE(poison);
+    write_bytes(dir.path("in.wav"), float_wav(wav16, 2000, poison));
+    fixtures::RunResult result = fixtures::run(TAPEDUB, "tapedub", {dir.path("in.wav"), dir.path("out.tap")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(tap_blocks(fixtures::read_file(dir.path("out.tap"))), blocks) << result.err;
+  }
 }
 
 TEST(TapedubDecode, StrayPulsesKeptInATzxOnlyWhenAsked) {
