@@ -22,7 +22,7 @@ namespace {
 // Runs the command with standard output on `output` and returns its CPU
 // time (user + system) in seconds; an exit status above `max_status` ends
 // the benchmark.
-double cpu_seconds(const std::vector<std::string>& command, const std::string& output,
+inline double cpu_seconds(const std::vector<std::string>& command, const std::string& output,
                    int max_status = 0) {
   std::vector<char*> argv;
   for (const std::string& word : command) {
@@ -59,7 +59,7 @@ struct Spread {
   double median, least, most;
 };
 
-Spread spread(std::vector<double> ratios) {
+inline Spread spread(std::vector<double> ratios) {
   std::sort(ratios.begin(), ratios.end());
   size_t n = ratios.size();
   double median = n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;

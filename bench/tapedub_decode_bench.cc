@@ -12,78 +12,39 @@
 // (seeds 1 to 10 by default; another range checks that nothing was tuned
 // to those). TAPEDUB_BENCH_ONLY=TEXT measures only the conditions whose
 // name holds TEXT, and not the speed and memory; TAPEDUB_BENCH_KEEP keeps the last recording made.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_tapes.h"
+#include "process_time.h"
 #include "recording_builder.h"
 #include "tape_builder.h"
 
-extern char** environ;
-
 namespace {
 
+using bench_tapes::write_file;
 using fixtures::Bytes;
 using fixtures::Degradation;
 
 struct Run {
   double cpu = 0;
   long peak_kib = 0;
-  int status = 0;
 };
 
-// Runs tapedub on `input` into `output`, its diagnostics to /dev/null;
-// through peak_rss, which prints the peak to `peak_file`, when that is given
-// (the peak that wait4 gives a spawned child counts the parent's pages).
-Run run_tapedub(const std::string& input, const std::string& output,
-                const std::string& peak_file = "") {
+// Runs tapedub on `input` into `output`, its diagnostics to /dev/null, and
+// returns its CPU time, whatever its status; through peak_rss, which prints
+// the peak to `peak_file`, when that is given (the peak that wait4 gives a
+// spawned child counts the parent's pages).
+double run_tapedub(const std::string& input, const std::string& output,
+                   const std::string& peak_file = "") {
   std::vector<std::string> words = {TAPEDUB_PATH, input, output};
   if (!peak_file.empty()) {
     words.insert(words.begin(), PEAK_RSS_PATH);
   }
-  std::vector<char*> argv;
-  for (std::string& word : words) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  if (!peak_file.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 1, peak_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-  }
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    std::perror(argv[0]);
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  Run run;
-  run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.peak_kib = usage.ru_maxrss;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
-      std::fclose(f) != 0) {
-    std::perror(path.c_str());
-    std::exit(1);
-  }
+  return cpu_seconds(words, peak_file.empty() ? "/dev/null" : peak_file, 255);
 }
 
 Bytes read_file(const std::string& path) {
@@ -308,9 +269,9 @@ int main(int argc, char** argv) {
     double seconds = fixtures::tape_seconds(tape);
     Run best;
     for (int round = 0; round < 3; ++round) {
-      Run run = run_tapedub(wav, tap);
-      if (round == 0 || run.cpu < best.cpu) {
-        best = run;
+      double cpu = run_tapedub(wav, tap);
+      if (round == 0 || cpu < best.cpu) {
+        best.cpu = cpu;
       }
     }
     std::string peak_file = dir + "/tapedub_decode_bench.peak";
